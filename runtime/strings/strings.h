@@ -1,0 +1,57 @@
+// String values, the temporary string area, and the text and number functions.
+//
+// Every operation that returns a text takes, as its last argument, the position in the temporary
+// area at which to write it; it writes the text and its NUL there and leaves the area's end just
+// behind the text. Callers build expressions at the area's end and then take the value with
+// StringAssignTemp or set the end back.
+#pragma once
+
+#include <cstdint>
+
+// Null or a StringHeap block holding the text; null and "" are the same string everywhere.
+using StringValue = char *;
+
+struct TempStringArea {
+    char *base;
+    int32_t capacity;
+    int32_t end; // the first free byte; the text under construction ends here
+};
+extern TempStringArea TempString;
+
+// String values and the temporary area.
+void TempStringInit();
+void StringCopyNew(StringValue *variable, const char *text);
+void StringAssign(StringValue *variable, const char *text);
+void StringAssignTemp(StringValue *variable, int32_t position);
+void StringFree(const char *text);
+int32_t StringEqual(const char *a, const char *b);
+void StringConcat(const char *text);
+char *TempReserve(int32_t n, int32_t position);
+void TempGiveBack(int32_t n);
+uintptr_t TempOffsetOf(const char *address);
+char *TempAddressOf(uintptr_t offset);
+char *TempAddress(int32_t position);
+void TextCopyWords(char *destination, const char *source, int32_t n);
+
+// Functions returning a number.
+int32_t StringLength(const char *text);
+int32_t StringCharCode(const char *text);
+int32_t StringToInteger(const char *text);
+int32_t StringOccurrences(const char *text, const char *pattern);
+
+// Functions returning a text at `position`.
+void StringFromInteger(int32_t value, int32_t position);
+void StringMid(const char *text, int32_t start, int32_t length, int32_t position);
+void StringLeft(const char *text, int32_t n, int32_t position);
+void StringRight(const char *text, int32_t n, int32_t position);
+void StringLower(const char *text, int32_t position);
+void StringUpper(const char *text, int32_t position);
+void StringNthField(const char *text, int32_t index, const char *separator, int32_t position);
+void PathExtension(const char *path, int32_t position);
+void PathFileName(const char *path, int32_t position);
+
+// Numbers and colours.
+enum : int32_t { RoundDown = 0, RoundUp = 1, RoundNearest = 2 };
+float FloatRound(float value, int32_t mode);
+int32_t FloatToInteger(double value);
+uint32_t ColorRgb(int32_t red, int32_t green, int32_t blue);

@@ -1,0 +1,15 @@
+// Helpers shared by the test programs.
+#pragma once
+
+#include <string>
+
+// True when the tests run under Wine (ntdll exports wine_get_version there).
+bool RunningUnderWine();
+
+// A fresh, empty folder for one test's files, below the test's data folder; ends in a backslash.
+std::string TestFolder(const char *name);
+
+// Whole-file helpers for fixtures.
+bool WriteWholeFile(const std::string &path, const void *data, size_t size);
+std::string ReadWholeFile(const std::string &path);
+bool FileExists(const std::string &path);
