@@ -1,0 +1,63 @@
+#include "tests/dialogs/dialog_fixtures.h"
+
+#include "runtime/dialogs/dialogs.h"
+#include "runtime/memory/memory.h"
+
+void DialogTestRuntime() {
+    static bool ready;
+    if (ready) return;
+    ready = true;
+    MainHeapInit();
+    ObjectHeapInit();
+    DialogInit();
+}
+
+HWND MakeTestWindow(const char *caption, bool visible) {
+    static ATOM windowClass;
+    if (!windowClass) {
+        WNDCLASSA description = {};
+        description.lpfnWndProc = DefWindowProcA;
+        description.hInstance = GetModuleHandleA(nullptr);
+        description.lpszClassName = "DialogTestWindow";
+        windowClass = RegisterClassA(&description);
+    }
+    HWND window = CreateWindowExA(0, "DialogTestWindow", caption, WS_OVERLAPPEDWINDOW, 20, 20, 200,
+                                  120, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    if (window && visible) ShowWindow(window, SW_SHOWNA);
+    PumpMessages();
+    return window;
+}
+
+void PumpMessages() {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+}
+
+bool StartHelper(HelperProcess &helper, const std::string &arguments) {
+    char path[MAX_PATH];
+    DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+    if (n == 0 || n >= sizeof path) return false;
+    std::string program(path, n);
+    program = program.substr(0, program.find_last_of('\\') + 1) + "dialogs_helper.exe";
+    std::string command = "\"" + program + "\" " + arguments;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    return CreateProcessA(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                          nullptr, &startup, &helper.info) != 0;
+}
+
+int WaitHelper(HelperProcess &helper, DWORD timeoutMs) {
+    if (!helper.info.hProcess) return -1;
+    DWORD code = static_cast<DWORD>(-1);
+    if (WaitForSingleObject(helper.info.hProcess, timeoutMs) == WAIT_OBJECT_0)
+        GetExitCodeProcess(helper.info.hProcess, &code);
+    else
+        TerminateProcess(helper.info.hProcess, static_cast<UINT>(-1));
+    CloseHandle(helper.info.hProcess);
+    CloseHandle(helper.info.hThread);
+    helper.info = PROCESS_INFORMATION();
+    return static_cast<int>(code);
+}
