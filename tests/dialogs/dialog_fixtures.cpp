@@ -2,12 +2,14 @@
 
 #include "runtime/dialogs/dialogs.h"
 #include "runtime/memory/memory.h"
+#include "runtime/strings/strings.h"
 
 void DialogTestRuntime() {
     static bool ready;
     if (ready) return;
     ready = true;
     MainHeapInit();
+    TempStringInit();
     ObjectHeapInit();
     DialogInit();
 }
