@@ -1,0 +1,250 @@
+#include "runtime/image/image.h"
+
+#include "runtime/memory/memory.h"
+
+ObjectRegistry *ImageRegistry;
+
+namespace {
+
+constexpr int32_t ImageRegistryGrowth = 16;
+
+// The library's single drawing output.
+struct ImageDrawTargetState {
+    HDC dc; // the memory dc holding the output image's bitmap, or null
+    DrawingOutput output;
+};
+ImageDrawTargetState *TargetState;
+
+// Every bitmap is made against the display device, whose dc is needed only while making it.
+struct DisplayDc {
+    HDC dc = CreateDCA("DISPLAY", nullptr, nullptr, nullptr);
+    ~DisplayDc() {
+        if (dc) DeleteDC(dc);
+    }
+};
+
+struct MemoryDc {
+    HDC dc = CreateCompatibleDC(nullptr);
+    ~MemoryDc() {
+        if (dc) DeleteDC(dc);
+    }
+};
+
+// The image output's dc when it holds this bitmap (a bitmap can be selected in one dc only).
+HDC OutputDcHolding(HANDLE bitmap) {
+    if (!TargetState || !TargetState->dc) return nullptr;
+    return GetCurrentObject(TargetState->dc, OBJ_BITMAP) == bitmap ? TargetState->dc : nullptr;
+}
+
+// Closes the image output. A drawing still active on it is ended through the drawing layer, so
+// that its pen and brush are put back before the dc goes.
+void CloseImageOutput() {
+    if (!TargetState || !TargetState->dc) return;
+    if (Drawing.dc == TargetState->dc) {
+        DrawingEnd(); // releases through ImageDrawTargetRelease
+    } else {
+        ImageDrawTargetRelease();
+    }
+}
+
+// A failed creation must not leave a zeroed dynamic record behind: its id was never handed out.
+void ForgetFailedRecord(ObjectId id, ImageObject *record) {
+    if (id == AutoNumber) RegistryFree(ImageRegistry, reinterpret_cast<ObjectId>(record));
+}
+
+intptr_t CreationResult(ObjectId id, ImageObject *record) {
+    return id == AutoNumber ? reinterpret_cast<intptr_t>(record)
+                            : reinterpret_cast<intptr_t>(record->handle);
+}
+
+} // namespace
+
+void ImageLibraryInit() {
+    ImageRegistry = RegistryCreate(ImageRecordSize, ImageRegistryGrowth, ImageFree);
+    TargetState = static_cast<ImageDrawTargetState *>(MemoryAlloc(sizeof(ImageDrawTargetState)));
+}
+
+void ImageLibraryEnd() {
+    if (!ImageRegistry) return;
+    ObjectId id = 0;
+    RegistryRewind(ImageRegistry);
+    while (RegistryNext(ImageRegistry, &id))
+        ImageFree(id);
+    CloseImageOutput();
+}
+
+bool ImageSizeFits(int32_t width, int32_t height) {
+    return width >= 1 && width <= ImageMaxSize && height >= 1 && height <= ImageMaxSize;
+}
+
+ImageObject *ImageRecord(ObjectId id) {
+    if (!ImageRegistry) return nullptr;
+    // RegistryGet alone would take any id beyond the table as an address.
+    if (!RegistryValidate(ImageRegistry, id)) return nullptr;
+    return static_cast<ImageObject *>(RegistryGet(ImageRegistry, id));
+}
+
+HBITMAP ImageBitmapCreate(int32_t width, int32_t height, int32_t flags, int32_t depth) {
+    if (!ImageSizeFits(width, height)) return nullptr;
+    DisplayDc display;
+    if (!display.dc) return nullptr;
+    if (flags & ImageDisplayFormat) return CreateCompatibleBitmap(display.dc, width, height);
+
+    struct {
+        BITMAPINFOHEADER header;
+        RGBQUAD colors[256];
+    } info{};
+    info.header.biSize = sizeof(BITMAPINFOHEADER);
+    info.header.biWidth = width;
+    info.header.biHeight = height; // bottom-up
+    info.header.biPlanes = 1;
+    info.header.biBitCount = static_cast<WORD>(depth & 0xFFFF);
+    info.header.biCompression = BI_RGB;
+    // A palette section reads its colour table after the header: give it a grey ramp rather
+    // than let the system read past the header. Entry 0 is black, so a new image is black.
+    int bits = info.header.biBitCount;
+    if (bits >= 1 && bits <= 8) {
+        int entries = 1 << bits;
+        for (int i = 0; i < entries; i++) {
+            auto level = static_cast<BYTE>(i * 255 / (entries - 1));
+            info.colors[i] = RGBQUAD{level, level, level, 0};
+        }
+    }
+    void *pixels = nullptr;
+    return CreateDIBSection(display.dc, reinterpret_cast<BITMAPINFO *>(&info), DIB_RGB_COLORS,
+                            &pixels, nullptr, 0);
+}
+
+intptr_t ImageCreate(ObjectId id, int32_t width, int32_t height, int32_t depth) {
+    if (!ImageRegistry) return 0;
+    auto *record = static_cast<ImageObject *>(RegistryAllocate(ImageRegistry, id));
+    if (!record) return 0;
+    int32_t flags = depth == ImageDisplayFormat ? ImageDisplayFormat : 0;
+    HBITMAP bitmap = ImageBitmapCreate(width, height, flags, depth);
+    if (!bitmap) {
+        ForgetFailedRecord(id, record);
+        return 0;
+    }
+    {
+        MemoryDc memory;
+        if (memory.dc) {
+            SelectObject(memory.dc, bitmap);
+            RECT whole{0, 0, width, height};
+            FillRect(memory.dc, &whole, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+        }
+    }
+    BITMAP info{};
+    GetObjectA(bitmap, sizeof info, &info);
+    record->handle = bitmap;
+    record->width = static_cast<int16_t>(info.bmWidth);
+    record->height = static_cast<int16_t>(info.bmHeight);
+    record->depth = static_cast<int8_t>(info.bmBitsPixel);
+    record->flags = static_cast<uint8_t>(flags);
+    return CreationResult(id, record);
+}
+
+intptr_t ImageGrab(ObjectId sourceId, ObjectId id, int32_t x, int32_t y, int32_t width,
+                   int32_t height) {
+    ImageObject *source = ImageRecord(sourceId);
+    if (!source) return 0;
+    HANDLE sourceHandle = source->handle;
+    int8_t depth = source->depth;
+    uint8_t flags = source->flags;
+    // An icon cannot be selected into a dc; copying through one would yield garbage.
+    if (GetObjectType(sourceHandle) != OBJ_BITMAP) return 0;
+
+    HBITMAP bitmap = ImageBitmapCreate(width, height, flags, depth);
+    if (!bitmap) return 0;
+    bool copied = false;
+    {
+        // The dcs go before the target number is allocated: grabbing into the source's own
+        // number frees the source, which must not be selected anywhere by then.
+        MemoryDc from;
+        MemoryDc to;
+        HDC fromDc = OutputDcHolding(sourceHandle);
+        if (!fromDc && from.dc && SelectObject(from.dc, sourceHandle)) fromDc = from.dc;
+        if (fromDc && to.dc && SelectObject(to.dc, bitmap)) {
+            // Palette sections: copy the indices' meaning too, not a mapping onto grey.
+            RGBQUAD colors[256];
+            UINT count = depth <= 8 ? GetDIBColorTable(fromDc, 0, 256, colors) : 0;
+            if (count) SetDIBColorTable(to.dc, 0, count, colors);
+            copied = BitBlt(to.dc, 0, 0, width, height, fromDc, x, y, SRCCOPY) != 0;
+        }
+    }
+    intptr_t result = 0;
+    if (copied) {
+        auto *record = static_cast<ImageObject *>(RegistryAllocate(ImageRegistry, id));
+        if (record) {
+            record->handle = bitmap;
+            record->width = static_cast<int16_t>(width);
+            record->height = static_cast<int16_t>(height);
+            record->depth = depth;
+            record->flags = flags;
+            result = CreationResult(id, record);
+        }
+    }
+    if (!result) DeleteObject(bitmap);
+    return result;
+}
+
+void ImageFree(ObjectId id) {
+    if (id == AutoNumber) return;
+    ImageObject *record = ImageRecord(id);
+    if (!record) return;
+    HANDLE handle = record->handle;
+    // A bitmap still selected in the output's dc could not be deleted.
+    if (OutputDcHolding(handle)) CloseImageOutput();
+    if (GetObjectType(handle) == OBJ_BITMAP) {
+        DeleteObject(handle);
+    } else {
+        DestroyIcon(static_cast<HICON>(handle));
+    }
+    RegistryFree(ImageRegistry, id);
+}
+
+intptr_t ImageExists(ObjectId id) {
+    return ImageRegistry ? reinterpret_cast<intptr_t>(RegistryValidate(ImageRegistry, id)) : 0;
+}
+
+int32_t ImageGetWidth(ObjectId id) {
+    ImageObject *record = ImageRecord(id);
+    return record ? record->width : 0;
+}
+
+int32_t ImageGetHeight(ObjectId id) {
+    ImageObject *record = ImageRecord(id);
+    return record ? record->height : 0;
+}
+
+HANDLE ImageHandle(ObjectId id) {
+    ImageObject *record = ImageRecord(id);
+    return record ? record->handle : nullptr;
+}
+
+const DrawingOutput *ImageDrawTarget(ObjectId id) {
+    if (!TargetState) return nullptr;
+    CloseImageOutput();
+    ImageObject *record = ImageRecord(id);
+    if (!record) return nullptr;
+    HDC dc = CreateCompatibleDC(nullptr);
+    if (!dc) return nullptr;
+    if (!SelectObject(dc, record->handle)) { // an icon image, for example
+        DeleteDC(dc);
+        return nullptr;
+    }
+    TargetState->dc = dc;
+    TargetState->output.kind = OutputKindImage;
+    TargetState->output.dc = dc;
+    TargetState->output.release = ImageDrawTargetRelease;
+    return &TargetState->output;
+}
+
+int32_t ImageDrawTargetRelease() {
+    if (!TargetState || !TargetState->dc) return 0;
+    DeleteDC(TargetState->dc);
+    TargetState->dc = nullptr;
+    // A descriptor handed to DrawingBegin again after its drawing then gives no dc instead of a
+    // deleted one.
+    TargetState->output.dc = nullptr;
+    return 1;
+}
