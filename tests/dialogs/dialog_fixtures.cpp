@@ -4,6 +4,8 @@
 #include "runtime/memory/memory.h"
 #include "runtime/strings/strings.h"
 
+#include <gtest/gtest.h>
+
 void DialogTestRuntime() {
     static bool ready;
     if (ready) return;
@@ -12,6 +14,14 @@ void DialogTestRuntime() {
     TempStringInit();
     ObjectHeapInit();
     DialogInit();
+}
+
+std::string TakeDialogResult(int32_t position) {
+    std::string text = TempAddress(position);
+    EXPECT_EQ(TempString.end, position + static_cast<int32_t>(text.size()))
+        << "the area's end must lie just behind the result \"" << text << "\"";
+    TempString.end = position;
+    return text;
 }
 
 HWND MakeTestWindow(const char *caption, bool visible) {

@@ -4,10 +4,15 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
 // Brings up the heaps, the temporary string area and the dialogs once per test program.
 void DialogTestRuntime();
+
+// Takes a dialog's text result from the temporary area, checking that it was delivered by the
+// area's rules (written at `position`, the area's end just behind it), and sets the end back.
+std::string TakeDialogResult(int32_t position);
 
 // A plain top-level window of the calling thread; shown without being activated when `visible`.
 HWND MakeTestWindow(const char *caption, bool visible);

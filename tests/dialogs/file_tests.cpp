@@ -16,27 +16,17 @@ const char *const Title = "Select File(s)";
 const char *const Pattern =
     "PNG Image (*.png)|*.png|BMP Image (*.bmp)|*.bmp|JPG Image (*.jpg)|*.jpg|All Files (*.*)|*.*";
 
-// Takes a dialog result from the temporary area, checking that it was delivered by the area's
-// rules: written at the position handed over, the area's end just behind its NUL.
-std::string TakeResult(int32_t position) {
-    std::string text = TempAddress(position);
-    EXPECT_EQ(TempString.end, position + static_cast<int32_t>(text.size()))
-        << "the area's end must lie just behind the result \"" << text << "\"";
-    TempString.end = position;
-    return text;
-}
-
 std::string OpenFile(const char *title, const char *defaultFile, const char *pattern,
                      int32_t patternPosition, int32_t flags) {
     int32_t position = TempString.end;
     DialogOpenFile(title, defaultFile, pattern, patternPosition, flags, position);
-    return TakeResult(position);
+    return TakeDialogResult(position);
 }
 
 std::string NextFile() {
     int32_t position = TempString.end;
     DialogNextFile(position);
-    return TakeResult(position);
+    return TakeDialogResult(position);
 }
 
 void MakeFile(const std::string &path) {

@@ -240,17 +240,6 @@ std::string TreeItemText(WindowRobot &robot, HWND tree, HTREEITEM item, RemoteBl
     return RemoteText(block, sizeof request, block.size - sizeof request);
 }
 
-HTREEITEM TreeChild(WindowRobot &robot, HWND tree, HTREEITEM parent, const std::string &name,
-                    RemoteBlock &block, bool drive) {
-    for (HTREEITEM child = TreeNext(robot, tree, TVGN_CHILD, parent); child;
-         child = TreeNext(robot, tree, TVGN_NEXT, child)) {
-        std::string text = TreeItemText(robot, tree, child, block);
-        if (drive ? IsDriveItem(text, name) : lstrcmpiA(text.c_str(), name.c_str()) == 0)
-            return child;
-    }
-    return nullptr;
-}
-
 DWORD WINAPI RunScript(void *context) {
     RobotRun &run = *static_cast<RobotRun *>(context);
     run.script(run.robot);
@@ -286,8 +275,9 @@ HWND RobotWaitDialog(WindowRobot &robot, const char *caption) {
     HWND found = nullptr;
     if (WaitFor(robot, [&] { return (found = FindDialog(robot, caption, nullptr)) != nullptr; }))
         return found;
-    RobotFail(robot, "no dialog titled " + Describe(caption) + " appeared within " +
-                         std::to_string(robot.timeoutMs) + " ms");
+    RobotFail(robot,
+              (caption ? "no dialog titled " + Describe(caption) : std::string("no dialog")) +
+                  " appeared within " + std::to_string(robot.timeoutMs) + " ms");
     return nullptr;
 }
 
@@ -463,48 +453,23 @@ bool RobotSelectFolder(WindowRobot &robot, HWND browser, const std::string &path
     std::vector<std::string> parts = PathParts(path);
     if (parts.empty() || parts[0].size() != 2 || parts[0][1] != ':')
         return RobotFail(robot, "\"" + path + "\" is not a path from a drive");
-    HWND tree = RobotControl(browser, BrowserTreeId, WC_TREEVIEWA);
-    if (!tree) tree = RobotControl(browser, -1, WC_TREEVIEWA);
-    if (!tree) return RobotFail(robot, "the folder browser has no tree");
     RemoteBlock block;
-    if (!RemoteOpen(robot, block, 1024)) return false;
-    auto select = [&](const std::string &text) {
-        std::string terminated = text;
-        terminated += '\0';
-        return RemoteWrite(block, 0, terminated.data(), terminated.size()) &&
-               Send(robot, browser, BFFM_SETSELECTIONA, TRUE,
-                    reinterpret_cast<LPARAM>(block.address));
-    };
-    bool done = select(path) && RobotFolderSelected(robot, browser, path);
-    if (!done) {
-        // The browser follows the message only for folders its tree has already read; walk
-        // down from the drive, re-reading a folder whose entry is missing.
-        std::string root = parts[0] + "\\";
-        HTREEITEM item = nullptr;
-        if (select(root) && RobotFolderSelected(robot, browser, root))
-            item = TreeNext(robot, tree, TVGN_CARET, nullptr);
-        for (size_t i = 1; item && i < parts.size(); i++) {
-            Send(robot, tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(item));
-            HTREEITEM child = TreeChild(robot, tree, item, parts[i], block, false);
-            if (!child) {
-                Send(robot, tree, TVM_EXPAND, TVE_COLLAPSE | TVE_COLLAPSERESET,
-                     reinterpret_cast<LPARAM>(item));
-                Send(robot, tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(item));
-                child = TreeChild(robot, tree, item, parts[i], block, false);
-            }
-            item = child;
-        }
-        done = item &&
-               Send(robot, tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item)) &&
-               RobotFolderSelected(robot, browser, path);
-    }
+    if (!RemoteOpen(robot, block, path.size() + 1)) return false;
+    // The browser often ignores the message for a folder its tree has not read yet, and reads
+    // it on the way: ask again until the selection is there.
+    WindowRobot quiet = robot;
+    bool done = RemoteWrite(block, 0, path.c_str(), path.size() + 1) && WaitFor(robot, [&] {
+                    return Send(quiet, browser, BFFM_SETSELECTIONA, TRUE,
+                                reinterpret_cast<LPARAM>(block.address)) &&
+                           RobotFolderSelected(quiet, browser, path);
+                });
     RemoteClose(block);
     if (done) return true;
     std::string shown;
     for (const std::string &text : RobotFolderSelection(robot, browser))
         shown += "/" + text;
     return RobotFail(robot, "the folder browser would not select \"" + path + "\" (it shows \"" +
-                                shown + "\")");
+                                shown + "\") within " + std::to_string(robot.timeoutMs) + " ms");
 }
 
 std::vector<std::string> RobotCloseDialogs(WindowRobot &robot) {

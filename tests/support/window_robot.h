@@ -28,7 +28,8 @@ struct WindowRobot {
 // Appends a sentence to robot.failure; returns false for `return RobotFail(...)`.
 bool RobotFail(WindowRobot &robot, const std::string &what);
 
-// A visible top-level dialog of the target whose caption is `caption`, or null after the bound.
+// A visible top-level dialog of the target whose caption is `caption` (any dialog of the target
+// for null), or null after the bound.
 HWND RobotWaitDialog(WindowRobot &robot, const char *caption);
 // A visible top-level dialog of the target holding a control whose text is `label` (the folder
 // browser shows the title it was given inside, under a caption of its own).
@@ -67,8 +68,9 @@ bool RobotChooseFiles(WindowRobot &robot, HWND dialog, const std::string &folder
 std::vector<std::string> RobotFolderSelection(WindowRobot &robot, HWND browser);
 // True when the selection is the folder at `path` (a drive root "C:\" or "C:\a\b").
 bool RobotFolderSelected(WindowRobot &robot, HWND browser, const std::string &path);
-// Selects `path`: the browser's own select-path message first, then, if the browser did not
-// follow it, by walking the tree from the drive down.
+// Selects `path` with the browser's own select-path message, repeated until the browser follows
+// it. The browser reads each folder once: create the folders before it opens, since one made
+// later under a folder it has already read stays out of reach.
 bool RobotSelectFolder(WindowRobot &robot, HWND browser, const std::string &path);
 
 // Cancels every visible dialog of the target; returns their captions. The safety net that keeps
