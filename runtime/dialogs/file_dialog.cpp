@@ -6,6 +6,7 @@
 
 #include <commdlg.h>
 
+#include <cstddef>
 #include <cstring>
 
 namespace {
@@ -13,6 +14,10 @@ namespace {
 constexpr int32_t SingleSelectionSize = 260;
 constexpr int32_t MultipleSelectionSize = 512000;
 constexpr int32_t ResultReserve = 260; // enough for any path the dialog keeps; longer ones get more
+// The request record in the form that predates the Windows 2000 fields: 76 bytes in 32-bit
+// programs.
+constexpr DWORD RequestSize = offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(LPCSTR);
+static_assert(sizeof(void *) != 4 || RequestSize == 76, "request record");
 constexpr DWORD OpenFlags = OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
 
 // The selection the dialog wrote, owned across DialogOpenFile and DialogNextFile. A multiple
@@ -98,7 +103,7 @@ bool ShowOpenDialog(const char *title, const char *defaultFile, const char *patt
     }
 
     OPENFILENAMEA request = {};
-    request.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
+    request.lStructSize = RequestSize;
     request.hwndOwner = DialogOwnerWindow();
     request.lpstrFilter = filters;
     request.nFilterIndex = static_cast<DWORD>(patternPosition + 1);

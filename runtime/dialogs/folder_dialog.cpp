@@ -13,6 +13,8 @@ namespace {
 
 constexpr int32_t ResultReserve = MAX_PATH;
 
+static_assert(sizeof(void *) != 4 || sizeof(BROWSEINFOA) == 32, "browser request record");
+
 using BrowseForFolderRoutine = LPITEMIDLIST(WINAPI *)(LPBROWSEINFOA);
 using PathFromItemListRoutine = BOOL(WINAPI *)(LPCITEMIDLIST, LPSTR);
 

@@ -44,10 +44,14 @@ class FileDialog : public ::testing::Test {
     template <typename Call>
     std::string Drive(std::function<void(WindowRobot &, HWND)> script, Call call) {
         RobotRun run;
-        RobotStart(run, [&](WindowRobot &robot) {
+        bool started = RobotStart(run, [&](WindowRobot &robot) {
             HWND dialog = RobotWaitDialog(robot, dialogTitle);
             if (dialog) script(robot, dialog);
         });
+        if (!started) {
+            ADD_FAILURE() << RobotFinish(run);
+            return std::string();
+        }
         std::string result = call();
         EXPECT_EQ(RobotFinish(run), "");
         return result;

@@ -20,13 +20,17 @@ class FolderDialog : public ::testing::Test {
     std::string Browse(const char *title, const char *initialPath,
                        std::function<void(WindowRobot &, HWND)> script) {
         RobotRun run;
-        RobotStart(run, [&](WindowRobot &robot) {
+        bool started = RobotStart(run, [&](WindowRobot &robot) {
             HWND browser =
                 title ? RobotWaitDialogWithLabel(robot, title) : RobotWaitDialog(robot, nullptr);
             if (!browser) return;
             script(robot, browser);
             RobotWaitClosed(robot, browser);
         });
+        if (!started) {
+            ADD_FAILURE() << RobotFinish(run);
+            return std::string();
+        }
         int32_t position = TempString.end;
         DialogChooseFolder(title, initialPath, position);
         std::string result = TakeDialogResult(position);

@@ -485,14 +485,15 @@ std::vector<std::string> RobotCloseDialogs(WindowRobot &robot) {
     return closed;
 }
 
-void RobotStart(RobotRun &run, std::function<void(WindowRobot &)> script) {
+bool RobotStart(RobotRun &run, std::function<void(WindowRobot &)> script) {
     run.script = std::move(script);
     run.finished = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     run.robot.processId = GetCurrentProcessId();
     run.robot.threadId = GetCurrentThreadId();
     run.robot.abort = run.finished;
     run.thread = CreateThread(nullptr, 0, RunScript, &run, 0, nullptr);
-    if (!run.thread) RobotFail(run.robot, "cannot start the robot thread");
+    if (run.thread) return true;
+    return RobotFail(run.robot, "cannot start the robot thread");
 }
 
 std::string RobotFinish(RobotRun &run) {

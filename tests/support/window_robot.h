@@ -86,6 +86,7 @@ struct RobotRun {
     HANDLE thread = nullptr;
     HANDLE finished = nullptr; // set by RobotFinish: the dialog call has returned
 };
-void RobotStart(RobotRun &run, std::function<void(WindowRobot &)> script);
+// False (and nothing started) when no thread can be had: do not open the dialog then.
+bool RobotStart(RobotRun &run, std::function<void(WindowRobot &)> script);
 // Waits (bounded) for the robot thread and returns robot.failure.
 std::string RobotFinish(RobotRun &run);
