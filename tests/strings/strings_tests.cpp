@@ -113,22 +113,6 @@ TEST_F(Strings, VariablesOwnTheirCopies) {
     EXPECT_EQ(StringEqual("png", "png"), 1);
 }
 
-TEST_F(Strings, OffsetsFindAnArgumentAgainAfterTheAreaMoved) {
-    StringConcat("abc");
-    EXPECT_EQ(TempOffsetOf(TempString.base), 1u);
-    EXPECT_EQ(TempOffsetOf(TempString.base + 3), 4u) << "the end itself counts";
-    EXPECT_EQ(TempOffsetOf(TempString.base + 4), 0u);
-    EXPECT_EQ(TempOffsetOf("abc"), 0u);
-    EXPECT_EQ(TempAddressOf(2), TempString.base + 1);
-
-    char *reserved = TempReserve(40, 2);
-    EXPECT_EQ(reserved, TempString.base + 2);
-    EXPECT_EQ(TempString.end, 42);
-    TempGiveBack(30);
-    EXPECT_EQ(TempString.end, 12);
-    EXPECT_EQ(TempString.base[0], 'a') << "growing keeps the content";
-}
-
 // An argument that is an earlier result in the area stays valid when the call grows the area:
 // the 11-byte argument at position 0 leaves the end at 12, so every call below has to grow, and
 // a second block on the heap keeps the area from growing in place.
