@@ -1,0 +1,345 @@
+#include "runtime/image/codecs/jpeg_codec.h"
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <jpeglib.h>
+#include <jerror.h>
+
+namespace {
+
+constexpr size_t EndMarkerSize = 4096;
+
+// libjpeg's standard manager with a recovery point right behind it: the fatal-error routine
+// reaches the point through the codec object's error-manager pointer.
+struct JpegErrorManager {
+    jpeg_error_mgr standard;
+    jmp_buf recovery;
+};
+
+struct JpegMemorySource {
+    jpeg_source_mgr pub;
+    const JOCTET *data;
+    size_t remaining; // bytes of the block not yet handed to libjpeg
+    JOCTET *endMarker;
+};
+
+struct JpegRowSink;
+using JpegRowCopy = void (*)(const JpegRowSink *sink, JDIMENSION width);
+
+struct JpegRowSink {
+    uint8_t *row; // the bitmap row the next scanline goes to
+    JpegRowCopy copy;
+    JSAMPARRAY buffer;
+    JDIMENSION bufferRows;
+};
+
+// The picture between Open and Decode, in module storage so that it survives the long jump.
+struct JpegPicture {
+    JpegErrorManager errors;
+    jpeg_decompress_struct decompressor;
+    uint8_t *fileBuffer; // file mode: the whole file, from the standard allocator
+    const uint8_t *data; // the file buffer, or the caller's block in memory mode
+    size_t size;
+    int32_t width;
+    int32_t height;
+    JpegRowSink *sink; // null when no picture is open
+};
+
+struct JpegWriteJob {
+    JpegErrorManager errors;
+    jpeg_compress_struct compressor;
+    FILE *file;
+    JSAMPLE *rowBuffer;
+};
+
+JpegPicture picture;
+JpegWriteJob job;
+bool decoderRegistered;
+bool encoderRegistered;
+
+[[noreturn]] void JpegErrorExit(j_common_ptr codec) {
+    longjmp(reinterpret_cast<JpegErrorManager *>(codec->err)->recovery, 1);
+}
+
+void JpegPictureRelease() {
+    // Safe on a decompressor that was never created: libjpeg only frees what it allocated.
+    jpeg_destroy_decompress(&picture.decompressor);
+    memset(&picture.decompressor, 0, sizeof picture.decompressor);
+    free(picture.fileBuffer);
+    picture.fileBuffer = nullptr;
+    picture.data = nullptr;
+    picture.size = 0;
+    picture.width = 0;
+    picture.height = 0;
+    picture.sink = nullptr;
+}
+
+void JpegSourceInit(j_decompress_ptr) {}
+
+void JpegSourceTerm(j_decompress_ptr) {}
+
+// Never suspends: the whole block the first time, then an end-of-image marker after a warning,
+// which lets libjpeg finish a picture whose data ends early.
+boolean JpegSourceFill(j_decompress_ptr decompressor) {
+    auto *source = reinterpret_cast<JpegMemorySource *>(decompressor->src);
+    if (source->remaining > 0) {
+        source->pub.next_input_byte = source->data;
+        source->pub.bytes_in_buffer = source->remaining;
+        source->remaining = 0;
+    } else {
+        WARNMS(decompressor, JWRN_JPEG_EOF);
+        source->endMarker[0] = 0xFF;
+        source->endMarker[1] = JPEG_EOI;
+        source->pub.next_input_byte = source->endMarker;
+        source->pub.bytes_in_buffer = 2;
+    }
+    return TRUE;
+}
+
+void JpegSourceSkip(j_decompress_ptr decompressor, long count) {
+    if (count <= 0) return;
+    jpeg_source_mgr *source = decompressor->src;
+    size_t left = static_cast<size_t>(count);
+    while (left > source->bytes_in_buffer) {
+        left -= source->bytes_in_buffer;
+        JpegSourceFill(decompressor);
+    }
+    source->next_input_byte += left;
+    source->bytes_in_buffer -= left;
+}
+
+void JpegCopyRgb(const JpegRowSink *sink, JDIMENSION width) {
+    const JSAMPLE *in = sink->buffer[0];
+    uint8_t *out = sink->row;
+    for (JDIMENSION x = 0; x < width; ++x, in += 3, out += 3) {
+        out[0] = in[2];
+        out[1] = in[1];
+        out[2] = in[0];
+    }
+}
+
+// Adobe's programs store CMYK inverted (255 means no ink), which is what such files hold in
+// practice: each channel is then the stored colour value scaled by the stored black value.
+void JpegCopyInvertedCmyk(const JpegRowSink *sink, JDIMENSION width) {
+    const JSAMPLE *in = sink->buffer[0];
+    uint8_t *out = sink->row;
+    for (JDIMENSION x = 0; x < width; ++x, in += 4, out += 3) {
+        unsigned black = in[3];
+        out[0] = static_cast<uint8_t>((in[2] * black + 127) / 255);
+        out[1] = static_cast<uint8_t>((in[1] * black + 127) / 255);
+        out[2] = static_cast<uint8_t>((in[0] * black + 127) / 255);
+    }
+}
+
+// Reads the header and starts decompression of the data Open found: 1, or 0 with everything
+// released. Only module state is used across the recovery point.
+int32_t JpegStart() {
+    jpeg_decompress_struct &decompressor = picture.decompressor;
+    decompressor.err = jpeg_std_error(&picture.errors.standard);
+    picture.errors.standard.error_exit = JpegErrorExit;
+    if (setjmp(picture.errors.recovery)) {
+        JpegPictureRelease();
+        return 0;
+    }
+    jpeg_create_decompress(&decompressor);
+    JpegMemorySourceSet(&decompressor, picture.data, picture.size);
+    jpeg_read_header(&decompressor, TRUE);
+
+    decompressor.dct_method = JDCT_ISLOW;
+    JpegRowCopy copy = JpegCopyRgb;
+    int components = 3;
+    switch (decompressor.jpeg_color_space) {
+    case JCS_GRAYSCALE:
+        decompressor.out_color_space = JCS_RGB;
+        break;
+    case JCS_CMYK:
+    case JCS_YCCK:
+        decompressor.out_color_space = JCS_CMYK;
+        copy = JpegCopyInvertedCmyk;
+        components = 4;
+        break;
+    default:
+        break;
+    }
+    jpeg_calc_output_dimensions(&decompressor);
+    // Pictures of some other number of components (an unknown colour space) would be read past
+    // the end of the row buffer: refuse them.
+    if (decompressor.out_color_components != components) {
+        JpegPictureRelease();
+        return 0;
+    }
+
+    auto *sink = static_cast<JpegRowSink *>((*decompressor.mem->alloc_small)(
+        reinterpret_cast<j_common_ptr>(&decompressor), JPOOL_IMAGE, sizeof(JpegRowSink)));
+    JDIMENSION rowBytes = (decompressor.output_width * components + 3) & ~JDIMENSION{3};
+    sink->buffer = (*decompressor.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&decompressor),
+                                                     JPOOL_IMAGE, rowBytes, 1);
+    sink->bufferRows = 1;
+    sink->copy = copy;
+    sink->row = nullptr;
+
+    jpeg_start_decompress(&decompressor);
+    picture.width = static_cast<int32_t>(decompressor.output_width);
+    picture.height = static_cast<int32_t>(decompressor.output_height);
+    picture.sink = sink;
+    return 1;
+}
+
+int32_t JpegOpen(FILE *stream, const void *memory, intptr_t nameOrSize) {
+    // A picture opened earlier but never decoded (its bitmap could not be made) goes first.
+    JpegPictureRelease();
+
+    if (memory) {
+        if (nameOrSize < 2) return 0;
+        picture.data = static_cast<const uint8_t *>(memory);
+        picture.size = static_cast<size_t>(nameOrSize);
+        if (picture.data[0] != 0xFF || picture.data[1] != 0xD8) return 0;
+    } else {
+        if (!stream || fseek(stream, 0, SEEK_END) != 0) return 0;
+        long end = ftell(stream);
+        if (end < 2 || fseek(stream, 0, SEEK_SET) != 0) return 0;
+        picture.fileBuffer = static_cast<uint8_t *>(malloc(static_cast<size_t>(end)));
+        if (!picture.fileBuffer) return 0;
+        if (fread(picture.fileBuffer, 1, 2, stream) != 2 || picture.fileBuffer[0] != 0xFF ||
+            picture.fileBuffer[1] != 0xD8) {
+            JpegPictureRelease();
+            return 0;
+        }
+        // A short read hands libjpeg only the bytes that arrived.
+        picture.size = 2 + fread(picture.fileBuffer + 2, 1, static_cast<size_t>(end) - 2, stream);
+        picture.data = picture.fileBuffer;
+    }
+    return JpegStart();
+}
+
+int32_t JpegDecode(uint8_t *pixels, int32_t stride) {
+    if (!picture.sink) return 0;
+    if (setjmp(picture.errors.recovery)) {
+        JpegPictureRelease();
+        return 0;
+    }
+    for (int32_t y = 0; y < picture.height; ++y) {
+        picture.sink->row = pixels + static_cast<ptrdiff_t>(y) * stride;
+        if (jpeg_read_scanlines(&picture.decompressor, picture.sink->buffer,
+                                picture.sink->bufferRows) == 0)
+            break;
+        picture.sink->copy(picture.sink, static_cast<JDIMENSION>(picture.width));
+    }
+    jpeg_finish_decompress(&picture.decompressor);
+    JpegPictureRelease();
+    return 1;
+}
+
+int32_t JpegWidth() {
+    return picture.width;
+}
+
+int32_t JpegHeight() {
+    return picture.height;
+}
+
+void JpegWriteEnd() {
+    jpeg_destroy_compress(&job.compressor);
+    free(job.rowBuffer);
+    job.rowBuffer = nullptr;
+}
+
+// libjpeg's own error exit would end the whole process and lose the rest of the batch: every
+// error long-jumps back here instead, and the encoder reports failure.
+int32_t JpegEncode(const char *fileName, const uint8_t *pixels, int32_t width, int32_t height,
+                   int32_t stride, int32_t quality) {
+    // libjpeg's own size check misses a negative width on systems where long has 32 bits, and
+    // its memory manager then divides by zero.
+    if (!fileName || width <= 0 || height <= 0) return 0;
+    job.file = fopen(fileName, "wb");
+    if (!job.file) return 0;
+    job.rowBuffer = nullptr;
+    jpeg_compress_struct &compressor = job.compressor;
+    compressor.err = jpeg_std_error(&job.errors.standard);
+    job.errors.standard.error_exit = JpegErrorExit;
+    if (setjmp(job.errors.recovery)) {
+        // A half-written JPEG is of no use to anyone: it goes.
+        JpegWriteEnd();
+        fclose(job.file);
+        job.file = nullptr;
+        remove(fileName);
+        return 0;
+    }
+    jpeg_create_compress(&compressor);
+    jpeg_stdio_dest(&compressor, job.file);
+    // libjpeg checks the size when compression starts: too large ends in an error.
+    compressor.image_width = static_cast<JDIMENSION>(width);
+    compressor.image_height = static_cast<JDIMENSION>(height);
+    compressor.input_components = 3;
+    compressor.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&compressor);
+    int32_t scale = quality < 0 ? 0 : quality > 10 ? 10 : quality;
+    jpeg_set_quality(&compressor, scale * 10, FALSE);
+    jpeg_start_compress(&compressor, TRUE);
+
+    job.rowBuffer = static_cast<JSAMPLE *>(malloc(static_cast<size_t>(width) * 3));
+    if (!job.rowBuffer) ERREXIT1(&compressor, JERR_OUT_OF_MEMORY, 0);
+    // The block is bottom-up: start from its last row so the first scanline is the top row.
+    for (int32_t i = 0; i < height; ++i) {
+        const uint8_t *in = pixels + static_cast<ptrdiff_t>(height - 1 - i) * stride;
+        JSAMPLE *out = job.rowBuffer;
+        for (int32_t x = 0; x < width; ++x, in += 3, out += 3) {
+            out[0] = in[2];
+            out[1] = in[1];
+            out[2] = in[0];
+        }
+        JSAMPROW row = job.rowBuffer;
+        jpeg_write_scanlines(&compressor, &row, 1);
+    }
+    jpeg_finish_compress(&compressor);
+    JpegWriteEnd();
+    FILE *file = job.file;
+    job.file = nullptr;
+    if (fclose(file) != 0) {
+        remove(fileName);
+        return 0;
+    }
+    return 1;
+}
+
+} // namespace
+
+const ImageDecoder JpegDecoder = {JpegOpen, JpegDecode, JpegWidth, JpegHeight};
+const ImageEncoder JpegEncoder = {ImageFormatJpeg, JpegEncode};
+
+void JpegDecoderRegister() {
+    if (decoderRegistered) return;
+    ImageDecoderRegister(&JpegDecoder);
+    decoderRegistered = true;
+}
+
+void JpegEncoderRegister() {
+    if (encoderRegistered) return;
+    ImageEncoderRegister(&JpegEncoder);
+    encoderRegistered = true;
+}
+
+void JpegMemorySourceSet(jpeg_decompress_struct *decompressor, const unsigned char *data,
+                         size_t size) {
+    auto *source = reinterpret_cast<JpegMemorySource *>(decompressor->src);
+    if (!source || source->pub.init_source != JpegSourceInit) {
+        auto common = reinterpret_cast<j_common_ptr>(decompressor);
+        source = static_cast<JpegMemorySource *>(
+            (*decompressor->mem->alloc_small)(common, JPOOL_PERMANENT, sizeof(JpegMemorySource)));
+        source->endMarker = static_cast<JOCTET *>(
+            (*decompressor->mem->alloc_small)(common, JPOOL_PERMANENT, EndMarkerSize));
+        decompressor->src = &source->pub;
+    }
+    source->pub.init_source = JpegSourceInit;
+    source->pub.fill_input_buffer = JpegSourceFill;
+    source->pub.skip_input_data = JpegSourceSkip;
+    source->pub.resync_to_restart = jpeg_resync_to_restart;
+    source->pub.term_source = JpegSourceTerm;
+    source->data = data;
+    source->remaining = size;
+    source->pub.bytes_in_buffer = 0;
+    source->pub.next_input_byte = nullptr;
+}

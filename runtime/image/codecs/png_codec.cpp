@@ -1,0 +1,194 @@
+#include "runtime/image/codecs/png_codec.h"
+
+#include <png.h>
+
+#include <cstddef>
+#include <cstring>
+
+namespace {
+
+// The picture between Open and Decode. libpng long-jumps here on any error, so everything that
+// must survive the jump lives in module storage rather than in locals.
+struct PngPicture {
+    png_structp read;
+    png_infop info;
+    png_uint_32 width;
+    png_uint_32 height;
+    int bitDepth;
+    int colorType;
+    const png_byte *memoryNext; // memory mode: the next byte libpng will get
+    size_t memoryLeft;          // memory mode: bytes of the block after memoryNext
+};
+
+struct PngWriteJob {
+    png_structp write;
+    png_infop info;
+    FILE *file;
+};
+
+PngPicture picture;
+PngWriteJob job;
+bool decoderRegistered;
+bool encoderRegistered;
+
+void PngPictureRelease() {
+    if (picture.read) png_destroy_read_struct(&picture.read, &picture.info, nullptr);
+    picture = PngPicture{};
+}
+
+// Bounded by the block's size: a truncated block ends in libpng's read error, never in a read
+// past the block.
+void PngMemoryRead(png_structp read, png_bytep out, size_t length) {
+    if (length > picture.memoryLeft) png_error(read, "Read Error");
+    memcpy(out, picture.memoryNext, length);
+    picture.memoryNext += length;
+    picture.memoryLeft -= length;
+}
+
+int32_t PngOpen(FILE *stream, const void *memory, intptr_t nameOrSize) {
+    // A picture opened earlier but never decoded (its bitmap could not be made) goes first.
+    PngPictureRelease();
+
+    png_byte signature[8];
+    if (memory) {
+        if (nameOrSize < 8) return 0;
+        memcpy(signature, memory, sizeof signature);
+    } else {
+        if (!stream || fread(signature, 1, sizeof signature, stream) != sizeof signature) return 0;
+    }
+    if (png_sig_cmp(signature, 0, sizeof signature) != 0) return 0;
+
+    picture.read = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    if (!picture.read) return 0;
+    if (setjmp(png_jmpbuf(picture.read))) {
+        PngPictureRelease();
+        return 0;
+    }
+    // Ancillary chunks (text, colour profiles, gamma, ...) play no part in the pixels delivered:
+    // libpng skips them unread. Otherwise a file of a few bytes that declares a 2 GB text chunk
+    // makes libpng allocate and clear 2 GB before it finds out the data is not there.
+    png_set_keep_unknown_chunks(picture.read, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+    if (memory) {
+        // libpng reads the signature again from the block.
+        picture.memoryNext = static_cast<const png_byte *>(memory);
+        picture.memoryLeft = static_cast<size_t>(nameOrSize);
+        png_set_read_fn(picture.read, nullptr, PngMemoryRead);
+    } else {
+        png_init_io(picture.read, stream);
+        png_set_sig_bytes(picture.read, sizeof signature);
+    }
+    picture.info = png_create_info_struct(picture.read);
+    if (!picture.info) png_error(picture.read, "Insufficient memory");
+    png_read_info(picture.read, picture.info);
+    int interlace, compression, filter;
+    png_get_IHDR(picture.read, picture.info, &picture.width, &picture.height, &picture.bitDepth,
+                 &picture.colorType, &interlace, &compression, &filter);
+    return (picture.colorType & PNG_COLOR_MASK_ALPHA) ? 2 : 1;
+}
+
+int32_t PngDecode(uint8_t *pixels, int32_t stride) {
+    if (!picture.read || !picture.info) return 0;
+    if (setjmp(png_jmpbuf(picture.read))) {
+        PngPictureRelease();
+        return 0;
+    }
+    switch (picture.colorType) {
+    case PNG_COLOR_TYPE_PALETTE:
+        // Palette transparency would become alpha: drop it, every pixel shows its palette colour.
+        png_set_palette_to_rgb(picture.read);
+        png_set_strip_alpha(picture.read);
+        break;
+    case PNG_COLOR_TYPE_GRAY:
+    case PNG_COLOR_TYPE_GRAY_ALPHA:
+        // Expands the samples only; a transparency chunk does not become alpha.
+        if (picture.bitDepth < 8) png_set_expand_gray_1_2_4_to_8(picture.read);
+        png_set_gray_to_rgb(picture.read);
+        break;
+    default:
+        break;
+    }
+    if (picture.bitDepth == 16) png_set_strip_16(picture.read);
+    png_set_bgr(picture.read);
+    int passes = png_set_interlace_handling(picture.read);
+
+    // Every pass walks all rows, so an interlaced picture fills in at full size pass by pass.
+    for (int pass = 0; pass < passes; ++pass) {
+        for (png_uint_32 y = 0; y < picture.height; ++y) {
+            png_bytep row = pixels + static_cast<ptrdiff_t>(y) * stride;
+            png_read_rows(picture.read, &row, nullptr, 1);
+        }
+    }
+    PngPictureRelease();
+    return 1;
+}
+
+int32_t PngWidth() {
+    return static_cast<int32_t>(picture.width);
+}
+
+int32_t PngHeight() {
+    return static_cast<int32_t>(picture.height);
+}
+
+void PngWriteEnd() {
+    if (job.write) png_destroy_write_struct(&job.write, &job.info);
+    job.write = nullptr;
+    job.info = nullptr;
+}
+
+int32_t PngEncode(const char *fileName, const uint8_t *pixels, int32_t width, int32_t height,
+                  int32_t stride, int32_t) {
+    if (!fileName) return 0;
+    job.file = fopen(fileName, "wb");
+    if (!job.file) return 0;
+    job.write = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    if (!job.write) {
+        fclose(job.file);
+        job.file = nullptr;
+        return 0;
+    }
+    if (setjmp(png_jmpbuf(job.write))) {
+        // The part of the file written so far stays.
+        PngWriteEnd();
+        fclose(job.file);
+        job.file = nullptr;
+        return 0;
+    }
+    png_init_io(job.write, job.file);
+    job.info = png_create_info_struct(job.write);
+    if (!job.info) png_error(job.write, "Insufficient memory");
+    png_set_filter(job.write, 0, PNG_FILTER_NONE);
+    png_set_compression_level(job.write, 9);
+    // libpng checks the size here: zero, negative (seen as huge) or too large ends in an error.
+    png_set_IHDR(job.write, job.info, static_cast<png_uint_32>(width),
+                 static_cast<png_uint_32>(height), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_bgr(job.write);
+    png_write_info(job.write, job.info);
+    // The block is bottom-up: start from its last row to write the picture the right way up.
+    for (int32_t i = 0; i < height; ++i)
+        png_write_row(job.write, pixels + static_cast<ptrdiff_t>(height - 1 - i) * stride);
+    png_write_end(job.write, job.info);
+    PngWriteEnd();
+    // Data still buffered in the stream may fail to reach the disk only now.
+    FILE *file = job.file;
+    job.file = nullptr;
+    return fclose(file) == 0 ? 1 : 0;
+}
+
+} // namespace
+
+const ImageDecoder PngDecoder = {PngOpen, PngDecode, PngWidth, PngHeight};
+const ImageEncoder PngEncoder = {ImageFormatPng, PngEncode};
+
+void PngDecoderRegister() {
+    if (decoderRegistered) return;
+    ImageDecoderRegister(&PngDecoder);
+    decoderRegistered = true;
+}
+
+void PngEncoderRegister() {
+    if (encoderRegistered) return;
+    ImageEncoderRegister(&PngEncoder);
+    encoderRegistered = true;
+}

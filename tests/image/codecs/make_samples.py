@@ -1,0 +1,297 @@
+#!/usr/bin/python3
+"""Prepares the sample images for the codec tests and the pixels they must decode to.
+
+The expected pixels come from programs independent of ours: Python's PIL for PNG files and
+libjpeg-turbo's djpeg (integer DCT) for JPEG files; pngcheck confirms that the damaged PNG files
+made here really are damaged. Every expected file is written as a line "width height channels"
+followed by the samples, top row first, red-green-blue(-alpha).
+
+usage: make_samples.py PNGSUITE TESTPNGS JPEG_TESTIMAGES OUTPUT
+"""
+import glob
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import zlib
+
+from PIL import Image
+
+pngsuite, testpngs, jpegimages, out = sys.argv[1:5]
+shutil.rmtree(out, ignore_errors=True)
+os.makedirs(os.path.join(out, "png"))
+os.makedirs(os.path.join(out, "jpeg"))
+manifest = []
+
+
+def write_raw(path, width, height, channels, data):
+    assert len(data) == width * height * channels, path
+    with open(path, "wb") as f:
+        f.write(b"%d %d %d\n" % (width, height, channels))
+        f.write(bytes(data))
+
+
+# PNG ---------------------------------------------------------------------------------------------
+# The decoding rules: palette colours with their transparency ignored, gray replicated into red,
+# green and blue, 16-bit samples cut to their high byte, alpha kept only when the colour type
+# carries it (4 and 6); other transparency chunks ignored.
+def png_expected(path):
+    with open(path, "rb") as f:
+        header = f.read(33)
+    bit_depth, colour_type = header[24], header[25]
+    im = Image.open(path)
+    im.load()
+    width, height = im.size
+    if colour_type & 4:
+        data = im.convert("RGBA").tobytes()
+        return width, height, 4, data
+    if im.mode in ("I", "I;16", "I;16B"):
+        assert bit_depth == 16
+        data = bytearray()
+        for v in im.getdata():
+            data += bytes((v >> 8,) * 3)
+        return width, height, 3, data
+    if im.mode == "P":
+        im.info.pop("transparency", None)
+    return width, height, 3, im.convert("RGB").tobytes()
+
+
+def add_png(source, name):
+    target = os.path.join(out, "png", name)
+    shutil.copyfile(source, target)
+    width, height, channels, data = png_expected(target)
+    write_raw(target + ".expected", width, height, channels, data)
+    manifest.append("png-decode png/%s png/%s.expected" % (name, name))
+
+
+suite = sorted(glob.glob(os.path.join(pngsuite, "*.png")))
+for path in suite:
+    add_png(path, os.path.basename(path))
+for path in sorted(glob.glob(os.path.join(pngsuite, "interlaced", "*.png"))):
+    add_png(path, "interlaced-" + os.path.basename(path))
+for path in sorted(glob.glob(os.path.join(testpngs, "*.png"))):
+    add_png(path, "testpngs-" + os.path.basename(path))
+
+# Interlaced members and their plain twins, by name: ibasn0g08.png and basn0g08.png.
+names = {os.path.basename(p) for p in suite}
+for name in sorted(names):
+    if name.startswith("i") and name[1:] in names:
+        manifest.append("png-twin png/%s png/%s" % (name, name[1:]))
+for path in sorted(glob.glob(os.path.join(pngsuite, "interlaced", "*.png"))):
+    name = os.path.basename(path)
+    if name[1:] in names:
+        manifest.append("png-twin png/interlaced-%s png/%s" % (name, name[1:]))
+
+# libpng's own collection of hostile files: they must go through without harm.
+for path in sorted(glob.glob(os.path.join(testpngs, "crashers", "*.png"))):
+    name = "crasher-" + os.path.basename(path)
+    shutil.copyfile(path, os.path.join(out, "png", name))
+    manifest.append("png-hostile png/%s -" % name)
+
+
+# Damaged copies of suite members, each broken in a way the format forbids.
+def chunks(data):
+    pos, found = 8, []
+    while pos + 8 <= len(data):
+        length, kind = struct.unpack(">I4s", data[pos:pos + 8])
+        found.append((pos, length, kind))
+        pos += 12 + length
+    return found
+
+
+def with_chunk(data, kind, change, fix_crc=True):
+    data = bytearray(data)
+    for pos, length, k in chunks(data):
+        if k == kind:
+            body = bytearray(data[pos + 8:pos + 8 + length])
+            change(body)
+            assert len(body) == length
+            data[pos + 8:pos + 8 + length] = body
+            crc = zlib.crc32(bytes(data[pos + 4:pos + 8 + length]))
+            if not fix_crc:
+                crc ^= 0x5A5A5A5A
+            data[pos + 8 + length:pos + 12 + length] = struct.pack(">I", crc)
+            return bytes(data)
+    raise AssertionError(kind)
+
+
+def without_chunk(data, kind):
+    data = bytearray(data)
+    for pos, length, k in reversed(chunks(data)):
+        if k == kind:
+            del data[pos:pos + 12 + length]
+    return bytes(data)
+
+
+def read(name):
+    with open(os.path.join(pngsuite, name), "rb") as f:
+        return f.read()
+
+
+def set_byte(index, value):
+    def change(body):
+        body[index] = value
+    return change
+
+
+def keep(body):
+    pass
+
+
+def flip_zlib_header(body):
+    body[0] ^= 0xFF
+
+
+damaged = {
+    "signature-high-bit.png": b"\x09" + read("basn0g01.png")[1:],
+    "signature-letter.png": read("basn0g01.png")[:1] + b"Q" + read("basn0g01.png")[2:],
+    "signature-missing.png": read("basn0g01.png")[8:],
+    "crlf-added.png": read("basn0g04.png").replace(b"\n", b"\r\n"),
+    "cr-removed.png": read("basn0g04.png").replace(b"\r\n", b"\n"),
+    "header-checksum.png": with_chunk(read("basn0g08.png"), b"IHDR", keep, fix_crc=False),
+    "colour-type-1.png": with_chunk(read("basn0g08.png"), b"IHDR", set_byte(9, 1)),
+    "colour-type-9.png": with_chunk(read("basn2c08.png"), b"IHDR", set_byte(9, 9)),
+    "bit-depth-0.png": with_chunk(read("basn2c08.png"), b"IHDR", set_byte(8, 0)),
+    "bit-depth-3.png": with_chunk(read("basn2c08.png"), b"IHDR", set_byte(8, 3)),
+    "bit-depth-99.png": with_chunk(read("basn2c08.png"), b"IHDR", set_byte(8, 99)),
+    "interlace-7.png": with_chunk(read("basn2c08.png"), b"IHDR", set_byte(12, 7)),
+    "width-zero.png": with_chunk(read("basn2c08.png"), b"IHDR", set_byte(3, 0)),
+    "no-image-data.png": without_chunk(read("basn0g01.png"), b"IDAT"),
+    "no-palette.png": without_chunk(read("basn3p08.png"), b"PLTE"),
+    "data-checksum.png": with_chunk(read("basn0g01.png"), b"IDAT", keep, fix_crc=False),
+    "data-not-zlib.png": with_chunk(read("basn2c08.png"), b"IDAT", flip_zlib_header),
+}
+for name, data in sorted(damaged.items()):
+    path = os.path.join(out, "png", "damaged-" + name)
+    with open(path, "wb") as f:
+        f.write(data)
+    check = subprocess.run(["pngcheck", "-q", path], capture_output=True)
+    if check.returncode == 0:
+        sys.exit("make_samples: pngcheck accepts %s, which was meant to be damaged" % path)
+    manifest.append("png-refuse png/damaged-%s -" % name)
+
+# PNG files whose image data ends early: the data is first split into eight IDAT chunks (as
+# encoders that write as they go do), then cut inside the sixth, so that the rows whose data
+# came in the first five are whole.
+def rechunked(data, pieces):
+    found = chunks(data)
+    idat = [c for c in found if c[2] == b"IDAT"]
+    stream = b"".join(data[p + 8:p + 8 + n] for p, n, k in idat)
+    size = (len(stream) + pieces - 1) // pieces
+    body = b""
+    for at in range(0, len(stream), size):
+        part = stream[at:at + size]
+        body += struct.pack(">I", len(part)) + b"IDAT" + part
+        body += struct.pack(">I", zlib.crc32(b"IDAT" + part))
+    return data[:idat[0][0]] + body + data[idat[-1][0] + 12 + idat[-1][1]:]
+
+
+for source, name in ((os.path.join(pngsuite, "basn6a08.png"), "basn6a08.png"),
+                     (os.path.join(testpngs, "rgb-8.png"), "testpngs-rgb-8.png")):
+    with open(source, "rb") as f:
+        data = rechunked(f.read(), 8)
+    pos, length, kind = [c for c in chunks(data) if c[2] == b"IDAT"][5]
+    path = os.path.join(out, "png", "cut-" + name)
+    with open(path, "wb") as f:
+        f.write(data[:pos + 8 + length // 2])
+    manifest.append("png-cut png/cut-%s png/%s.expected" % (name, name))
+
+
+# JPEG --------------------------------------------------------------------------------------------
+def run(*command, **kw):
+    return subprocess.run(command, check=True, capture_output=True, **kw).stdout
+
+
+def parse_pnm(data):
+    fields, pos = [], 0
+    while len(fields) < 4:
+        while data[pos:pos + 1].isspace():
+            pos += 1
+        start = pos
+        while not data[pos:pos + 1].isspace():
+            pos += 1
+        fields.append(data[start:pos])
+    pos += 1
+    magic, width, height = fields[0], int(fields[1]), int(fields[2])
+    assert int(fields[3]) == 255
+    samples = data[pos:]
+    if magic == b"P5":  # gray pictures are delivered with the gray value in all three channels
+        samples = bytes(v for v in samples for _ in range(3))
+    else:
+        assert magic == b"P6"
+    return width, height, 3, samples
+
+
+def jpeg_path(name):
+    return os.path.join(out, "jpeg", name)
+
+
+def add_jpeg(name):
+    """Expected pixels from djpeg, or a refusal where djpeg itself refuses the file."""
+    done = subprocess.run(["djpeg", "-dct", "int", "-pnm", jpeg_path(name)], capture_output=True)
+    # Status 2 means warnings only (a premature end of the data): the picture is complete.
+    if done.returncode not in (0, 2) or not done.stdout:
+        manifest.append("jpeg-refuse jpeg/%s -" % name)
+        return
+    write_raw(jpeg_path(name) + ".expected", *parse_pnm(done.stdout))
+    manifest.append("jpeg-decode jpeg/%s jpeg/%s.expected" % (name, name))
+
+
+for name in ("testorig.jpg", "testimgint.jpg", "testimgari.jpg", "testorig12.jpg"):
+    shutil.copyfile(os.path.join(jpegimages, name), jpeg_path(name))
+    add_jpeg(name)
+
+ppm = os.path.join(jpegimages, "testorig.ppm")
+made = {
+    "gray.jpg": ["cjpeg", "-grayscale", ppm],
+    "gray-progressive.jpg": ["cjpeg", "-grayscale", "-progressive", ppm],
+    "rgb-components.jpg": ["cjpeg", "-rgb", ppm],
+    "unsampled.jpg": ["cjpeg", "-sample", "1x1", ppm],
+    "restarts.jpg": ["cjpeg", "-restart", "1", ppm],
+    "progressive.jpg": ["jpegtran", "-progressive", os.path.join(jpegimages, "testorig.jpg")],
+}
+for name, command in made.items():
+    with open(jpeg_path(name), "wb") as f:
+        f.write(run(*command))
+    add_jpeg(name)
+# jpegtran rewrites the scans without touching the coefficients: the two must decode alike.
+manifest.append("jpeg-twin jpeg/progressive.jpg jpeg/testorig.jpg")
+
+# CMYK as Adobe's programs write it (PIL stores it inverted, with an Adobe marker); djpeg turns
+# such data into RGB by the same rule.
+Image.open(ppm).convert("CMYK").save(jpeg_path("cmyk.jpg"), quality=90)
+add_jpeg("cmyk.jpg")
+Image.new("CMYK", (16, 16), (0, 255, 255, 0)).save(jpeg_path("cmyk-red.jpg"), quality=95)
+add_jpeg("cmyk-red.jpg")
+manifest.append("jpeg-solid jpeg/cmyk-red.jpg 255,0,0")
+Image.new("CMYK", (16, 16), (255, 0, 0, 0)).save(jpeg_path("cmyk-cyan.jpg"), quality=95)
+manifest.append("jpeg-solid jpeg/cmyk-cyan.jpg 0,255,255")
+Image.new("CMYK", (16, 16), (0, 0, 0, 128)).save(jpeg_path("cmyk-gray.jpg"), quality=95)
+manifest.append("jpeg-solid jpeg/cmyk-gray.jpg 127,127,127")
+
+# Files whose data ends early: djpeg's file source ends them with the same warning and
+# end-of-image marker as the decoder's memory source.
+for source, cuts in (("testorig.jpg", (0.3, 0.6, 0.9)), ("progressive.jpg", (0.5,)),
+                     ("gray.jpg", (0.5,))):
+    with open(jpeg_path(source), "rb") as f:
+        data = f.read()
+    for fraction in cuts:
+        name = "cut%d-%s" % (fraction * 100, source)
+        with open(jpeg_path(name), "wb") as f:
+            f.write(data[:int(len(data) * fraction)])
+        add_jpeg(name)
+    name = "no-end-" + source
+    with open(jpeg_path(name), "wb") as f:
+        f.write(data[:-2])
+    add_jpeg(name)
+
+# Quality references: what libjpeg's own compressor writes at these qualities.
+for quality in (0, 50, 70, 100):
+    with open(jpeg_path("quality%d.jpg" % quality), "wb") as f:
+        f.write(run("cjpeg", "-quality", str(quality), ppm))
+    manifest.append("jpeg-quality jpeg/quality%d.jpg %d" % (quality, quality))
+
+with open(os.path.join(out, "manifest.txt"), "w") as f:
+    f.write("\n".join(manifest) + "\n")
+print("make_samples: %d entries in %s" % (len(manifest), out))
