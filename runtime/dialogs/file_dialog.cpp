@@ -13,7 +13,7 @@ namespace {
 
 constexpr int32_t SingleSelectionSize = 260;
 constexpr int32_t MultipleSelectionSize = 512000;
-constexpr int32_t ResultReserve = 260; // enough for any path the dialog keeps; longer ones get more
+constexpr int32_t ResultReserve = 260; // the usual room for a path; a longer one gets what it needs
 // The request record in the form that predates the Windows 2000 fields: 76 bytes in 32-bit
 // programs.
 constexpr DWORD RequestSize = offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(LPCSTR);

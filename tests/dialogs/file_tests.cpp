@@ -179,6 +179,11 @@ TEST_F(FileDialog, DefaultFileGivesTheInitialFolderAndAnAcceptableName) {
 
     EXPECT_EQ(Propose("\\x.png").name, "") << "a leading backslash makes the whole text the name";
 
+    // A name the single-selection buffer cannot hold is dropped, not written past its end.
+    Proposal tooLong = Propose((folder + std::string(300, 'n') + ".png").c_str());
+    EXPECT_EQ(tooLong.name, "");
+    EXPECT_EQ(tooLong.folder, Folder(folder));
+
     for (const char *bad : {"a*b.png", "a?.png", "a\"b.png", "a<b.png", "a|b.png", "a\tb.png"}) {
         Proposal unacceptable = Propose((folder + bad).c_str());
         EXPECT_EQ(unacceptable.name, "") << bad;
