@@ -1,0 +1,35 @@
+// Loading images from files: Windows bitmap files and icon files through the system's loader,
+// everything else through the chain of decoders the codecs registered (image_codec.h).
+#pragma once
+
+#include "runtime/image/image.h"
+#include "runtime/image/image_codec.h"
+
+#include <windows.h>
+#include <cstdint>
+
+// Why the last ImageLoad failed, for callers that count the failures differently.
+enum class ImageLoadFailure {
+    None,       // the last load succeeded
+    Unreadable, // the file cannot be opened for reading
+    NotAnImage, // the system loaders and the decoders all refused it
+    TooLarge,   // a picture was read but does not fit an image (ImageMaxSize)
+    NoBitmap,   // a decoder accepted the file but no bitmap could be made for it
+};
+
+// Makes image `id` from a file. `flags` ImageDisplayFormat asks for a display-compatible bitmap.
+// A file beginning with "BM" goes to the system bitmap loader only; otherwise the icon loader,
+// then the decoders in registration order. Returns the record address for AutoNumber, the
+// handle for a number, 0 on failure; the number no longer holds its earlier image either way.
+intptr_t ImageLoad(ObjectId id, const char *fileName, int32_t flags = 0);
+ImageLoadFailure ImageLastLoadFailure();
+
+// The first decoder that accepts the data becomes the current one; returns its Open result (1 or
+// 2), or 0. With a null `memory` the first argument is a file name, which is opened and kept
+// open until ImageBitmapFromDecoder; otherwise it is the size of the block at `memory`.
+int32_t ImageDecoderFind(intptr_t nameOrSize, const void *memory);
+
+// A bitmap holding the picture the current decoder opened: a top-down section of 24 bits (kind
+// 1) or 32 bits (kind 2), or a display-compatible bitmap when `flags` has ImageDisplayFormat.
+// Null when none can be made; the opened picture and its file are released in every case.
+HBITMAP ImageBitmapFromDecoder(int32_t kind, int32_t flags);
