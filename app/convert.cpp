@@ -1,0 +1,144 @@
+// The strip-to-sheet conversion: image 0 holds the strip, image 1 the sheet, image 2 the frame
+// just cut out. The numbers are reused by every conversion and never freed here.
+#include "app/convert.h"
+
+#include "app/batch.h"
+#include "runtime/drawing/drawing.h"
+#include "runtime/image/image.h"
+#include "runtime/image/image_load.h"
+#include "runtime/image/image_save.h"
+#include "runtime/strings/strings.h"
+
+namespace {
+
+constexpr ObjectId StripImage = 0;
+constexpr ObjectId SheetImage = 1;
+constexpr ObjectId FrameImage = 2;
+constexpr int32_t SheetColumns = 8;
+
+// The copies of the arguments and the output name, released when the conversion returns.
+struct ConversionStrings {
+    StringValue stripPath = nullptr;
+    StringValue prefix = nullptr;
+    StringValue extension = nullptr;
+    StringValue direction = nullptr;
+    StringValue outputDirectory = nullptr;
+    StringValue outputName = nullptr;
+
+    ~ConversionStrings() {
+        StringFree(stripPath);
+        StringFree(prefix);
+        StringFree(extension);
+        StringFree(direction);
+        StringFree(outputDirectory);
+        StringFree(outputName);
+    }
+};
+
+int32_t FormatFor(const char *extension) {
+    if (StringEqual(extension, "png")) return ImageFormatPng;
+    if (StringEqual(extension, "bmp")) return ImageFormatBmp;
+    if (StringEqual(extension, "jpg")) return ImageFormatJpeg;
+    return ImageFormatBmp;
+}
+
+struct Geometry {
+    int32_t frameWidth = 0;
+    int32_t frameHeight = 0;
+    int32_t sheetWidth = 0;
+    int32_t sheetHeight = 0;
+};
+
+// False when the count does not cut the strip into frames of at least one pixel, or when the
+// sheet would be larger than an image can be.
+bool SheetGeometry(int32_t stripWidth, int32_t stripHeight, bool horizontal, bool vertical,
+                   int32_t count, Geometry *g) {
+    if (count < 1) return false;
+    if (horizontal) {
+        g->frameWidth = stripWidth / count;
+        g->frameHeight = stripHeight;
+    } else if (vertical) {
+        g->frameWidth = stripWidth;
+        g->frameHeight = stripHeight / count;
+    }
+    if (g->frameWidth < 1 || g->frameHeight < 1) return false;
+    int64_t columns = count < SheetColumns ? count : SheetColumns;
+    int64_t rows = (int64_t(count) + SheetColumns - 1) / SheetColumns;
+    int64_t width = columns * g->frameWidth;
+    int64_t height = rows * g->frameHeight;
+    if (width > ImageMaxSize || height > ImageMaxSize) return false;
+    g->sheetWidth = int32_t(width);
+    g->sheetHeight = int32_t(height);
+    return true;
+}
+
+} // namespace
+
+void ConvertStrip(const char *stripPath, const char *prefix, const char *extension,
+                  const char *direction, int32_t count, const char *outputDirectory) {
+    ConversionStrings s;
+    StringCopyNew(&s.stripPath, stripPath);
+    StringCopyNew(&s.prefix, prefix);
+    StringCopyNew(&s.extension, extension);
+    StringCopyNew(&s.direction, direction);
+    StringCopyNew(&s.outputDirectory, outputDirectory);
+
+    int32_t start = TempString.end;
+    StringConcat(s.outputDirectory);
+    StringConcat(s.prefix);
+    StringConcat("_B");
+    StringFromInteger(count, TempString.end);
+    StringConcat(".");
+    StringConcat(s.extension);
+    StringAssignTemp(&s.outputName, start);
+
+    int32_t format = FormatFor(s.extension);
+
+    if (!ImageLoad(StripImage, s.stripPath)) {
+        // A strip that was read but is too large for an image is a failed conversion; one that
+        // cannot be read at all is counted nowhere.
+        if (ImageLastLoadFailure() == ImageLoadFailure::TooLarge) FilesErrors += 1;
+        return;
+    }
+
+    bool horizontal = StringEqual(s.direction, "H");
+    bool vertical = StringEqual(s.direction, "V");
+    Geometry g;
+    if (!SheetGeometry(ImageGetWidth(StripImage), ImageGetHeight(StripImage), horizontal, vertical,
+                       count, &g)) {
+        // Frames of no size, or a sheet too large: nothing sensible to write.
+        FilesErrors += 1;
+        return;
+    }
+
+    ImageCreate(SheetImage, g.sheetWidth, g.sheetHeight);
+    DrawingBegin(ImageDrawTarget(SheetImage));
+    DrawingSetMode(ModeTransparent);
+    DrawBox(0, 0, g.sheetWidth, g.sheetHeight, ColorRgb(0, 0, 0));
+
+    int32_t x = 0;
+    int32_t y = 0;
+    for (int32_t i = 0; i < count; i++) {
+        int32_t column = horizontal ? i : 0;
+        int32_t row = vertical ? i : 0;
+        // A failed grab leaves the previous frame in image 2: that one must not be drawn again
+        // into this frame's cell.
+        if (ImageGrab(StripImage, FrameImage, g.frameWidth * column, g.frameHeight * row,
+                      g.frameWidth, g.frameHeight) &&
+            ImageExists(FrameImage))
+            DrawImageAt(ImageHandle(FrameImage), x, y);
+        x += g.frameWidth;
+        if ((i + 1) % SheetColumns == 0) {
+            x = 0;
+            y += g.frameHeight;
+        }
+    }
+    DrawingEnd();
+
+    if (ImageExists(SheetImage)) {
+        if (ImageSave(SheetImage, s.outputName, format))
+            FilesConverted += 1;
+        else
+            FilesErrors += 1;
+    }
+}
