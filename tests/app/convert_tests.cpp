@@ -1,0 +1,334 @@
+// The strip-to-sheet conversion on real files: strips written as bitmap files, sheets read back
+// byte by byte and compared with the layout the naming and grid rules give. The last test runs
+// the batch driver over real files; this program links its own dialogs in place of the system's.
+#include "app/batch.h"
+#include "app/convert.h"
+#include "runtime/dialogs/dialogs.h"
+#include "runtime/drawing/drawing.h"
+#include "runtime/image/image.h"
+#include "runtime/image/image_load.h"
+#include "runtime/image/image_save.h"
+#include "runtime/memory/memory.h"
+#include "runtime/strings/strings.h"
+#include "tests/image/bmp_files.h"
+#include "tests/support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Every strip pixel differs from every other and from black.
+Picture Strip(int width, int height) {
+    Picture p;
+    p.width = width;
+    p.height = height;
+    for (int y = 0; y < height; y++)
+        for (int x = 0; x < width; x++)
+            p.pixels.push_back(RGB(x & 0xFF, y & 0xFF, 0x80 | (x >> 8) | (y >> 8) << 3));
+    return p;
+}
+
+// The sheet the rules describe: frame i of the strip at column i mod 8, row i div 8, the rest
+// black; frames are the strip's length divided by the count, the remainder unused.
+Picture ExpectedSheet(const Picture &strip, char direction, int count) {
+    int frameWidth = direction == 'H' ? strip.width / count : strip.width;
+    int frameHeight = direction == 'V' ? strip.height / count : strip.height;
+    Picture sheet;
+    sheet.width = frameWidth * std::min(count, 8);
+    sheet.height = frameHeight * ((count + 7) / 8);
+    sheet.pixels.assign(size_t(sheet.width) * sheet.height, RGB(0, 0, 0));
+    for (int i = 0; i < count; i++) {
+        int fromX = direction == 'H' ? i * frameWidth : 0;
+        int fromY = direction == 'V' ? i * frameHeight : 0;
+        int toX = i % 8 * frameWidth, toY = i / 8 * frameHeight;
+        for (int y = 0; y < frameHeight; y++)
+            for (int x = 0; x < frameWidth; x++)
+                sheet.pixels[size_t(toY + y) * sheet.width + toX + x] =
+                    strip.At(fromX + x, fromY + y);
+    }
+    return sheet;
+}
+
+std::vector<std::string> FilesIn(const std::string &folder) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        std::string name = found.cFileName;
+        if (name != "." && name != "..") names.push_back(name);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool WriteText(const std::string &path, const std::string &bytes) {
+    return WriteWholeFile(path, bytes.data(), bytes.size());
+}
+
+::testing::AssertionResult SheetIs(const std::string &path, const Picture &expected) {
+    Picture sheet;
+    std::string why;
+    if (!ReadBmp24(ReadWholeFile(path), &sheet, &why))
+        return ::testing::AssertionFailure() << path << ": " << why;
+    if (sheet.width != expected.width || sheet.height != expected.height)
+        return ::testing::AssertionFailure()
+               << "sheet " << sheet.width << "x" << sheet.height << " where " << expected.width
+               << "x" << expected.height << " was expected";
+    for (size_t i = 0; i < sheet.pixels.size(); i++)
+        if (sheet.pixels[i] != expected.pixels[i])
+            return ::testing::AssertionFailure()
+                   << "pixel (" << i % sheet.width << ", " << i / sheet.width << ") is " << std::hex
+                   << sheet.pixels[i] << " where " << expected.pixels[i] << " was expected";
+    return ::testing::AssertionSuccess();
+}
+
+// Encoders standing in for the PNG and JPEG ones: they record the format they were chosen for
+// and write a marker, or fail after writing part of a file.
+std::vector<std::string> encoded;
+bool encodersFail = false;
+
+template <char Tag>
+int32_t MarkerEncode(const char *fileName, const uint8_t *, int32_t width, int32_t height, int32_t,
+                     int32_t) {
+    encoded.push_back(std::string(1, Tag));
+    if (encodersFail) {
+        WriteText(fileName, "half");
+        return 0;
+    }
+    return WriteText(fileName, Tag + std::to_string(width) + "x" + std::to_string(height)) ? 1 : 0;
+}
+
+const ImageEncoder PngMarker = {ImageFormatPng, MarkerEncode<'P'>};
+const ImageEncoder JpegMarker = {ImageFormatJpeg, MarkerEncode<'J'>};
+
+class Convert : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        MainHeapInit();
+        ObjectHeapInit();
+        TempStringInit();
+        DrawingInit();
+        ImageDecoderListReset();
+        ImageLibraryInit();
+        ImageEncoderRegister(&PngMarker);
+        ImageEncoderRegister(&JpegMarker);
+    }
+    void SetUp() override {
+        FilesSelected = FilesSkipped = FilesConverted = FilesErrors = 0;
+        encoded.clear();
+        encodersFail = false;
+        strips = TestFolder((Name() + "-strips").c_str());
+        out = TestFolder((Name() + "-sheets").c_str());
+    }
+    static std::string Name() {
+        return ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    }
+    // Writes the strip as a 24-bit bitmap file and converts it.
+    void Run(const Picture &strip, const std::string &file, const char *prefix, const char *ext,
+             const char *direction, int count, int bits = 24) {
+        ASSERT_TRUE(WriteText(strips + file, MakeBmp(strip, bits, false)));
+        int32_t area = TempString.end;
+        ConvertStrip((strips + file).c_str(), prefix, ext, direction, count, out.c_str());
+        EXPECT_EQ(TempString.end, area) << "the temporary area is left as it was";
+    }
+    void ExpectCounts(int converted, int errors) {
+        EXPECT_EQ(FilesConverted, converted);
+        EXPECT_EQ(FilesErrors, errors);
+        EXPECT_EQ(FilesSelected, 0);
+        EXPECT_EQ(FilesSkipped, 0);
+    }
+    std::string strips, out;
+};
+
+TEST_F(Convert, FramesLandEightWideInReadingOrder) {
+    struct Case {
+        char direction;
+        int count, stripWidth, stripHeight, sheetWidth, sheetHeight;
+    };
+    const Case cases[] = {
+        {'H', 4, 128, 32, 128, 32}, {'H', 3, 100, 32, 99, 32},  {'V', 3, 32, 96, 96, 32},
+        {'H', 8, 256, 16, 256, 16}, {'H', 9, 288, 16, 256, 32}, {'V', 16, 16, 256, 128, 32},
+        {'H', 17, 68, 4, 32, 12},   {'H', 24, 96, 4, 32, 12},   {'V', 25, 4, 100, 32, 16},
+    };
+    int converted = 0;
+    for (const Case &c : cases) {
+        std::string trace = std::string(1, c.direction) + std::to_string(c.count);
+        SCOPED_TRACE(trace);
+        Picture strip = Strip(c.stripWidth, c.stripHeight);
+        const char direction[] = {c.direction, 0};
+        std::string sheet = "s" + trace + "_B" + std::to_string(c.count) + ".bmp";
+        Run(strip, "s" + trace + "_" + trace + ".bmp", ("s" + trace).c_str(), "bmp", direction,
+            c.count);
+        Picture expected = ExpectedSheet(strip, c.direction, c.count);
+        ASSERT_EQ(expected.width, c.sheetWidth);
+        ASSERT_EQ(expected.height, c.sheetHeight);
+        EXPECT_TRUE(SheetIs(out + sheet, expected));
+        ExpectCounts(++converted, 0);
+    }
+    // One sheet per strip and nothing else: no temporary file stays behind.
+    EXPECT_EQ(FilesIn(out).size(), std::size(cases));
+
+    // The last column of the 100-pixel strip cut into 3 frames appears nowhere.
+    Picture sheet;
+    std::string why;
+    ASSERT_TRUE(ReadBmp24(ReadWholeFile(out + "sH3_B3.bmp"), &sheet, &why)) << why;
+    COLORREF last = Strip(100, 32).At(99, 0);
+    EXPECT_EQ(std::count(sheet.pixels.begin(), sheet.pixels.end(), last), 0);
+}
+
+TEST_F(Convert, APaletteStripConvertsToo) {
+    // An 8-bit strip is loaded as a display-compatible image rather than a section.
+    Picture strip = Strip(8, 2);
+    Run(strip, "p_H4.bmp", "p", "bmp", "H", 4, 8);
+    EXPECT_TRUE(SheetIs(out + "p_B4.bmp", ExpectedSheet(strip, 'H', 4)));
+    ExpectCounts(1, 0);
+}
+
+TEST_F(Convert, TheSheetIsNamedFromPrefixCountAndExtension) {
+    Picture strip = Strip(8, 4);
+    Run(strip, "_H2.bmp", "", "bmp", "H", 2);
+    Run(strip, "walk.old_V2.bmp", "walk.old", "bmp", "V", 2);
+    // Strips named like PNG and JPEG files go to the encoders of those formats; the loader goes
+    // by the content, which is a bitmap here.
+    Run(strip, "a_H2.png", "a", "png", "H", 2);
+    Run(strip, "b_H4.jpg", "b", "jpg", "H", 4);
+    EXPECT_EQ(FilesIn(out),
+              (std::vector<std::string>{"_B2.bmp", "a_B2.png", "b_B4.jpg", "walk.old_B2.bmp"}));
+    EXPECT_EQ(encoded, (std::vector<std::string>{"P", "J"}));
+    EXPECT_EQ(ReadWholeFile(out + "a_B2.png"), "P8x4");
+    EXPECT_EQ(ReadWholeFile(out + "b_B4.jpg"), "J8x4");
+    EXPECT_TRUE(SheetIs(out + "walk.old_B2.bmp", ExpectedSheet(strip, 'V', 2)));
+    ExpectCounts(4, 0);
+
+    // Two strips with the same output name: the later one wins.
+    Picture other = Strip(16, 4);
+    Run(other, "_V2.bmp", "", "bmp", "H", 2);
+    EXPECT_TRUE(SheetIs(out + "_B2.bmp", ExpectedSheet(other, 'H', 2)));
+    ExpectCounts(5, 0);
+}
+
+TEST_F(Convert, FailuresToSaveAreErrorsAndKeepAnEarlierSheet) {
+    Picture strip = Strip(8, 4);
+    // An output folder that cannot be written to.
+    std::string missing = out + "missing\\";
+    ASSERT_TRUE(WriteText(strips + "a_H2.bmp", MakeBmp(strip, 24, false)));
+    ConvertStrip((strips + "a_H2.bmp").c_str(), "a", "bmp", "H", 2, missing.c_str());
+    ConvertStrip((strips + "a_H2.bmp").c_str(), "a", "bmp", "H", 2, missing.c_str());
+    ExpectCounts(0, 2);
+    EXPECT_TRUE(FilesIn(out).empty());
+
+    // An encoder that fails part-way.
+    ASSERT_TRUE(WriteText(out + "a_B2.png", "earlier sheet"));
+    encodersFail = true;
+    Run(strip, "a_H2.png", "a", "png", "H", 2);
+    ExpectCounts(0, 3);
+    EXPECT_EQ(ReadWholeFile(out + "a_B2.png"), "earlier sheet");
+
+    // A sheet held open by a viewer cannot be replaced.
+    ASSERT_TRUE(WriteText(out + "a_B2.bmp", "earlier sheet"));
+    HANDLE viewer = CreateFileA((out + "a_B2.bmp").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(viewer, INVALID_HANDLE_VALUE);
+    Run(strip, "a_H2.bmp", "a", "bmp", "H", 2);
+    CloseHandle(viewer);
+    ExpectCounts(0, 4);
+    EXPECT_EQ(ReadWholeFile(out + "a_B2.bmp"), "earlier sheet");
+    EXPECT_EQ(FilesIn(out), (std::vector<std::string>{"a_B2.bmp", "a_B2.png"}));
+}
+
+TEST_F(Convert, StripsThatCannotBeReadAreCountedNowhere) {
+    ConvertStrip((strips + "missing_H4.bmp").c_str(), "missing", "bmp", "H", 4, out.c_str());
+    ASSERT_TRUE(WriteText(strips + "text_H4.png", "not a picture"));
+    ConvertStrip((strips + "text_H4.png").c_str(), "text", "png", "H", 4, out.c_str());
+    ExpectCounts(0, 0);
+    EXPECT_TRUE(FilesIn(out).empty());
+}
+
+TEST_F(Convert, CountsThatLeaveNoFramesAndOversizedPicturesAreErrors) {
+    struct Case {
+        const char *direction;
+        int count, width, height;
+    };
+    const Case cases[] = {
+        {"H", 129, 128, 32},    {"V", 33, 32, 32}, {"H", 0, 8, 8}, {"V", -3, 8, 8},
+        {"H", INT32_MIN, 8, 8}, {"V", 8, 5000, 8}, // frames 5000 wide, eight of them side by side:
+                                                   // 40000
+        {"H", 4, 32768, 1},                        // the strip itself does not fit an image
+    };
+    int errors = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.direction) + std::to_string(c.count));
+        Run(Strip(c.width, c.height), "x_H1.bmp", "x", "bmp", c.direction, c.count);
+        ExpectCounts(0, ++errors);
+        EXPECT_TRUE(FilesIn(out).empty());
+    }
+    // A sheet just within the limit is written.
+    Run(Strip(4095, 8), "z_V8.bmp", "z", "bmp", "V", 8);
+    ExpectCounts(1, errors);
+    EXPECT_EQ(FilesIn(out), std::vector<std::string>{"z_B8.bmp"});
+    EXPECT_EQ(Field32(ReadWholeFile(out + "z_B8.bmp"), 18), 32760u);
+}
+
+// ---- The batch driver over real files, with scripted dialogs -----------------------------------
+
+struct Script {
+    std::vector<std::string> files;
+    size_t next = 0;
+    std::string folder;
+    std::vector<std::string> messages;
+} script;
+
+void Deliver(const std::string &text, int32_t position) {
+    char *destination = TempReserve(int32_t(text.size()), position);
+    memcpy(destination, text.c_str(), text.size() + 1);
+}
+
+TEST_F(Convert, TheDriverConvertsRealStripsAndCountsThem) {
+    Picture walk = Strip(128, 32);
+    Picture hero = Strip(8, 96);
+    ASSERT_TRUE(WriteText(strips + "walk_H4.bmp", MakeBmp(walk, 24, false)));
+    ASSERT_TRUE(WriteText(strips + "Hero_v012.BMP", MakeBmp(hero, 24, false)));
+    ASSERT_TRUE(WriteText(strips + "notes.txt", "notes"));
+    script = Script();
+    script.files = {strips + "walk_H4.bmp", strips + "notes.txt", strips + "Hero_v012.BMP",
+                    strips + "gone_H2.bmp"};
+    script.folder = out;
+    BatchConvert();
+
+    ASSERT_EQ(script.messages.size(), 2u);
+    EXPECT_EQ(script.messages[0], "Conversion Completed");
+    EXPECT_EQ(script.messages[1], "Files Selected: 4\r\nFiles Converted: 2\r\n"
+                                  "Files Skipped: 1\r\nFiles Errors: 0\r\n");
+    EXPECT_EQ(FilesIn(out), (std::vector<std::string>{"Hero_B12.bmp", "walk_B4.bmp"}));
+    EXPECT_TRUE(SheetIs(out + "walk_B4.bmp", ExpectedSheet(walk, 'H', 4)));
+    EXPECT_TRUE(SheetIs(out + "Hero_B12.bmp", ExpectedSheet(hero, 'V', 12)));
+}
+
+} // namespace
+
+// The dialogs this program links in place of the system's.
+
+void DialogOpenFile(const char *, const char *, const char *, int32_t, int32_t, int32_t position) {
+    script.next = 0;
+    DialogNextFile(position);
+}
+
+void DialogNextFile(int32_t position) {
+    Deliver(script.next < script.files.size() ? script.files[script.next++] : "", position);
+}
+
+void DialogChooseFolder(const char *, const char *, int32_t position) {
+    Deliver(script.folder, position);
+}
+
+int32_t DialogMessage(const char *title, const char *text, int32_t) {
+    script.messages.insert(script.messages.end(), {title, text});
+    return IDOK;
+}
