@@ -6,7 +6,7 @@ the red-green-blue samples that were saved, top row first. A PNG must pass pngch
 chunks IHDR, IDAT and IEND, and decode with PIL to exactly those samples; a JPEG must decode with
 djpeg to samples within 4 of them (upright, colours not swapped).
 
-usage: check_written.py FOLDER
+usage: check_written.py FOLDER...
 """
 import glob
 import os
@@ -16,7 +16,6 @@ import sys
 
 from PIL import Image
 
-folder = sys.argv[1]
 failures, checked = [], 0
 
 
@@ -28,7 +27,9 @@ def expected(path):
     return width, height, samples
 
 
-for path in sorted(glob.glob(os.path.join(folder, "*.png"))):
+written = [p for folder in sys.argv[1:] for p in sorted(glob.glob(os.path.join(folder, "*")))]
+
+for path in [p for p in written if p.endswith(".png")]:
     if not os.path.exists(path + ".expected"):
         continue
     checked += 1
@@ -43,7 +44,7 @@ for path in sorted(glob.glob(os.path.join(folder, "*.png"))):
     if im.mode != "RGB" or im.size != (width, height) or im.tobytes() != samples:
         failures.append("%s: PIL reads %s %s with other pixels" % (path, im.mode, im.size))
 
-for path in sorted(glob.glob(os.path.join(folder, "*.jpg"))):
+for path in [p for p in written if p.endswith(".jpg")]:
     if not os.path.exists(path + ".expected"):
         continue
     checked += 1
