@@ -1,0 +1,233 @@
+#!/usr/bin/python3
+"""The strips the end-to-end tests hand to StripSheet.exe, and the check of the sheets it wrote.
+
+    e2e_strips.py make STRIPS     writes every strip (and the files that are not strips) to STRIPS
+    e2e_strips.py check SHEETS    compares every sheet in SHEETS with the sheet the rules give
+
+Every frame's pixels come from a formula here, so the expected sheet follows from the layout rules
+alone: frame i of a strip of n frames is cut at (fw * i, 0) for H or (0, fh * i) for V, with
+fw = strip width div n (fh likewise), and lands at (fw * (i mod 8), fh * (i div 8)) on a black
+sheet min(n, 8) frames wide and ceil(n / 8) frames high. The written sheets are decoded with
+Python's PIL, which shares no code with the program.
+"""
+import os
+import sys
+
+from PIL import Image
+
+BLACK = (0, 0, 0)
+SPARE = (255, 255, 255)  # strip pixels past the last whole frame: they must not reach a sheet
+
+
+def lossless_pixel(seed, i, x, y):
+    return ((i * 53 + x * 17 + seed * 29) % 256,
+            (i * 97 + y * 23 + 11 + seed) % 256,
+            (x * y * 5 + i * 41 + seed * 7 + 1) % 256)
+
+
+# The 40 colours of the palette strips.
+PALETTE = [((k * 61 + 17) % 256, (k * 113 + 5) % 256, (k * 37 + 200) % 256) for k in range(40)]
+
+
+def palette_index(i, x, y):
+    return (i * 7 + x + y * 3) % len(PALETTE)
+
+
+# JPEG frames are 32 x 32, four flat 16 x 16 blocks: on the sheet too every block is one whole
+# unit of the encoder's 2 x 2 chroma subsampling.
+JPEG_BLOCK = 16
+JPEG_COLOURS = [(220, 40, 40), (40, 200, 60), (50, 60, 230), (230, 210, 40),
+                (200, 60, 200), (40, 200, 210), (130, 130, 130), (250, 150, 60),
+                (90, 40, 160), (20, 120, 40), (160, 90, 30), (240, 240, 240),
+                (30, 30, 90), (180, 20, 90), (100, 220, 140), (60, 100, 200)]
+
+
+def jpeg_pixel(i, x, y):
+    return JPEG_COLOURS[(i * 4 + (y // JPEG_BLOCK) * 2 + x // JPEG_BLOCK) % len(JPEG_COLOURS)]
+
+
+# name, kind, direction, count, frame width, frame height, spare pixels past the last frame,
+# sheet name. Between them: every format the program reads, both directions, direction letters and
+# extensions in either case, leading zeros, fewer than 8 frames and more (a second row with black
+# cells), frame sizes that leave strip pixels over, and odd widths (BMP row padding).
+STRIPS = [
+    ("hero_V10.png", "png-rgb", "V", 10, 12, 10, 0, "hero_B10.png"),
+    ("ghost_H4.png", "png-rgba", "H", 4, 9, 7, 0, "ghost_B4.png"),
+    ("coin_h6.png", "png-palette", "H", 6, 5, 8, 0, "coin_B6.png"),
+    ("tree_H3.bmp", "bmp-24", "H", 3, 33, 20, 1, "tree_B3.bmp"),
+    ("lamp_V5.bmp", "bmp-8", "V", 5, 7, 6, 0, "lamp_B5.bmp"),
+    ("fire_H4.jpg", "jpeg", "H", 4, 32, 32, 0, "fire_B4.jpg"),
+    ("Flag_v012.BMP", "bmp-24", "V", 12, 10, 4, 3, "Flag_B12.bmp"),
+]
+
+
+def frame_pixel(seed, kind, i, x, y):
+    if kind == "jpeg":
+        return jpeg_pixel(i, x, y)
+    if kind in ("png-palette", "bmp-8"):
+        return PALETTE[palette_index(i, x, y)]
+    return lossless_pixel(seed, i, x, y)
+
+
+def strip_size(direction, count, fw, fh, spare):
+    if direction == "H":
+        return fw * count + spare, fh
+    return fw, fh * count + spare
+
+
+def strip_pixels(seed, kind, direction, count, fw, fh, spare, value):
+    """value(i, x, y) for every pixel of the strip, SPARE-coloured past the last frame."""
+    width, height = strip_size(direction, count, fw, fh, spare)
+    rows = []
+    for y in range(height):
+        row = []
+        for x in range(width):
+            i, fx, fy = (x // fw, x % fw, y) if direction == "H" else (y // fh, x, y % fh)
+            row.append(value(i, fx, fy) if i < count else None)
+        rows.append(row)
+    return width, height, rows
+
+
+def make_strip(folder, seed, name, kind, direction, count, fw, fh, spare):
+    path = os.path.join(folder, name)
+    if kind in ("png-palette", "bmp-8"):
+        spare_index = len(PALETTE)
+        width, height, rows = strip_pixels(seed, kind, direction, count, fw, fh, spare,
+                                           palette_index)
+        im = Image.new("P", (width, height))
+        im.putdata([spare_index if v is None else v for row in rows for v in row])
+        flat = [c for colour in PALETTE + [SPARE] for c in colour]
+        im.putpalette(flat + [0] * (768 - len(flat)))
+        if kind == "png-palette":
+            # Palette transparency is ignored when reading: every pixel keeps its colour.
+            im.save(path, "PNG", transparency=bytes((k * 50) % 256 for k in range(len(PALETTE))))
+        else:
+            im.save(path, "BMP")
+        return
+    colour = lambda i, x, y: frame_pixel(seed, kind, i, x, y)
+    width, height, rows = strip_pixels(seed, kind, direction, count, fw, fh, spare, colour)
+    data = [SPARE if v is None else v for row in rows for v in row]
+    if kind == "png-rgba":
+        # Alpha from fully transparent to opaque; it is dropped, the colours stay as stored.
+        alpha = [((n * 37) % 256) for n in range(width * height)]
+        im = Image.new("RGBA", (width, height))
+        im.putdata([c + (a,) for c, a in zip(data, alpha)])
+        im.save(path, "PNG")
+        return
+    im = Image.new("RGB", (width, height))
+    im.putdata(data)
+    if kind == "png-rgb":
+        im.save(path, "PNG")
+    elif kind == "bmp-24":
+        im.save(path, "BMP")
+    elif kind == "jpeg":
+        # Without chroma subsampling, so that the program reads back flat blocks: an upsampled
+        # chroma edge would blend into the neighbouring blocks and ring on the second encoding.
+        im.save(path, "JPEG", quality=95, subsampling=0)
+    else:
+        raise ValueError(kind)
+
+
+def make(folder):
+    os.makedirs(folder, exist_ok=True)
+    for name in os.listdir(folder):
+        os.remove(os.path.join(folder, name))
+    for seed, (name, kind, direction, count, fw, fh, spare, _) in enumerate(STRIPS):
+        make_strip(folder, seed, name, kind, direction, count, fw, fh, spare)
+    # Not strips: a text file, and a picture whose name has no "_" field.
+    with open(os.path.join(folder, "notes.txt"), "w") as f:
+        f.write("not a picture\n")
+    Image.new("RGB", (8, 8), (10, 20, 30)).save(os.path.join(folder, "sprite.png"))
+    # 40 frames in a strip 20 pixels wide: frames of no width.
+    Image.new("RGB", (20, 6), (90, 90, 90)).save(os.path.join(folder, "thin_H40.png"))
+    # Damaged files: a PNG whose header chunk fails its checksum, and a file that starts like a
+    # bitmap file but holds nothing else of one.
+    Image.new("RGB", (64, 16)).save(os.path.join(folder, "whole.tmp"), "PNG")
+    with open(os.path.join(folder, "whole.tmp"), "rb") as f:
+        png = bytearray(f.read())
+    os.remove(os.path.join(folder, "whole.tmp"))
+    png[png.index(b"IHDR") + 4] ^= 0x01  # the width changes, the checksum does not
+    with open(os.path.join(folder, "broken_H2.png"), "wb") as f:
+        f.write(png)
+    with open(os.path.join(folder, "junk_V3.bmp"), "wb") as f:
+        f.write(b"BM" + bytes((n * 89 + 7) % 256 for n in range(300)))
+
+
+def expected_sheet(seed, kind, direction, count, fw, fh):
+    columns = min(count, 8)
+    rows = (count + 7) // 8
+    sheet = [[BLACK] * (fw * columns) for _ in range(fh * rows)]
+    for i in range(count):
+        left, top = fw * (i % 8), fh * (i // 8)
+        for y in range(fh):
+            for x in range(fw):
+                sheet[top + y][left + x] = frame_pixel(seed, kind, i, x, y)
+    return fw * columns, fh * rows, sheet
+
+
+# Both JPEG encodings keep each flat 16 x 16 block flat: only its DC terms survive quantisation,
+# and at quality 70 the DC steps (10 for luminance and chrominance, in units of 1/8 of a sample) move a
+# block by less than one level per component per encoding; the colour conversions round by at
+# most one level more. 6 per channel covers both encodings with room to spare, while every two
+# colours of JPEG_COLOURS differ by at least 40 in some channel. The sheet's chroma upsampling
+# blends each block's outermost pixel ring with its neighbour's colour, so that ring is left out.
+JPEG_TOLERANCE = 6
+JPEG_RING = 2
+
+
+def compare(name, kind, width, height, expected, im):
+    if im.size != (width, height):
+        return ["%s: %dx%d, expected %dx%d" % (name, im.size[0], im.size[1], width, height)]
+    got = im.convert("RGB").load()
+    errors = []
+    for y in range(height):
+        for x in range(width):
+            want, have = expected[y][x], got[x, y]
+            if kind == "jpeg":
+                bx, by = x % JPEG_BLOCK, y % JPEG_BLOCK
+                if min(bx, by, JPEG_BLOCK - 1 - bx, JPEG_BLOCK - 1 - by) < JPEG_RING:
+                    continue
+                bad = max(abs(a - b) for a, b in zip(want, have)) > JPEG_TOLERANCE
+            else:
+                bad = want != have
+            if bad:
+                errors.append("%s: pixel (%d, %d) is %s, expected %s" % (name, x, y, have, want))
+                if len(errors) >= 5:
+                    return errors
+    return errors
+
+
+def check(folder):
+    errors = []
+    expected_names = set()
+    for seed, (name, kind, direction, count, fw, fh, spare, sheet) in enumerate(STRIPS):
+        expected_names.add(sheet)
+        path = os.path.join(folder, sheet)
+        if not os.path.exists(path):
+            errors.append("%s: no sheet %s" % (name, sheet))
+            continue
+        im = Image.open(path)
+        form = {"png": "PNG", "bmp": "BMP", "jpg": "JPEG"}[sheet.rsplit(".", 1)[1]]
+        if im.format != form:
+            errors.append("%s: written as %s, expected %s" % (sheet, im.format, form))
+        # The program writes 8-bit RGB PNG, 24-bit BMP and colour JPEG files.
+        if im.mode != "RGB":
+            errors.append("%s: mode %s, expected RGB" % (sheet, im.mode))
+        width, height, pixels = expected_sheet(seed, kind, direction, count, fw, fh)
+        errors += compare(sheet, kind, width, height, pixels, im)
+    extra = sorted(set(os.listdir(folder)) - expected_names)
+    if extra:
+        errors.append("files that should not be there: %s" % ", ".join(extra))
+    for line in errors:
+        print(line)
+    print("%d sheets checked, %d problems" % (len(STRIPS), len(errors)))
+    return 1 if errors else 0
+
+
+if __name__ == "__main__":
+    if len(sys.argv) == 3 and sys.argv[1] == "make":
+        make(sys.argv[2])
+        sys.exit(0)
+    if len(sys.argv) == 3 and sys.argv[1] == "check":
+        sys.exit(check(sys.argv[2]))
+    sys.exit(__doc__)

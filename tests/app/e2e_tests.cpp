@@ -1,0 +1,218 @@
+// StripSheet.exe itself, started as a process of its own and driven only through its windows, as
+// a user would: the file dialog, the folder browser and the closing message.
+//
+// The strips come from e2e_strips.py (run by CTest before this program), which also checks the
+// sheets this program leaves behind. STRIPSHEET_E2E_PROGRAM and STRIPSHEET_E2E_STRIPS name the
+// program and the strips' folder. The start-up failure needs a Wine DLL override or an ALSA
+// configuration from the start of Wine (a Wine process does not hand those on to a child of its
+// own): CTest runs it as a test of its own, with STRIPSHEET_SCENARIO naming it.
+#include "tests/support/test_support.h"
+#include "tests/support/window_robot.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+// A path from CTest in Wine's form: Unix paths are reached through the Z: drive.
+std::string WindowsPath(const char *variable) {
+    const char *value = getenv(variable);
+    std::string path = value ? value : "";
+    if (!path.empty() && path[0] == '/') {
+        path = "Z:" + path;
+        std::replace(path.begin(), path.end(), '/', '\\');
+    }
+    return path;
+}
+
+bool InScenario(const char *name) {
+    const char *value = getenv("STRIPSHEET_SCENARIO");
+    return value && strcmp(value, name) == 0;
+}
+
+std::vector<std::string> FilesIn(const std::string &folder) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The texts of the message box's static controls (its message; an icon has no text).
+std::string MessageText(WindowRobot &robot, HWND box) {
+    std::string text;
+    for (HWND control : RobotControls(box, "Static"))
+        text += RobotText(robot, control);
+    return text;
+}
+
+class Utility : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        program = WindowsPath("STRIPSHEET_E2E_PROGRAM");
+        strips = WindowsPath("STRIPSHEET_E2E_STRIPS");
+        ASSERT_TRUE(FileExists(program)) << "no program at \"" << program << "\"";
+        std::string command = "\"" + program + "\"";
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        ASSERT_TRUE(CreateProcessA(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0,
+                                   nullptr, nullptr, &startup, &process))
+            << "cannot start " << program;
+        robot.processId = process.dwProcessId;
+        // The first window waits for Wine to start the program.
+        robot.timeoutMs = 15000;
+    }
+
+    void TearDown() override {
+        if (!process.hProcess) return;
+        // A test that stopped half way must not leave the program's dialogs open.
+        DWORD start = GetTickCount();
+        while (WaitForSingleObject(process.hProcess, 100) == WAIT_TIMEOUT &&
+               GetTickCount() - start < 10000)
+            RobotCloseDialogs(robot);
+        if (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT)
+            TerminateProcess(process.hProcess, 99);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+    }
+
+    // Waits for the program to end after its last expected window. Any dialog it shows meanwhile
+    // is a fault: its caption is recorded and it is cancelled so that the program can end.
+    // Returns the exit code, or -1 when the program did not end.
+    int ExitCode(DWORD timeoutMs = 10000) {
+        DWORD start = GetTickCount();
+        while (WaitForSingleObject(process.hProcess, 50) == WAIT_TIMEOUT) {
+            WindowRobot quick = robot;
+            quick.timeoutMs = 2000;
+            quick.failure.clear();
+            for (const std::string &caption : RobotCloseDialogs(quick))
+                unexpected.push_back(caption);
+            if (GetTickCount() - start > timeoutMs) return -1;
+        }
+        DWORD code = 0;
+        GetExitCodeProcess(process.hProcess, &code);
+        return static_cast<int>(code);
+    }
+
+    HWND FileDialog() { return RobotWaitDialog(robot, "Select File(s)"); }
+    HWND FolderBrowser() { return RobotWaitDialogWithLabel(robot, "Select Output Directory"); }
+
+    std::string program, strips;
+    PROCESS_INFORMATION process = {};
+    WindowRobot robot;
+    std::vector<std::string> unexpected; // dialogs that appeared where none should
+};
+
+TEST_F(Utility, ConvertsAMixOfStripsAndReportsTheCounts) {
+    // The output folder exists before the browser opens: the browser reads each folder once. It
+    // holds a sheet of an earlier run, which the new sheet replaces.
+    std::string sheets = TestFolder("convert") + "sheets";
+    ASSERT_TRUE(CreateDirectoryA(sheets.c_str(), nullptr));
+    ASSERT_TRUE(WriteWholeFile(sheets + "\\hero_B10.png", "an earlier sheet", 16));
+
+    // Seven strips (PNG RGB, RGBA and palette, BMP 24- and 8-bit, JPEG, an upper-case BMP), two
+    // files that are not strips by name, a strip with more frames than pixels, and two damaged
+    // files: a PNG whose header fails its checksum and a "BM" file that is no bitmap.
+    const std::vector<std::string> chosen = {"hero_V10.png",  "ghost_H4.png",  "coin_h6.png",
+                                             "tree_H3.bmp",   "lamp_V5.bmp",   "fire_H4.jpg",
+                                             "Flag_v012.BMP", "notes.txt",     "thin_H40.png",
+                                             "sprite.png",    "broken_H2.png", "junk_V3.bmp"};
+    HWND files = FileDialog();
+    ASSERT_TRUE(files && RobotChooseFiles(robot, files, strips, chosen) &&
+                RobotWaitClosed(robot, files))
+        << robot.failure;
+
+    HWND browser = FolderBrowser();
+    ASSERT_TRUE(browser) << robot.failure;
+    EXPECT_TRUE(RobotFolderSelected(robot, browser, "C:\\")) << "the browser opens at C:\\";
+    ASSERT_TRUE(RobotSelectFolder(robot, browser, sheets) && RobotPress(robot, browser, IDOK) &&
+                RobotWaitClosed(robot, browser))
+        << robot.failure;
+
+    HWND summary = RobotWaitDialog(robot, "Conversion Completed");
+    ASSERT_TRUE(summary) << robot.failure;
+    // Twelve selected; the seven strips converted; notes.txt and sprite.png skipped by name;
+    // thin_H40.png loads but cannot be cut into 40 frames: an error; the damaged files cannot be
+    // loaded, which counts nowhere.
+    EXPECT_EQ(MessageText(robot, summary), "Files Selected: 12\r\n"
+                                           "Files Converted: 7\r\n"
+                                           "Files Skipped: 2\r\n"
+                                           "Files Errors: 1\r\n");
+    std::vector<std::string> buttons;
+    for (HWND button : RobotControls(summary, "Button"))
+        buttons.push_back(RobotText(robot, button));
+    EXPECT_EQ(buttons, std::vector<std::string>{"OK"});
+    ASSERT_TRUE(RobotPress(robot, summary, IDOK) && RobotWaitClosed(robot, summary))
+        << robot.failure;
+
+    EXPECT_EQ(ExitCode(), 0);
+    EXPECT_EQ(unexpected, std::vector<std::string>{});
+    EXPECT_EQ(robot.failure, "");
+    // Exactly the seven sheets, no temporary files; their pixels are checked by e2e_strips.py.
+    EXPECT_EQ(
+        FilesIn(sheets + "\\"),
+        (std::vector<std::string>{"Flag_B12.bmp", "coin_B6.png", "fire_B4.jpg", "ghost_B4.png",
+                                  "hero_B10.png", "lamp_B5.bmp", "tree_B3.bmp"}));
+}
+
+TEST_F(Utility, CancelAtTheFileDialogEndsWithoutAnotherWindow) {
+    HWND files = FileDialog();
+    ASSERT_TRUE(files) << robot.failure;
+    ASSERT_TRUE(RobotPress(robot, files, IDCANCEL) && RobotWaitClosed(robot, files))
+        << robot.failure;
+    EXPECT_EQ(ExitCode(), 0);
+    EXPECT_EQ(unexpected, std::vector<std::string>{});
+    EXPECT_EQ(robot.failure, "");
+}
+
+TEST_F(Utility, CancelAtTheFolderBrowserConvertsNothingAndShowsNoSummary) {
+    std::vector<std::string> before = FilesIn(strips + "\\");
+    HWND files = FileDialog();
+    ASSERT_TRUE(files && RobotChooseFiles(robot, files, strips, {"hero_V10.png", "tree_H3.bmp"}) &&
+                RobotWaitClosed(robot, files))
+        << robot.failure;
+    HWND browser = FolderBrowser();
+    ASSERT_TRUE(browser) << robot.failure;
+    ASSERT_TRUE(RobotPress(robot, browser, IDCANCEL) && RobotWaitClosed(robot, browser))
+        << robot.failure;
+    EXPECT_EQ(ExitCode(), 0);
+    EXPECT_EQ(unexpected, std::vector<std::string>{}) << "no summary after a cancelled browser";
+    EXPECT_EQ(FilesIn(strips + "\\"), before);
+    EXPECT_EQ(robot.failure, "");
+}
+
+// Run by CTest with DirectSound made impossible (no sound device, or no DSOUND.DLL).
+class StartUp : public Utility {
+    void SetUp() override {
+        if (!InScenario("StartUpFails"))
+            GTEST_SKIP() << "needs DirectSound to fail: CTest runs it as a test of its own";
+        Utility::SetUp();
+    }
+};
+
+TEST_F(StartUp, FailureShowsTheErrorAndNoFileDialog) {
+    HWND error = RobotWaitDialog(robot, "Error");
+    ASSERT_TRUE(error) << robot.failure;
+    EXPECT_EQ(MessageText(robot, error), "Can't initialize system");
+    WindowRobot quick = robot;
+    quick.timeoutMs = 0;
+    EXPECT_EQ(RobotWaitDialog(quick, "Select File(s)"), nullptr);
+    ASSERT_TRUE(RobotPress(robot, error, IDOK) && RobotWaitClosed(robot, error)) << robot.failure;
+    EXPECT_EQ(ExitCode(), 0);
+    EXPECT_EQ(unexpected, std::vector<std::string>{}) << "no file dialog after the error";
+    EXPECT_EQ(robot.failure, "");
+}
+
+} // namespace
