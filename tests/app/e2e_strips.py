@@ -165,12 +165,13 @@ def expected_sheet(seed, kind, direction, count, fw, fh):
     return fw * columns, fh * rows, sheet
 
 
-# Both JPEG encodings keep each flat 16 x 16 block flat: only its DC terms survive quantisation,
-# and at quality 70 the DC steps (10 for luminance and chrominance, in units of 1/8 of a sample) move a
-# block by less than one level per component per encoding; the colour conversions round by at
-# most one level more. 6 per channel covers both encodings with room to spare, while every two
-# colours of JPEG_COLOURS differ by at least 40 in some channel. The sheet's chroma upsampling
-# blends each block's outermost pixel ring with its neighbour's colour, so that ring is left out.
+# Both JPEG encodings keep each flat 16 x 16 block flat: only its DC terms survive quantisation.
+# At quality 70 the DC step is 10 for luminance and chrominance, in units of 1/8 of a sample, so
+# each encoding moves a block by less than one level per component; the colour conversions round
+# by at most one level more. 6 per channel covers both encodings with room to spare (3 was seen),
+# while every two colours of JPEG_COLOURS differ by at least 40 in some channel. The sheet's chroma
+# upsampling blends each block's outermost pixel ring with its neighbour's colour, so that ring is
+# left out.
 JPEG_TOLERANCE = 6
 JPEG_RING = 2
 
