@@ -256,11 +256,11 @@ TEST_F(Convert, CountsThatLeaveNoFramesAndOversizedPicturesAreErrors) {
         const char *direction;
         int count, width, height;
     };
+    // Frames of no size; then a sheet of eight frames 5000 wide side by side (40000), and a
+    // strip that does not fit an image itself.
     const Case cases[] = {
-        {"H", 129, 128, 32},    {"V", 33, 32, 32}, {"H", 0, 8, 8}, {"V", -3, 8, 8},
-        {"H", INT32_MIN, 8, 8}, {"V", 8, 5000, 8}, // frames 5000 wide, eight of them side by side:
-                                                   // 40000
-        {"H", 4, 32768, 1},                        // the strip itself does not fit an image
+        {"H", 129, 128, 32},    {"V", 33, 32, 32}, {"H", 0, 8, 8},     {"V", -3, 8, 8},
+        {"H", INT32_MIN, 8, 8}, {"V", 8, 5000, 8}, {"H", 4, 32768, 1},
     };
     int errors = 0;
     for (const Case &c : cases) {
