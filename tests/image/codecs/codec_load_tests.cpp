@@ -18,20 +18,11 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <malloc.h>
-
 #include <cstring>
-#include <map>
 
 namespace {
 
 constexpr ObjectId Loaded = 5;
-
-const std::string &WrittenFolder() {
-    // check_written.py looks at these files with pngcheck, PIL and djpeg after this program.
-    static const std::string folder = TestFolder("written");
-    return folder;
-}
 
 // The runtime as the program starts it, with the codecs registered in the program's order.
 void StartRuntime() {
@@ -84,29 +75,6 @@ Picture WithoutAlpha(const Picture &picture) {
     return rgb;
 }
 
-void WriteRaw(const std::string &path, const Picture &picture) {
-    std::string bytes = std::to_string(picture.width) + " " + std::to_string(picture.height) + " " +
-                        std::to_string(picture.channels) + "\n";
-    bytes.append(picture.samples.begin(), picture.samples.end());
-    WriteWholeFile(path, bytes.data(), bytes.size());
-}
-
-// The library's pixel block for a picture, for saving a strip through an encoder directly.
-std::vector<uint8_t> BlockFromPicture(const Picture &picture, int32_t &stride) {
-    stride = 3 * picture.width + picture.width % 4;
-    std::vector<uint8_t> block(size_t(stride) * (picture.height + 1));
-    for (int32_t y = 0; y < picture.height; ++y) {
-        uint8_t *row = block.data() + size_t(picture.height - 1 - y) * stride;
-        for (int32_t x = 0; x < picture.width; ++x) {
-            const uint8_t *in = picture.samples.data() + (size_t(y) * picture.width + x) * 3;
-            row[3 * x] = in[2];
-            row[3 * x + 1] = in[1];
-            row[3 * x + 2] = in[0];
-        }
-    }
-    return block;
-}
-
 bool Unlocked(const std::string &path) {
     // The loader opens files without sharing; a stream left open would make this fail.
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
@@ -114,36 +82,6 @@ bool Unlocked(const std::string &path) {
     if (file == INVALID_HANDLE_VALUE) return false;
     CloseHandle(file);
     return true;
-}
-
-long long HeapInUse() {
-    _HEAPINFO entry{};
-    long long used = 0;
-    int status;
-    while ((status = _heapwalk(&entry)) == _HEAPOK)
-        if (entry._useflag == _USEDENTRY) used += entry._size;
-    return status == _HEAPEND ? used : -1;
-}
-
-std::map<int, std::vector<int>> QuantTables(const std::string &jpeg) {
-    std::map<int, std::vector<int>> tables;
-    const auto *p = reinterpret_cast<const uint8_t *>(jpeg.data());
-    size_t pos = 2, size = jpeg.size();
-    while (pos + 4 <= size && p[pos] == 0xFF && p[pos + 1] != 0xDA) {
-        size_t length = size_t(p[pos + 2]) << 8 | p[pos + 3];
-        if (p[pos + 1] == 0xDB) {
-            for (size_t at = pos + 4; at < pos + 2 + length;) {
-                int precision = p[at] >> 4, id = p[at] & 15;
-                ++at;
-                std::vector<int> values;
-                for (int i = 0; i < 64; ++i, at += precision ? 2 : 1)
-                    values.push_back(precision ? p[at] << 8 | p[at + 1] : p[at]);
-                tables[id] = values;
-            }
-        }
-        pos += 2 + length;
-    }
-    return tables;
 }
 
 class Library : public ::testing::Test {
@@ -303,13 +241,6 @@ Picture ExpectedSheet(const Picture &strip, bool horizontal, int count) {
     return sheet;
 }
 
-int MaxDifference(const Picture &a, const Picture &b) {
-    int worst = 0;
-    for (size_t i = 0; i < a.samples.size() && i < b.samples.size(); ++i)
-        worst = std::max(worst, std::abs(a.samples[i] - b.samples[i]));
-    return worst;
-}
-
 } // namespace
 
 // The batch driver's seam: ConvertStrip with PNG and JPEG strips, as the driver calls it.
@@ -339,12 +270,11 @@ TEST_F(Library, PngAndJpegStripsConvertIntoSheetsOfTheirOwnFormat) {
         }
         std::string name = std::string(s.prefix) + "_" + s.direction + std::to_string(s.count);
         std::string stripPath = folder + name + "." + s.extension;
-        int32_t stride;
-        std::vector<uint8_t> block = BlockFromPicture(strip, stride);
+        PixelBlock block = BlockFromPicture(strip);
         const ImageEncoder &encoder = jpeg ? JpegEncoder : PngEncoder;
-        ASSERT_EQ(
-            encoder.Encode(stripPath.c_str(), block.data(), strip.width, strip.height, stride, 10),
-            1);
+        ASSERT_EQ(encoder.Encode(stripPath.c_str(), block.bytes.data(), block.width, block.height,
+                                 block.stride, 10),
+                  1);
         // What the loader makes of the strip is what the sheet is made of.
         Picture loaded = jpeg ? DecodeWith(JpegDecoder, stripPath, false).picture : strip;
 

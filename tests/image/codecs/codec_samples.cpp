@@ -4,7 +4,11 @@
 
 #include <windows.h>
 
+#include <malloc.h>
+
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 
@@ -150,4 +154,69 @@ std::vector<std::string> DamagedVariants(const std::string &bytes, size_t cutSte
         if (changed != bytes) variants.push_back(changed);
     }
     return variants;
+}
+
+int MaxDifference(const Picture &a, const Picture &b) {
+    int worst = 0;
+    for (size_t i = 0; i < a.samples.size() && i < b.samples.size(); ++i)
+        worst = std::max(worst, std::abs(a.samples[i] - b.samples[i]));
+    return worst;
+}
+
+PixelBlock BlockFromPicture(const Picture &picture) {
+    PixelBlock block{picture.width, picture.height, 3 * picture.width + picture.width % 4, {}};
+    block.bytes.assign(size_t(block.stride) * (picture.height + 1), 0xEE);
+    for (int32_t y = 0; y < picture.height; ++y) {
+        uint8_t *row = block.bytes.data() + size_t(picture.height - 1 - y) * block.stride;
+        for (int32_t x = 0; x < picture.width; ++x) {
+            const uint8_t *in = picture.samples.data() + (size_t(y) * picture.width + x) * 3;
+            row[3 * x] = in[2];
+            row[3 * x + 1] = in[1];
+            row[3 * x + 2] = in[0];
+        }
+    }
+    return block;
+}
+
+const std::string &WrittenFolder() {
+    static const std::string folder = TestFolder("written");
+    return folder;
+}
+
+void WriteRaw(const std::string &path, const Picture &picture) {
+    std::string bytes = std::to_string(picture.width) + " " + std::to_string(picture.height) + " " +
+                        std::to_string(picture.channels) + "\n";
+    bytes.append(picture.samples.begin(), picture.samples.end());
+    WriteWholeFile(path, bytes.data(), bytes.size());
+}
+
+long long HeapInUse() {
+    _HEAPINFO entry{};
+    long long used = 0;
+    int status;
+    while ((status = _heapwalk(&entry)) == _HEAPOK)
+        if (entry._useflag == _USEDENTRY) used += entry._size;
+    return status == _HEAPEND ? used : -1;
+}
+
+std::map<int, std::vector<int>> QuantTables(const std::string &jpeg) {
+    std::map<int, std::vector<int>> tables;
+    const auto *p = reinterpret_cast<const uint8_t *>(jpeg.data());
+    size_t pos = 2;
+    // Marker segments up to the first scan, whose data follows.
+    while (pos + 4 <= jpeg.size() && p[pos] == 0xFF && p[pos + 1] != 0xDA) {
+        size_t length = size_t(p[pos + 2]) << 8 | p[pos + 3];
+        if (p[pos + 1] == 0xDB) {
+            for (size_t at = pos + 4; at < pos + 2 + length;) {
+                int precision = p[at] >> 4, id = p[at] & 15;
+                ++at;
+                std::vector<int> values;
+                for (int i = 0; i < 64; ++i, at += precision ? 2 : 1)
+                    values.push_back(precision ? p[at] << 8 | p[at + 1] : p[at]);
+                tables[id] = values;
+            }
+        }
+        pos += 2 + length;
+    }
+    return tables;
 }

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,26 @@ DecodeOutcome DecodeWith(const ImageDecoder &decoder, const std::string &path, b
 
 // First difference between two pictures, or success.
 std::string PictureDifference(const Picture &actual, const Picture &expected);
+int MaxDifference(const Picture &a, const Picture &b);
+
+// The library's pixel block for a picture: blue-green-red, bottom row first, rows padded to a
+// multiple of four bytes, one spare row.
+struct PixelBlock {
+    int32_t width, height, stride;
+    std::vector<uint8_t> bytes;
+};
+PixelBlock BlockFromPicture(const Picture &picture);
+
+// The test's folder for saved files (TestFolder "written"), which check_written.py looks at
+// with pngcheck, PIL and djpeg after the test program. Each NAME gets NAME.expected beside it.
+const std::string &WrittenFolder();
+void WriteRaw(const std::string &path, const Picture &picture);
+
+// Bytes in use in the C runtime's heap, where the codecs take their buffers; -1 if unknown.
+long long HeapInUse();
+
+// The quantisation tables of a JPEG file by table id.
+std::map<int, std::vector<int>> QuantTables(const std::string &jpeg);
 
 // A block whose last byte is the last readable byte before an inaccessible page.
 class GuardedBlock {

@@ -8,12 +8,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <malloc.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <random>
 
 #include <jpeglib.h>
@@ -34,36 +31,8 @@ void ImageEncoderRegister(const ImageEncoder *encoder) {
 
 namespace {
 
-const std::string &WrittenFolder() {
-    // check_written.py looks at these files with pngcheck, PIL and djpeg after this program.
-    static const std::string folder = TestFolder("written");
-    return folder;
-}
-
 uint32_t BigEndian(const uint8_t *p) {
     return uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
-}
-
-// The library's pixel block for a picture: blue-green-red, bottom row first, rows padded to a
-// multiple of four bytes, one spare row.
-struct PixelBlock {
-    int32_t width, height, stride;
-    std::vector<uint8_t> bytes;
-};
-
-PixelBlock BlockFromPicture(const Picture &picture) {
-    PixelBlock block{picture.width, picture.height, 3 * picture.width + picture.width % 4, {}};
-    block.bytes.assign(size_t(block.stride) * (picture.height + 1), 0xEE);
-    for (int32_t y = 0; y < picture.height; ++y) {
-        uint8_t *row = block.bytes.data() + size_t(picture.height - 1 - y) * block.stride;
-        for (int32_t x = 0; x < picture.width; ++x) {
-            const uint8_t *in = picture.samples.data() + (size_t(y) * picture.width + x) * 3;
-            row[3 * x] = in[2];
-            row[3 * x + 1] = in[1];
-            row[3 * x + 2] = in[0];
-        }
-    }
-    return block;
 }
 
 Picture RandomPicture(int32_t width, int32_t height, unsigned seed) {
@@ -84,28 +53,11 @@ Picture SolidPicture(int32_t width, int32_t height, uint8_t r, uint8_t g, uint8_
     return picture;
 }
 
-void WriteRaw(const std::string &path, const Picture &picture) {
-    std::string bytes = std::to_string(picture.width) + " " + std::to_string(picture.height) + " " +
-                        std::to_string(picture.channels) + "\n";
-    bytes.append(picture.samples.begin(), picture.samples.end());
-    WriteWholeFile(path, bytes.data(), bytes.size());
-}
-
 bool SampleDecodes(const ImageDecoder &decoder, const char *file, const char *expected) {
     Picture want;
     if (!ReadExpected(SamplePath(expected), want)) return false;
     DecodeOutcome got = DecodeWith(decoder, SamplePath(file), false);
     return got.decoded == 1 && PictureDifference(got.picture, want).empty();
-}
-
-// Bytes in use in the C runtime's heap, where both codecs take their buffers; -1 if unknown.
-long long HeapInUse() {
-    _HEAPINFO entry{};
-    long long used = 0;
-    int status;
-    while ((status = _heapwalk(&entry)) == _HEAPOK)
-        if (entry._useflag == _USEDENTRY) used += entry._size;
-    return status == _HEAPEND ? used : -1;
 }
 
 // Runs one damaged file through a decoder the way the image library would, into a single row
@@ -133,30 +85,6 @@ int32_t DecodeDamaged(const ImageDecoder &decoder, const std::string &bytes, boo
     }
     if (stream) fclose(stream);
     return opened;
-}
-
-std::map<int, std::vector<int>> QuantTables(const std::string &jpeg) {
-    std::map<int, std::vector<int>> tables;
-    const auto *p = reinterpret_cast<const uint8_t *>(jpeg.data());
-    size_t pos = 2, size = jpeg.size();
-    while (pos + 4 <= size && p[pos] == 0xFF) {
-        uint8_t marker = p[pos + 1];
-        size_t length = size_t(p[pos + 2]) << 8 | p[pos + 3];
-        if (marker == 0xDA) break; // the scan data follows
-        if (marker == 0xDB) {
-            size_t at = pos + 4, end = pos + 2 + length;
-            while (at < end) {
-                int precision = p[at] >> 4, id = p[at] & 15;
-                ++at;
-                std::vector<int> values;
-                for (int i = 0; i < 64; ++i, at += precision ? 2 : 1)
-                    values.push_back(precision ? p[at] << 8 | p[at + 1] : p[at]);
-                tables[id] = values;
-            }
-        }
-        pos += 2 + length;
-    }
-    return tables;
 }
 
 // A YCCK file made with libjpeg itself: every pixel holds the given (stored) CMYK values.
@@ -530,10 +458,7 @@ TEST_F(Codecs, SavedJpegFilesAreUprightAndKeepTheirColours) {
         ASSERT_EQ(back.decoded, 1) << c.name;
         ASSERT_EQ(back.picture.width, c.picture.width);
         ASSERT_EQ(back.picture.height, c.picture.height);
-        int worst = 0;
-        for (size_t i = 0; i < back.picture.samples.size(); ++i)
-            worst = std::max(worst, std::abs(back.picture.samples[i] - c.picture.samples[i]));
-        EXPECT_LE(worst, c.tolerance) << c.name;
+        EXPECT_LE(MaxDifference(back.picture, c.picture), c.tolerance) << c.name;
     }
 }
 
