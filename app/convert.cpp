@@ -95,9 +95,10 @@ void ConvertStrip(const char *stripPath, const char *prefix, const char *extensi
     int32_t format = FormatFor(s.extension);
 
     if (!ImageLoad(StripImage, s.stripPath)) {
-        // A strip that was read but is too large for an image is a failed conversion; one that
-        // cannot be read at all is counted nowhere.
-        if (ImageLastLoadFailure() == ImageLoadFailure::TooLarge) FilesErrors += 1;
+        // A strip that was read but is too large for an image, or whose picture is damaged part
+        // way, is a failed conversion; one that cannot be read at all is counted nowhere.
+        ImageLoadFailure why = ImageLastLoadFailure();
+        if (why == ImageLoadFailure::TooLarge || why == ImageLoadFailure::Damaged) FilesErrors += 1;
         return;
     }
 

@@ -195,9 +195,19 @@ HBITMAP ImageBitmapFromDecoder(int32_t kind, int32_t flags) {
         return nullptr;
     }
 
-    // A decoder that fails part-way still leaves a picture of the full size.
-    CurrentDecoder->Decode(static_cast<uint8_t *>(pixels), stride);
+    // A picture the decoder could not finish is refused: its missing rows would hold whatever
+    // the new memory held, and a sheet made from it would be reported as converted.
+    bool decoded = CurrentDecoder->Decode(static_cast<uint8_t *>(pixels), stride) != 0;
     CloseOpenFile();
+    if (!decoded) {
+        if (compatible)
+            MemoryFree(pixels);
+        else
+            DeleteObject(bitmap);
+        DeleteDC(display);
+        LastFailure = ImageLoadFailure::Damaged;
+        return nullptr;
+    }
 
     if (compatible) {
         bitmap = CreateCompatibleBitmap(display, width, height);

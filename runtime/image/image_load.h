@@ -15,6 +15,7 @@ enum class ImageLoadFailure {
     NotAnImage, // the system loaders and the decoders all refused it
     TooLarge,   // a picture was read but does not fit an image (ImageMaxSize)
     NoBitmap,   // a decoder accepted the file but no bitmap could be made for it
+    Damaged,    // a decoder accepted the file but could not decode all of its picture
 };
 
 // Makes image `id` from a file. `flags` ImageDisplayFormat asks for a display-compatible bitmap.

@@ -299,3 +299,26 @@ TEST_F(Library, PngAndJpegStripsConvertIntoSheetsOfTheirOwnFormat) {
         }
     }
 }
+
+// A PNG strip cut off inside its image data must not become a sheet with made-up rows.
+TEST_F(Library, APngStripCutShortIsAFailedConversionAndWritesNothing) {
+    std::string folder = TestFolder("cut-strip");
+    Picture strip{64, 16, 3, {}};
+    strip.samples.assign(size_t(strip.width) * strip.height * 3, 0);
+    for (int i = 0; i < 4; ++i)
+        PaintLosslessFrame(strip, 16 * i, 0, 16, 16, i);
+    PixelBlock block = BlockFromPicture(strip);
+    std::string whole = folder + "whole.png";
+    ASSERT_EQ(PngEncoder.Encode(whole.c_str(), block.bytes.data(), block.width, block.height,
+                                block.stride, 0),
+              1);
+    std::string bytes = ReadWholeFile(whole);
+    std::string stripPath = folder + "run_H4.png";
+    ASSERT_TRUE(WriteWholeFile(stripPath, bytes.data(), bytes.size() / 2));
+
+    int32_t converted = FilesConverted, errors = FilesErrors;
+    ConvertStrip(stripPath.c_str(), "run", "png", "H", 4, folder.c_str());
+    EXPECT_EQ(FilesConverted, converted);
+    EXPECT_EQ(FilesErrors, errors + 1);
+    EXPECT_FALSE(FileExists(folder + "run_B4.png"));
+}
