@@ -54,20 +54,6 @@ Picture ExpectedSheet(const Picture &strip, char direction, int count) {
     return sheet;
 }
 
-std::vector<std::string> FilesIn(const std::string &folder) {
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return names;
-    do {
-        std::string name = found.cFileName;
-        if (name != "." && name != "..") names.push_back(name);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 bool WriteText(const std::string &path, const std::string &bytes) {
     return WriteWholeFile(path, bytes.data(), bytes.size());
 }

@@ -37,19 +37,6 @@ bool InScenario(const char *name) {
     return value && strcmp(value, name) == 0;
 }
 
-std::vector<std::string> FilesIn(const std::string &folder) {
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return names;
-    do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 // The texts of the message box's static controls (its message; an icon has no text).
 std::string MessageText(WindowRobot &robot, HWND box) {
     std::string text;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // True when the tests run under Wine (ntdll exports wine_get_version there).
 bool RunningUnderWine();
@@ -13,3 +14,6 @@ std::string TestFolder(const char *name);
 bool WriteWholeFile(const std::string &path, const void *data, size_t size);
 std::string ReadWholeFile(const std::string &path);
 bool FileExists(const std::string &path);
+
+// The names of the files (not folders) in a folder, sorted.
+std::vector<std::string> FilesIn(const std::string &folder);
