@@ -18,18 +18,18 @@ struct Picture {
 
 // The bytes of a bitmap file holding the picture with `bits` bits a pixel (1, 4, 8: a colour
 // table of the picture's distinct colours; 16: 5-6-5 bit fields; 24; 32 with `alpha` in the
-// fourth byte), rows bottom-up or top-down. Empty when the picture has too many colours.
+// fourth byte), rows bottom-up or top-down, no resolution. Empty when the picture has too many
+// colours.
 std::string MakeBmp(const Picture &picture, int bits, bool topDown, uint8_t alpha = 0);
-
-// The colour a 5-6-5 pixel made from `color` shows once widened back to 8 bits a channel: the
-// top bits repeated into the low ones, as the system's conversions do.
-COLORREF Through565(COLORREF color);
-// The same for 5 bits in every channel.
-COLORREF Through555(COLORREF color);
 
 // Reads a 24-bit BI_RGB bitmap file (the only kind the library writes). On failure returns
 // false and says why in `why`.
 bool ReadBmp24(const std::string &bytes, Picture *picture, std::string *why);
+
+// Appends the bytes of a value (fields of a file header, little-endian).
+template <typename T> void AppendBytes(std::string &out, const T &value) {
+    out.append(reinterpret_cast<const char *>(&value), sizeof value);
+}
 
 // Little-endian fields of a byte string.
 uint32_t Field32(const std::string &bytes, size_t offset);
