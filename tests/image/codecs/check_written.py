@@ -3,8 +3,9 @@
 
 Each saved NAME.png or NAME.jpg has a NAME.<ext>.expected beside it: "width height channels", then
 the red-green-blue samples that were saved, top row first. A PNG must pass pngcheck, hold only the
-chunks IHDR, IDAT and IEND, and decode with PIL to exactly those samples; a JPEG must decode with
-djpeg to samples within 4 of them (upright, colours not swapped).
+chunks IHDR, IDAT and IEND, be 8-bit RGB without interlacing or row filters, compressed at zlib's
+highest level, and decode with PIL to exactly those samples; a JPEG must decode with djpeg to
+samples within 4 of them (upright, colours not swapped).
 
 usage: check_written.py FOLDER...
 """
@@ -34,12 +35,18 @@ for path in [p for p in written if p.endswith(".png")]:
         continue
     checked += 1
     width, height, samples = expected(path)
-    check = subprocess.run(["pngcheck", "-v", path], capture_output=True, text=True)
+    check = subprocess.run(["pngcheck", "-vv", path], capture_output=True, text=True)
     if check.returncode != 0:
         failures.append("%s: pngcheck says %s" % (path, check.stdout.strip()))
     kinds = re.findall(r"chunk (\w{4}) at offset", check.stdout)
     if not kinds or kinds[0] != "IHDR" or kinds[-1] != "IEND" or set(kinds[1:-1]) != {"IDAT"}:
         failures.append("%s: chunks %s" % (path, kinds))
+    for wanted in ("24-bit RGB, non-interlaced", "maximum compression"):
+        if wanted not in check.stdout:
+            failures.append("%s: pngcheck does not say %s" % (path, wanted))
+    rows = re.findall(r"^\s+([\d ]+?)(?: \(\d+ out of \d+\))?$", check.stdout, re.M)
+    if not rows or set(" ".join(rows).split()) != {"0"}:
+        failures.append("%s: row filters %s, not all 0 (none)" % (path, rows))
     im = Image.open(path)
     if im.mode != "RGB" or im.size != (width, height) or im.tobytes() != samples:
         failures.append("%s: PIL reads %s %s with other pixels" % (path, im.mode, im.size))

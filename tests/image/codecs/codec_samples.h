@@ -1,17 +1,17 @@
 // The sample images that make_samples.py prepares for the codec tests, the pixels an independent
-// decoder gave for them, and helpers to damage files and to catch reads past a block.
+// decoder gave for them, and helpers to decode, encode and damage files.
 #pragma once
 
 #include "runtime/image/image_codec.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <map>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
 struct SampleEntry {
-    std::string kind; // png-decode, png-twin, png-refuse, jpeg-decode, jpeg-quality, ...
+    std::string kind; // png-decode, png-refuse, png-hostile, png-cut, jpeg-decode, ...
     std::string file; // full path
     std::string argument;
 };
@@ -24,11 +24,11 @@ struct Picture {
     std::vector<uint8_t> samples;
 };
 
-// The folder of the samples (STRIPSHEET_CODEC_SAMPLES), ending in a backslash.
-std::string SamplesFolder();
+// A file below the folder of the samples (STRIPSHEET_CODEC_SAMPLES); empty when that is not set.
+std::string SamplePath(const std::string &relative);
 std::vector<SampleEntry> SampleEntries(const char *kind);
-std::string SamplePath(const char *relative);
-bool ReadExpected(const std::string &path, Picture &picture);
+// The independent decoder's pixels in a sample's ".expected" file; empty when unreadable.
+Picture ExpectedPicture(const std::string &relative);
 
 // What a decoder made of one file.
 struct DecodeOutcome {
@@ -40,19 +40,22 @@ struct DecodeOutcome {
 
 // Opens in file mode (stream) or memory mode (a block that ends where readable memory ends) and
 // decodes into rows with spare bytes after each, checking that those bytes stay untouched.
-DecodeOutcome DecodeWith(const ImageDecoder &decoder, const std::string &path, bool memoryMode);
+// `oneRow` decodes every row into one row that ends where readable memory ends (stride 0), so a
+// damaged header claiming a huge picture needs no huge buffer; the picture stays empty then.
+DecodeOutcome DecodeWith(const ImageDecoder &decoder, const std::string &path, bool memoryMode,
+                         bool oneRow = false);
+// True when the sample decodes in file mode to its expected pixels.
+bool SampleDecodes(const ImageDecoder &decoder, const std::string &relative);
 
-// First difference between two pictures, or success.
-std::string PictureDifference(const Picture &actual, const Picture &expected);
+// Largest sample difference; 999 when the sizes or channels differ or there are no samples.
 int MaxDifference(const Picture &a, const Picture &b);
+Picture RandomPicture(int32_t width, int32_t height, unsigned seed);
+Picture SolidPicture(int32_t width, int32_t height, uint8_t r, uint8_t g, uint8_t b);
 
-// The library's pixel block for a picture: blue-green-red, bottom row first, rows padded to a
-// multiple of four bytes, one spare row.
-struct PixelBlock {
-    int32_t width, height, stride;
-    std::vector<uint8_t> bytes;
-};
-PixelBlock BlockFromPicture(const Picture &picture);
+// Encodes a red-green-blue picture the way the library hands it over: blue-green-red, bottom row
+// first, rows padded to a multiple of four bytes.
+int32_t EncodePicture(const ImageEncoder &encoder, const std::string &path, const Picture &picture,
+                      int32_t quality);
 
 // The test's folder for saved files (TestFolder "written"), which check_written.py looks at
 // with pngcheck, PIL and djpeg after the test program. Each NAME gets NAME.expected beside it.
@@ -62,23 +65,10 @@ void WriteRaw(const std::string &path, const Picture &picture);
 // Bytes in use in the C runtime's heap, where the codecs take their buffers; -1 if unknown.
 long long HeapInUse();
 
-// The quantisation tables of a JPEG file by table id.
-std::map<int, std::vector<int>> QuantTables(const std::string &jpeg);
+// The quantisation table segments of a JPEG file, as they stand in the file.
+std::string QuantTables(const std::string &jpeg);
 
-// A block whose last byte is the last readable byte before an inaccessible page.
-class GuardedBlock {
-  public:
-    explicit GuardedBlock(size_t size);
-    ~GuardedBlock();
-    GuardedBlock(const GuardedBlock &) = delete;
-    GuardedBlock &operator=(const GuardedBlock &) = delete;
-    uint8_t *data() const { return data_; }
-
-  private:
-    uint8_t *base_ = nullptr;
-    uint8_t *data_ = nullptr;
-};
-
-// Damaged variants of one file: cut at every `cutStep` bytes and one byte changed at every
-// `flipStep` bytes (bits inverted, or a value that walks through 0..255).
-std::vector<std::string> DamagedVariants(const std::string &bytes, size_t cutStep, size_t flipStep);
+// Damaged variants of sample files: each cut at every `cutStep` bytes and with one byte changed
+// at every `flipStep` bytes (bits inverted, or a value that walks through 0..255).
+std::vector<std::string> DamagedSamples(std::initializer_list<const char *> sources, size_t cutStep,
+                                        size_t flipStep);
