@@ -119,65 +119,69 @@ template <typename Interface> void ReleaseAndClear(Interface *&object) {
     object = nullptr;
 }
 
+// The input and display systems share one shape: a root object made through a library loaded on
+// first use, counted uses, and the object and library released with the last use. `create` calls
+// the creation routine with the object slot; without an object the library goes again at once,
+// since nothing would ever unload it later.
+template <typename Routine, typename System, typename Create>
+auto AcquireRoot(System &system, const char *libraryName, const char *routineName, Create create) {
+    if (!system.object) {
+        system.library = LoadLibraryA(libraryName);
+        if (system.library) {
+            if (auto routine = LookUp<Routine>(system.library, routineName)) {
+                create(routine, reinterpret_cast<void **>(&system.object));
+            }
+            if (!system.object) {
+                FreeLibrary(system.library);
+                system.library = nullptr;
+            }
+        }
+    }
+    system.useCount++;
+    return system.object;
+}
+
+template <typename System> void ReleaseRoot(System &system) {
+    system.useCount--;
+    if (system.object && system.useCount <= 0) {
+        ReleaseAndClear(system.object);
+        FreeLibrary(system.library);
+        system.library = nullptr;
+    }
+}
+
+// Makes a DirectInput device once and gives it its data format.
+bool MakeInputDevice(IDirectInput7A *input, const GUID &kind, IDirectInputDevice7A *&device,
+                     DIDATAFORMAT *format) {
+    if (!device && FAILED(input->CreateDeviceEx(kind, IidDirectInputDevice7A,
+                                                reinterpret_cast<void **>(&device), nullptr))) {
+        device = nullptr;
+        return false;
+    }
+    return device && SUCCEEDED(device->SetDataFormat(format));
+}
+
 } // namespace
 
 IDirectInput7A *InputSystemAcquire() {
-    if (!InputSystem.object) {
-        InputSystem.library = LoadLibraryA("DINPUT.DLL");
-        if (InputSystem.library) {
-            auto create =
-                LookUp<DirectInputCreateExRoutine>(InputSystem.library, "DirectInputCreateEx");
-            if (create) {
-                create(ModuleHandle, DirectInputVersion, IidDirectInput7A,
-                       reinterpret_cast<void **>(&InputSystem.object), nullptr);
-            }
-            // Without an object nothing would ever unload the library again.
-            if (!InputSystem.object) {
-                FreeLibrary(InputSystem.library);
-                InputSystem.library = nullptr;
-            }
-        }
-    }
-    InputSystem.useCount++;
-    return InputSystem.object;
+    return AcquireRoot<DirectInputCreateExRoutine>(
+        InputSystem, "DINPUT.DLL", "DirectInputCreateEx", [](auto create, void **slot) {
+            create(ModuleHandle, DirectInputVersion, IidDirectInput7A, slot, nullptr);
+        });
 }
 
 void InputSystemRelease() {
-    InputSystem.useCount--;
-    if (InputSystem.object && InputSystem.useCount <= 0) {
-        ReleaseAndClear(InputSystem.object);
-        FreeLibrary(InputSystem.library);
-        InputSystem.library = nullptr;
-    }
+    ReleaseRoot(InputSystem);
 }
 
 IDirectDraw7 *DisplaySystemAcquire() {
-    if (!DisplaySystem.object) {
-        DisplaySystem.library = LoadLibraryA("DDRAW.DLL");
-        if (DisplaySystem.library) {
-            auto create =
-                LookUp<DirectDrawCreateExRoutine>(DisplaySystem.library, "DirectDrawCreateEx");
-            if (create) {
-                create(nullptr, reinterpret_cast<void **>(&DisplaySystem.object), IidDirectDraw7,
-                       nullptr);
-            }
-            if (!DisplaySystem.object) {
-                FreeLibrary(DisplaySystem.library);
-                DisplaySystem.library = nullptr;
-            }
-        }
-    }
-    DisplaySystem.useCount++;
-    return DisplaySystem.object;
+    return AcquireRoot<DirectDrawCreateExRoutine>(
+        DisplaySystem, "DDRAW.DLL", "DirectDrawCreateEx",
+        [](auto create, void **slot) { create(nullptr, slot, IidDirectDraw7, nullptr); });
 }
 
 void DisplaySystemRelease() {
-    DisplaySystem.useCount--;
-    if (DisplaySystem.object && DisplaySystem.useCount <= 0) {
-        ReleaseAndClear(DisplaySystem.object);
-        FreeLibrary(DisplaySystem.library);
-        DisplaySystem.library = nullptr;
-    }
+    ReleaseRoot(DisplaySystem);
 }
 
 void ScreenObjectFree(ObjectId id) {
@@ -234,13 +238,7 @@ int32_t KeyboardInit() {
     if (!input) return 0;
     if (Keyboard.ready) return 1;
     if (!BuildKeyboardFormat()) return 0;
-    if (!Keyboard.device &&
-        FAILED(input->CreateDeviceEx(GuidSysKeyboard, IidDirectInputDevice7A,
-                                     reinterpret_cast<void **>(&Keyboard.device), nullptr))) {
-        Keyboard.device = nullptr;
-        return 0;
-    }
-    if (!Keyboard.device || FAILED(Keyboard.device->SetDataFormat(&keyboardFormat))) return 0;
+    if (!MakeInputDevice(input, GuidSysKeyboard, Keyboard.device, &keyboardFormat)) return 0;
     Keyboard.ready = 1;
     return 1;
 }
@@ -249,14 +247,7 @@ int32_t MouseInit() {
     IDirectInput7A *input = InputSystemAcquire();
     Mouse.started = 1;
     if (!input) return 0;
-    if (!Mouse.device &&
-        FAILED(input->CreateDeviceEx(GuidSysMouse, IidDirectInputDevice7A,
-                                     reinterpret_cast<void **>(&Mouse.device), nullptr))) {
-        Mouse.device = nullptr;
-        return 0;
-    }
-    if (!Mouse.device || FAILED(Mouse.device->SetDataFormat(&mouseFormat))) return 0;
-    return 1;
+    return MakeInputDevice(input, GuidSysMouse, Mouse.device, &mouseFormat) ? 1 : 0;
 }
 
 int32_t SoundInit() {
