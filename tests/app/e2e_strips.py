@@ -10,6 +10,7 @@ fw = strip width div n (fh likewise), and lands at (fw * (i mod 8), fh * (i div 
 sheet min(n, 8) frames wide and ceil(n / 8) frames high. The written sheets are decoded with
 Python's PIL, which shares no code with the program.
 """
+import io
 import os
 import sys
 
@@ -69,33 +70,22 @@ def frame_pixel(seed, kind, i, x, y):
     return lossless_pixel(seed, i, x, y)
 
 
-def strip_size(direction, count, fw, fh, spare):
-    if direction == "H":
-        return fw * count + spare, fh
-    return fw, fh * count + spare
-
-
-def strip_pixels(seed, kind, direction, count, fw, fh, spare, value):
-    """value(i, x, y) for every pixel of the strip, SPARE-coloured past the last frame."""
-    width, height = strip_size(direction, count, fw, fh, spare)
-    rows = []
+def make_strip(folder, seed, name, kind, direction, count, fw, fh, spare):
+    width, height = (fw * count + spare, fh) if direction == "H" else (fw, fh * count + spare)
+    paletted = kind in ("png-palette", "bmp-8")
+    data = []  # palette indices or colours, row by row; past the last frame the SPARE colour
     for y in range(height):
-        row = []
         for x in range(width):
             i, fx, fy = (x // fw, x % fw, y) if direction == "H" else (y // fh, x, y % fh)
-            row.append(value(i, fx, fy) if i < count else None)
-        rows.append(row)
-    return width, height, rows
-
-
-def make_strip(folder, seed, name, kind, direction, count, fw, fh, spare):
+            if i >= count:
+                data.append(len(PALETTE) if paletted else SPARE)
+            else:
+                data.append(palette_index(i, fx, fy) if paletted
+                            else frame_pixel(seed, kind, i, fx, fy))
     path = os.path.join(folder, name)
-    if kind in ("png-palette", "bmp-8"):
-        spare_index = len(PALETTE)
-        width, height, rows = strip_pixels(seed, kind, direction, count, fw, fh, spare,
-                                           palette_index)
+    if paletted:
         im = Image.new("P", (width, height))
-        im.putdata([spare_index if v is None else v for row in rows for v in row])
+        im.putdata(data)
         flat = [c for colour in PALETTE + [SPARE] for c in colour]
         im.putpalette(flat + [0] * (768 - len(flat)))
         if kind == "png-palette":
@@ -103,29 +93,19 @@ def make_strip(folder, seed, name, kind, direction, count, fw, fh, spare):
             im.save(path, "PNG", transparency=bytes((k * 50) % 256 for k in range(len(PALETTE))))
         else:
             im.save(path, "BMP")
-        return
-    colour = lambda i, x, y: frame_pixel(seed, kind, i, x, y)
-    width, height, rows = strip_pixels(seed, kind, direction, count, fw, fh, spare, colour)
-    data = [SPARE if v is None else v for row in rows for v in row]
-    if kind == "png-rgba":
+    elif kind == "png-rgba":
         # Alpha from fully transparent to opaque; it is dropped, the colours stay as stored.
-        alpha = [((n * 37) % 256) for n in range(width * height)]
         im = Image.new("RGBA", (width, height))
-        im.putdata([c + (a,) for c, a in zip(data, alpha)])
+        im.putdata([c + ((n * 37) % 256,) for n, c in enumerate(data)])
         im.save(path, "PNG")
-        return
-    im = Image.new("RGB", (width, height))
-    im.putdata(data)
-    if kind == "png-rgb":
-        im.save(path, "PNG")
-    elif kind == "bmp-24":
-        im.save(path, "BMP")
-    elif kind == "jpeg":
-        # Without chroma subsampling, so that the program reads back flat blocks: an upsampled
-        # chroma edge would blend into the neighbouring blocks and ring on the second encoding.
-        im.save(path, "JPEG", quality=95, subsampling=0)
     else:
-        raise ValueError(kind)
+        im = Image.new("RGB", (width, height))
+        im.putdata(data)
+        # JPEG without chroma subsampling, so that the program reads back flat blocks: an
+        # upsampled chroma edge would blend into the neighbouring blocks and ring on the second
+        # encoding.
+        options = {"quality": 95, "subsampling": 0} if kind == "jpeg" else {}
+        im.save(path, {"png-rgb": "PNG", "bmp-24": "BMP", "jpeg": "JPEG"}[kind], **options)
 
 
 def make(folder):
@@ -142,10 +122,9 @@ def make(folder):
     Image.new("RGB", (20, 6), (90, 90, 90)).save(os.path.join(folder, "thin_H40.png"))
     # Damaged files: a PNG whose header chunk fails its checksum, and a file that starts like a
     # bitmap file but holds nothing else of one.
-    Image.new("RGB", (64, 16)).save(os.path.join(folder, "whole.tmp"), "PNG")
-    with open(os.path.join(folder, "whole.tmp"), "rb") as f:
-        png = bytearray(f.read())
-    os.remove(os.path.join(folder, "whole.tmp"))
+    png = io.BytesIO()
+    Image.new("RGB", (64, 16)).save(png, "PNG")
+    png = bytearray(png.getvalue())
     png[png.index(b"IHDR") + 4] ^= 0x01  # the width changes, the checksum does not
     with open(os.path.join(folder, "broken_H2.png"), "wb") as f:
         f.write(png)
