@@ -4,8 +4,6 @@
 #include "runtime/memory/memory.h"
 #include "runtime/strings/strings.h"
 
-#include <gtest/gtest.h>
-
 void DialogTestRuntime() {
     static bool ready;
     if (ready) return;
@@ -26,15 +24,13 @@ std::string TakeDialogResult(int32_t position) {
 
 HWND MakeTestWindow(const char *caption, bool visible) {
     static ATOM windowClass;
-    if (!windowClass) {
-        WNDCLASSA description = {};
-        description.lpfnWndProc = DefWindowProcA;
-        description.hInstance = GetModuleHandleA(nullptr);
-        description.lpszClassName = "DialogTestWindow";
-        windowClass = RegisterClassA(&description);
-    }
+    WNDCLASSA description = {};
+    description.lpfnWndProc = DefWindowProcA;
+    description.hInstance = GetModuleHandleA(nullptr);
+    description.lpszClassName = "DialogTestWindow";
+    if (!windowClass) windowClass = RegisterClassA(&description);
     HWND window = CreateWindowExA(0, "DialogTestWindow", caption, WS_OVERLAPPEDWINDOW, 20, 20, 200,
-                                  120, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+                                  120, nullptr, nullptr, description.hInstance, nullptr);
     if (window && visible) ShowWindow(window, SW_SHOWNA);
     PumpMessages();
     return window;
@@ -48,7 +44,14 @@ void PumpMessages() {
     }
 }
 
-bool StartHelper(HelperProcess &helper, const std::string &arguments) {
+bool PumpUntil(HANDLE object, DWORD timeoutMs) {
+    for (DWORD start = GetTickCount(); GetTickCount() - start < timeoutMs; PumpMessages())
+        if (MsgWaitForMultipleObjects(1, &object, FALSE, 20, QS_ALLINPUT) == WAIT_OBJECT_0)
+            return true;
+    return false;
+}
+
+bool StartHelper(PROCESS_INFORMATION &helper, const std::string &arguments) {
     char path[MAX_PATH];
     DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
     if (n == 0 || n >= sizeof path) return false;
@@ -58,18 +61,18 @@ bool StartHelper(HelperProcess &helper, const std::string &arguments) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     return CreateProcessA(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr,
-                          nullptr, &startup, &helper.info) != 0;
+                          nullptr, &startup, &helper) != 0;
 }
 
-int WaitHelper(HelperProcess &helper, DWORD timeoutMs) {
-    if (!helper.info.hProcess) return -1;
+int WaitHelper(PROCESS_INFORMATION &helper, DWORD timeoutMs) {
+    if (!helper.hProcess) return -1;
     DWORD code = static_cast<DWORD>(-1);
-    if (WaitForSingleObject(helper.info.hProcess, timeoutMs) == WAIT_OBJECT_0)
-        GetExitCodeProcess(helper.info.hProcess, &code);
+    if (WaitForSingleObject(helper.hProcess, timeoutMs) == WAIT_OBJECT_0)
+        GetExitCodeProcess(helper.hProcess, &code);
     else
-        TerminateProcess(helper.info.hProcess, static_cast<UINT>(-1));
-    CloseHandle(helper.info.hProcess);
-    CloseHandle(helper.info.hThread);
-    helper.info = PROCESS_INFORMATION();
+        TerminateProcess(helper.hProcess, static_cast<UINT>(-1));
+    CloseHandle(helper.hProcess);
+    CloseHandle(helper.hThread);
+    helper = PROCESS_INFORMATION();
     return static_cast<int>(code);
 }

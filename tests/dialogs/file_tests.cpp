@@ -3,9 +3,6 @@
 #include "runtime/strings/strings.h"
 #include "tests/dialogs/dialog_fixtures.h"
 #include "tests/support/test_support.h"
-#include "tests/support/window_robot.h"
-
-#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
@@ -16,250 +13,183 @@ const char *const Title = "Select File(s)";
 const char *const Pattern =
     "PNG Image (*.png)|*.png|BMP Image (*.bmp)|*.bmp|JPG Image (*.jpg)|*.jpg|All Files (*.*)|*.*";
 
-std::string OpenFile(const char *title, const char *defaultFile, const char *pattern,
-                     int32_t patternPosition, int32_t flags) {
-    int32_t position = TempString.end;
-    DialogOpenFile(title, defaultFile, pattern, patternPosition, flags, position);
-    return TakeDialogResult(position);
+using Script = std::function<void(WindowRobot &, HWND)>;
+const Script Cancel = [](WindowRobot &robot, HWND dialog) { RobotPress(robot, dialog, IDCANCEL); };
+
+// Shows the dialog while the robot runs `script` on it; returns the first file.
+std::string Open(const Script &script, int32_t flags = 1, const char *defaultFile = "",
+                 int32_t patternPosition = 0, const char *title = Title,
+                 const char *pattern = Pattern) {
+    DialogTestRuntime();
+    return DriveDialog(
+        [&](WindowRobot &robot) {
+            // Without a title the dialog shows the platform's own caption.
+            HWND dialog = RobotWaitDialog(robot, title ? title : "Open");
+            if (dialog) script(robot, dialog);
+            if (dialog) RobotWaitClosed(robot, dialog);
+        },
+        [&] {
+            int32_t position = TempString.end;
+            DialogOpenFile(title, defaultFile, pattern, patternPosition, flags, position);
+            return TakeDialogResult(position);
+        });
 }
 
+// The next file. It is delivered behind what the area already holds, which stays in front of it.
 std::string NextFile() {
+    int32_t start = TempString.end;
+    StringConcat("held ");
     int32_t position = TempString.end;
     DialogNextFile(position);
-    return TakeDialogResult(position);
+    std::string all = TempAddress(start);
+    std::string text = TakeDialogResult(position);
+    EXPECT_EQ(all, "held " + text);
+    TempString.end = start;
+    return text;
 }
 
-void MakeFile(const std::string &path) {
-    ASSERT_TRUE(WriteWholeFile(path, "x", 1)) << path;
+void MakeFiles(const std::string &folder, const std::vector<std::string> &names) {
+    for (const std::string &name : names)
+        ASSERT_TRUE(WriteWholeFile(folder + name, "x", 1)) << folder + name;
 }
 
-class FileDialog : public ::testing::Test {
-  protected:
-    void SetUp() override { DialogTestRuntime(); }
-    void TearDown() override {
-        for (const std::string &path : cleanup)
-            DeleteFileA(path.c_str());
-    }
-    // Runs the robot while `call` shows the dialog; the test fails if the robot did.
-    template <typename Call>
-    std::string Drive(std::function<void(WindowRobot &, HWND)> script, Call call) {
-        RobotRun run;
-        bool started = RobotStart(run, [&](WindowRobot &robot) {
-            HWND dialog = RobotWaitDialog(robot, dialogTitle);
-            if (dialog) script(robot, dialog);
-        });
-        if (!started) {
-            ADD_FAILURE() << RobotFinish(run);
-            return std::string();
-        }
-        std::string result = call();
-        EXPECT_EQ(RobotFinish(run), "");
-        return result;
-    }
-    std::string Choose(const std::string &folder, const std::vector<std::string> &names,
-                       int32_t flags = 1) {
-        return Drive(
-            [&](WindowRobot &robot, HWND dialog) {
-                if (RobotChooseFiles(robot, dialog, folder, names)) RobotWaitClosed(robot, dialog);
-            },
-            [&] { return OpenFile(Title, "", Pattern, 0, flags); });
-    }
-    // What the dialog proposes for a default file: its folder and name, then cancelled.
-    struct Proposal {
-        std::string folder, name, result;
-    };
-    Proposal Propose(const char *defaultFile) {
-        Proposal seen;
-        seen.result = Drive(
-            [&](WindowRobot &robot, HWND dialog) {
-                seen.folder = RobotFileDialogFolder(robot, dialog);
-                seen.name = RobotFileName(robot, dialog);
-                RobotPress(robot, dialog, IDCANCEL);
-                RobotWaitClosed(robot, dialog);
-            },
-            [&] { return OpenFile(Title, defaultFile, Pattern, 0, 0); });
-        return seen;
-    }
-    const char *dialogTitle = Title;
-    std::vector<std::string> cleanup;
-};
-
-// The folder as the dialog names it: no trailing backslash.
-std::string Folder(const std::string &folder) {
-    return folder.substr(0, folder.size() - 1);
+// Chooses `names` in `folder` (ending in a backslash); returns the first file.
+std::string Choose(const std::string &folder, const std::vector<std::string> &names,
+                   int32_t flags = 1) {
+    // The dialog names a folder without a trailing backslash, a drive root with one.
+    std::string shown = folder.size() > 3 ? folder.substr(0, folder.size() - 1) : folder;
+    return Open(
+        [&](WindowRobot &robot, HWND dialog) { RobotChooseFiles(robot, dialog, shown, names); },
+        flags);
 }
 
-TEST_F(FileDialog, OneFileInMultipleModeIsReturnedAloneAndTheBatchFilterIsSelected) {
+// Chooses `names` in `folder` and checks that they come back as full paths in the dialog's
+// order, then the empty string.
+void ExpectChosen(const std::string &folder, const std::vector<std::string> &names,
+                  int32_t flags = 1) {
+    EXPECT_EQ(Choose(folder, names, flags), folder + names[0]);
+    for (size_t i = 1; i < names.size(); i++)
+        EXPECT_EQ(NextFile(), folder + names[i]);
+    EXPECT_EQ(NextFile(), "");
+    EXPECT_EQ(NextFile(), "");
+}
+
+TEST(FileDialog, TheBatchCallDisablesOtherWindowsAndReturnsOneFileAlone) {
     std::string folder = TestFolder("one");
-    MakeFile(folder + "walk_H8.png");
+    MakeFiles(folder, {"walk_H8.png"});
     HWND other = MakeTestWindow("other", true);
     std::string filter;
     bool otherEnabled = true;
-    std::string first = Drive(
-        [&](WindowRobot &robot, HWND dialog) {
-            filter = RobotSelectedFilter(robot, dialog);
-            otherEnabled = IsWindowEnabled(other) != 0;
-            if (RobotChooseFiles(robot, dialog, Folder(folder), {"walk_H8.png"}))
-                RobotWaitClosed(robot, dialog);
-        },
-        [&] { return OpenFile(Title, "", Pattern, 0, 1); });
+    EXPECT_EQ(Open([&](WindowRobot &robot, HWND dialog) {
+                  filter = RobotSelectedFilter(robot, dialog);
+                  otherEnabled = IsWindowEnabled(other) != 0;
+                  RobotChooseFiles(robot, dialog, folder.substr(0, folder.size() - 1),
+                                   {"walk_H8.png"});
+              }),
+              folder + "walk_H8.png");
+    EXPECT_EQ(NextFile(), "");
     EXPECT_EQ(filter, "PNG Image (*.png)");
     EXPECT_FALSE(otherEnabled) << "the thread's other windows are disabled while it is open";
     EXPECT_TRUE(IsWindowEnabled(other));
     DestroyWindow(other);
-    EXPECT_EQ(first, folder + "walk_H8.png");
-    EXPECT_EQ(NextFile(), "");
-    EXPECT_EQ(NextFile(), "");
 }
 
-TEST_F(FileDialog, TwoFilesComeInTheDialogsOrderThenTheEmptyString) {
-    std::string folder = TestFolder("two");
-    MakeFile(folder + "a.png");
-    MakeFile(folder + "b.png");
-    EXPECT_EQ(Choose(Folder(folder), {"b.png", "a.png"}), folder + "b.png");
-    EXPECT_EQ(NextFile(), folder + "a.png");
-    EXPECT_EQ(NextFile(), "");
-    EXPECT_EQ(NextFile(), "");
+TEST(FileDialog, ChosenFilesComeBackWholeInTheDialogsOrder) {
+    std::string folder = TestFolder("chosen");
+    MakeFiles(folder, {"a.png", "b.png", "hero_V12.bmp"});
+    ExpectChosen(folder, {"b.png", "a.png"});
+    ExpectChosen(folder, {"hero_V12.bmp"}, 0); // single selection
+
+    // A drive root already ends in a backslash: it is not doubled.
+    std::vector<std::string> names = {"stripsheet-a.png", "stripsheet-b.png"};
+    MakeFiles("C:\\", names);
+    ExpectChosen("C:\\", names);
+    for (const std::string &name : names)
+        DeleteFileA(("C:\\" + name).c_str());
 }
 
-TEST_F(FileDialog, FilesInADriveRootGetNoDoubledBackslash) {
-    for (const char *name : {"C:\\stripsheet-a.png", "C:\\stripsheet-b.png"}) {
-        MakeFile(name);
-        cleanup.push_back(name);
-    }
-    EXPECT_EQ(Choose("C:\\", {"stripsheet-a.png", "stripsheet-b.png"}), "C:\\stripsheet-a.png");
-    EXPECT_EQ(NextFile(), "C:\\stripsheet-b.png");
-    EXPECT_EQ(NextFile(), "");
-}
-
-TEST_F(FileDialog, SingleSelectionReturnsTheFullPath) {
-    std::string folder = TestFolder("single");
-    MakeFile(folder + "hero_V12.bmp");
-    EXPECT_EQ(Choose(Folder(folder), {"hero_V12.bmp"}, 0), folder + "hero_V12.bmp");
-    EXPECT_EQ(NextFile(), "");
-}
-
-TEST_F(FileDialog, CancelGivesTheEmptyStringInBothModes) {
-    for (int32_t flags : {1, 0}) {
-        std::string result = Drive(
-            [&](WindowRobot &robot, HWND dialog) {
-                RobotPress(robot, dialog, IDCANCEL);
-                RobotWaitClosed(robot, dialog);
-            },
-            [&] { return OpenFile(Title, "", Pattern, 0, flags); });
-        EXPECT_EQ(result, "") << "flags " << flags;
-        EXPECT_EQ(NextFile(), "") << "flags " << flags;
-    }
-}
-
-TEST_F(FileDialog, AbsentTextsStillShowTheDialog) {
-    dialogTitle = "Open";
-    std::string result = Drive(
-        [&](WindowRobot &robot, HWND dialog) {
-            RobotPress(robot, dialog, IDCANCEL);
-            RobotWaitClosed(robot, dialog);
-        },
-        [&] { return OpenFile(nullptr, nullptr, nullptr, 0, 1); });
-    EXPECT_EQ(result, "");
-}
-
-TEST_F(FileDialog, DefaultFileGivesTheInitialFolderAndAnAcceptableName) {
-    std::string folder = TestFolder("default");
-    Proposal full = Propose((folder + "sheet.png").c_str());
-    EXPECT_EQ(full.folder, Folder(folder));
-    EXPECT_EQ(full.name, "sheet.png");
-    EXPECT_EQ(full.result, "");
-
-    Proposal folderOnly = Propose(folder.c_str());
-    EXPECT_EQ(folderOnly.folder, Folder(folder));
-    EXPECT_EQ(folderOnly.name, "");
-
-    Proposal nameOnly = Propose("sheet.png");
-    EXPECT_EQ(nameOnly.name, "sheet.png");
-
-    EXPECT_EQ(Propose("\\x.png").name, "") << "a leading backslash makes the whole text the name";
-
-    // A name the single-selection buffer cannot hold is dropped, not written past its end.
-    Proposal tooLong = Propose((folder + std::string(300, 'n') + ".png").c_str());
-    EXPECT_EQ(tooLong.name, "");
-    EXPECT_EQ(tooLong.folder, Folder(folder));
-
-    for (const char *bad : {"a*b.png", "a?.png", "a\"b.png", "a<b.png", "a|b.png", "a\tb.png"}) {
-        Proposal unacceptable = Propose((folder + bad).c_str());
-        EXPECT_EQ(unacceptable.name, "") << bad;
-        EXPECT_EQ(unacceptable.folder, Folder(folder)) << bad;
-    }
-}
-
-TEST_F(FileDialog, PatternPositionPicksTheFirstFilterShown) {
-    for (int32_t position : {2, 3}) {
-        std::string filter;
-        Drive(
-            [&](WindowRobot &robot, HWND dialog) {
-                filter = RobotSelectedFilter(robot, dialog);
-                RobotPress(robot, dialog, IDCANCEL);
-                RobotWaitClosed(robot, dialog);
-            },
-            [&] { return OpenFile(Title, "", Pattern, position, 1); });
-        EXPECT_EQ(filter, position == 2 ? "JPG Image (*.jpg)" : "All Files (*.*)");
-    }
-}
-
-TEST_F(FileDialog, ANewDialogDropsPendingNames) {
-    std::string folder = TestFolder("pending");
-    for (const char *name : {"a.png", "b.png", "c.png", "d.png"})
-        MakeFile(folder + name);
-    EXPECT_EQ(Choose(Folder(folder), {"a.png", "b.png", "c.png"}), folder + "a.png");
-    EXPECT_EQ(Choose(Folder(folder), {"d.png"}), folder + "d.png");
-    EXPECT_EQ(NextFile(), "") << "b.png and c.png belonged to the earlier selection";
-
-    EXPECT_EQ(Choose(Folder(folder), {"a.png", "b.png"}), folder + "a.png");
-    EXPECT_EQ(Choose(Folder(folder), {"c.png", "d.png"}), folder + "c.png");
-    EXPECT_EQ(NextFile(), folder + "d.png");
-    EXPECT_EQ(NextFile(), "");
-}
-
-TEST_F(FileDialog, PathsLongerThanTheUsualReserveAreDeliveredWhole) {
-    std::string folder = TestFolder("long");
-    std::string directory = folder + std::string(120, 'd');
+TEST(FileDialog, PathsLongerThanTheUsualReserveAreDeliveredWhole) {
+    std::string directory = TestFolder("long") + std::string(120, 'd') + "\\";
     std::vector<std::string> names = {std::string(100, 'a') + ".png",
                                       std::string(110, 'b') + ".png"};
-    ASSERT_GT(directory.size() + 1 + names[0].size(), 260u);
+    ASSERT_GT(directory.size() + names[0].size(), 260u);
     // The full paths pass the length the narrow calls take: work from inside the folder.
     char previous[MAX_PATH];
     GetCurrentDirectoryA(sizeof previous, previous);
-    auto inside = [&](bool create) {
-        if (create) CreateDirectoryA(directory.c_str(), nullptr);
-        if (!SetCurrentDirectoryA(directory.c_str())) return false;
-        for (const std::string &name : names) {
-            if (create)
-                WriteWholeFile(name, "x", 1);
-            else
-                DeleteFileA(name.c_str());
-        }
-        SetCurrentDirectoryA(previous);
-        return create || RemoveDirectoryA(directory.c_str());
-    };
-    ASSERT_TRUE(inside(true)) << directory;
+    ASSERT_TRUE(CreateDirectoryA(directory.c_str(), nullptr) &&
+                SetCurrentDirectoryA(directory.c_str()))
+        << directory;
+    MakeFiles("", names);
+    SetCurrentDirectoryA(previous);
 
-    EXPECT_EQ(Choose(directory, names), directory + "\\" + names[0]);
-    EXPECT_EQ(NextFile(), directory + "\\" + names[1]);
-    EXPECT_EQ(NextFile(), "");
-    EXPECT_TRUE(inside(false)) << "cannot remove " << directory;
+    ExpectChosen(directory, names);
+
+    SetCurrentDirectoryA(directory.c_str());
+    for (const std::string &name : names)
+        DeleteFileA(name.c_str());
+    SetCurrentDirectoryA(previous);
+    EXPECT_TRUE(RemoveDirectoryA(directory.c_str())) << "cannot remove " << directory;
 }
 
-TEST_F(FileDialog, ResultsFollowWhatTheAreaAlreadyHolds) {
-    std::string folder = TestFolder("area");
-    MakeFile(folder + "a.png");
-    MakeFile(folder + "b.png");
-    int32_t start = TempString.end;
-    StringConcat("first: ");
-    int32_t position = TempString.end;
-    EXPECT_EQ(Choose(Folder(folder), {"a.png", "b.png"}), folder + "a.png");
-    DialogNextFile(TempString.end);
-    EXPECT_EQ(std::string(TempAddress(start)), "first: " + folder + "b.png");
-    EXPECT_EQ(TempString.end, position + static_cast<int32_t>(folder.size() + 5));
-    TempString.end = start;
+TEST(FileDialog, ANewDialogDropsPendingNames) {
+    std::string folder = TestFolder("pending");
+    MakeFiles(folder, {"a.png", "b.png", "c.png", "d.png"});
+    EXPECT_EQ(Choose(folder, {"a.png", "b.png", "c.png"}), folder + "a.png");
+    EXPECT_EQ(Choose(folder, {"d.png"}), folder + "d.png");
+    EXPECT_EQ(NextFile(), "") << "b.png and c.png belonged to the earlier selection";
+}
+
+TEST(FileDialog, CancelGivesTheEmptyStringInBothModes) {
+    for (int32_t flags : {1, 0}) {
+        EXPECT_EQ(Open(Cancel, flags), "") << "flags " << flags;
+        EXPECT_EQ(NextFile(), "") << "flags " << flags;
+    }
+    EXPECT_EQ(Open(Cancel, 1, nullptr, 0, nullptr, nullptr), "") << "absent texts";
+}
+
+TEST(FileDialog, DefaultFileGivesTheInitialFolderAndAnAcceptableName) {
+    std::string folder = TestFolder("default"), shown = folder.substr(0, folder.size() - 1);
+    struct Case {
+        std::string defaultFile, folder, name; // folder "": the dialog's own choice
+    } cases[] = {
+        {folder + "sheet.png", shown, "sheet.png"},
+        {folder, shown, ""},
+        {"sheet.png", "", "sheet.png"},
+        {"\\x.png", "", ""}, // a leading backslash keeps the whole text, backslash and all
+        // A name the single-selection buffer cannot hold is dropped, not written past its end.
+        {folder + std::string(300, 'n') + ".png", shown, ""},
+    };
+    std::vector<Case> all(std::begin(cases), std::end(cases));
+    for (const char *bad : {"a*b.png", "a?.png", "a\"b.png", "a<b.png", "a|b.png", "a\tb.png"})
+        all.push_back({folder + bad, shown, ""});
+    for (const Case &c : all) {
+        std::string seenFolder, seenName;
+        EXPECT_EQ(Open(
+                      [&](WindowRobot &robot, HWND dialog) {
+                          seenFolder = RobotFileDialogFolder(robot, dialog);
+                          seenName = RobotFileName(robot, dialog);
+                          RobotPress(robot, dialog, IDCANCEL);
+                      },
+                      0, c.defaultFile.c_str()),
+                  "");
+        EXPECT_EQ(seenName, c.name) << c.defaultFile;
+        if (!c.folder.empty()) {
+            EXPECT_EQ(seenFolder, c.folder) << c.defaultFile;
+        }
+    }
+}
+
+TEST(FileDialog, PatternPositionPicksTheFirstFilterShown) {
+    for (int32_t position : {2, 3}) {
+        std::string filter;
+        Open(
+            [&](WindowRobot &robot, HWND dialog) {
+                filter = RobotSelectedFilter(robot, dialog);
+                RobotPress(robot, dialog, IDCANCEL);
+            },
+            1, "", position);
+        EXPECT_EQ(filter, position == 2 ? "JPG Image (*.jpg)" : "All Files (*.*)");
+    }
 }
 
 } // namespace

@@ -3,9 +3,6 @@
 #include "runtime/strings/strings.h"
 #include "tests/dialogs/dialog_fixtures.h"
 #include "tests/support/test_support.h"
-#include "tests/support/window_robot.h"
-
-#include <gtest/gtest.h>
 
 #include <string>
 
@@ -13,68 +10,53 @@ namespace {
 
 const char *const Title = "Select Output Directory";
 
-class FolderDialog : public ::testing::Test {
-  protected:
-    void SetUp() override { DialogTestRuntime(); }
-    // Shows the browser while the robot runs `script` on it; the test fails if the robot did.
-    std::string Browse(const char *title, const char *initialPath,
-                       std::function<void(WindowRobot &, HWND)> script) {
-        RobotRun run;
-        bool started = RobotStart(run, [&](WindowRobot &robot) {
+// Shows the browser while the robot runs `script` on it; returns the chosen folder.
+std::string Browse(const char *title, const char *initialPath,
+                   const std::function<void(WindowRobot &, HWND)> &script) {
+    DialogTestRuntime();
+    return DriveDialog(
+        [&](WindowRobot &robot) {
             HWND browser =
                 title ? RobotWaitDialogWithLabel(robot, title) : RobotWaitDialog(robot, nullptr);
-            if (!browser) return;
-            script(robot, browser);
-            RobotWaitClosed(robot, browser);
+            if (browser) script(robot, browser);
+            if (browser) RobotWaitClosed(robot, browser);
+        },
+        [&] {
+            int32_t position = TempString.end;
+            DialogChooseFolder(title, initialPath, position);
+            return TakeDialogResult(position);
         });
-        if (!started) {
-            ADD_FAILURE() << RobotFinish(run);
-            return std::string();
-        }
-        int32_t position = TempString.end;
-        DialogChooseFolder(title, initialPath, position);
-        std::string result = TakeDialogResult(position);
-        EXPECT_EQ(RobotFinish(run), "");
-        return result;
-    }
-};
+}
 
-TEST_F(FolderDialog, OpensAtTheDriveRootAndCancelGivesTheEmptyString) {
+TEST(FolderDialog, OpensAtTheDriveRootAndReturnsItWithOneBackslash) {
     bool atRoot = false;
-    std::string result = Browse(Title, "C:\\", [&](WindowRobot &robot, HWND browser) {
-        atRoot = RobotFolderSelected(robot, browser, "C:\\");
-        RobotPress(robot, browser, IDCANCEL);
-    });
+    EXPECT_EQ(Browse(Title, "C:\\",
+                     [&](WindowRobot &robot, HWND browser) {
+                         atRoot = RobotFolderSelected(robot, browser, "C:\\");
+                         RobotPress(robot, browser, IDOK);
+                     }),
+              "C:\\");
     EXPECT_TRUE(atRoot);
-    EXPECT_EQ(result, "");
 }
 
-TEST_F(FolderDialog, ADriveRootComesBackWithOneBackslash) {
-    std::string result = Browse(Title, "C:\\", [&](WindowRobot &robot, HWND browser) {
-        if (RobotFolderSelected(robot, browser, "C:\\"))
-            RobotPress(robot, browser, IDOK);
-        else
-            RobotPress(robot, browser, IDCANCEL);
-    });
-    EXPECT_EQ(result, "C:\\");
-}
-
-TEST_F(FolderDialog, AChosenFolderEndsInExactlyOneBackslash) {
+TEST(FolderDialog, AChosenFolderEndsInExactlyOneBackslash) {
     std::string folder = TestFolder("chosen") + "out";
     ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
     HWND other = MakeTestWindow("other", true);
     bool otherEnabled = true;
-    std::string result = Browse(Title, "C:\\", [&](WindowRobot &robot, HWND browser) {
-        otherEnabled = IsWindowEnabled(other) != 0;
-        RobotPress(robot, browser, RobotSelectFolder(robot, browser, folder) ? IDOK : IDCANCEL);
-    });
+    EXPECT_EQ(Browse(Title, "C:\\",
+                     [&](WindowRobot &robot, HWND browser) {
+                         otherEnabled = IsWindowEnabled(other) != 0;
+                         RobotPress(robot, browser,
+                                    RobotSelectFolder(robot, browser, folder) ? IDOK : IDCANCEL);
+                     }),
+              folder + "\\");
     EXPECT_FALSE(otherEnabled) << "the thread's other windows are disabled while it is open";
     EXPECT_TRUE(IsWindowEnabled(other));
     DestroyWindow(other);
-    EXPECT_EQ(result, folder + "\\");
 }
 
-TEST_F(FolderDialog, AnInitialFolderWithATrailingBackslashIsSelected) {
+TEST(FolderDialog, AnInitialFolderWithATrailingBackslashIsSelected) {
     // The browser selects a folder reliably only once it has had time to exist; the system
     // folder always has.
     char windows[MAX_PATH];
@@ -82,22 +64,47 @@ TEST_F(FolderDialog, AnInitialFolderWithATrailingBackslashIsSelected) {
     ASSERT_TRUE(n > 3 && n < sizeof windows);
     std::string folder(windows, n);
     bool selected = false;
-    std::string result =
-        Browse(Title, (folder + "\\").c_str(), [&](WindowRobot &robot, HWND browser) {
-            selected = RobotFolderSelected(robot, browser, folder);
-            RobotPress(robot, browser, IDOK);
-        });
+    EXPECT_EQ(Browse(Title, (folder + "\\").c_str(),
+                     [&](WindowRobot &robot, HWND browser) {
+                         selected = RobotFolderSelected(robot, browser, folder);
+                         RobotPress(robot, browser, IDOK);
+                     }),
+              folder + "\\");
     EXPECT_TRUE(selected);
-    EXPECT_EQ(result, folder + "\\");
 }
 
-TEST_F(FolderDialog, AbsentOrEmptyTextsStillShowTheBrowser) {
-    for (const char *initial : {static_cast<const char *>(nullptr), ""}) {
-        std::string result =
+TEST(FolderDialog, CancelGivesTheEmptyStringAlsoForAbsentOrEmptyTexts) {
+    for (const char *initial : {static_cast<const char *>(nullptr), ""})
+        EXPECT_EQ(
             Browse(initial ? Title : nullptr, initial,
-                   [&](WindowRobot &robot, HWND browser) { RobotPress(robot, browser, IDCANCEL); });
-        EXPECT_EQ(result, "");
+                   [&](WindowRobot &robot, HWND browser) { RobotPress(robot, browser, IDCANCEL); }),
+            "");
+}
+
+// COM is per thread and the browser's flag per process: the helper program shows two browsers
+// on a thread of its own that nothing else initialised, and reports what it found.
+TEST(FolderDialog, TwoBrowsersInitialiseComOnce) {
+    PROCESS_INFORMATION helper = {};
+    ASSERT_TRUE(StartHelper(helper, "com"));
+    WindowRobot robot;
+    robot.processId = helper.dwProcessId;
+    for (int press : {IDOK, IDCANCEL}) {
+        HWND browser = RobotWaitDialogWithLabel(robot, Title);
+        if (browser && RobotPress(robot, browser, press)) RobotWaitClosed(robot, browser);
     }
+    std::string results;
+    if (HWND box = RobotWaitDialog(robot, "Results")) {
+        for (HWND control : RobotControls(box, "Static"))
+            results += RobotText(robot, control);
+        RobotPress(robot, box, IDOK);
+    }
+    EXPECT_EQ(results, "first: C:\\\r\nsecond: \r\nCOM: once");
+    EXPECT_EQ(robot.failure, "");
+    // A failed step must not leave the helper's dialogs open: cancel them until it ends.
+    for (DWORD start = GetTickCount(); WaitForSingleObject(helper.hProcess, 100) == WAIT_TIMEOUT &&
+                                       GetTickCount() - start < 10000;)
+        RobotCloseDialogs(robot);
+    EXPECT_EQ(WaitHelper(helper, 0), IDOK) << "the helper's closing message ends it";
 }
 
 } // namespace

@@ -25,9 +25,6 @@ struct WindowRobot {
     std::string failure;    // what went wrong; empty while all is well
 };
 
-// Appends a sentence to robot.failure; returns false for `return RobotFail(...)`.
-bool RobotFail(WindowRobot &robot, const std::string &what);
-
 // A visible top-level dialog of the target whose caption is `caption` (any dialog of the target
 // for null), or null after the bound.
 HWND RobotWaitDialog(WindowRobot &robot, const char *caption);
@@ -37,35 +34,25 @@ HWND RobotWaitDialogWithLabel(WindowRobot &robot, const char *label);
 // True once the window is gone.
 bool RobotWaitClosed(WindowRobot &robot, HWND window);
 
-// The window's text as WM_GETTEXT gives it (CR LF kept).
+// The window's text as WM_GETTEXT gives it (CR LF kept), up to 4095 bytes.
 std::string RobotText(WindowRobot &robot, HWND window);
-bool RobotSetText(WindowRobot &robot, HWND window, const char *text);
-// The first control below `dialog`, at any depth, with this id (and this class, if given).
-HWND RobotControl(HWND dialog, int id, const char *className = nullptr);
 // The visible controls below `dialog` of a class, in the platform's order.
 std::vector<HWND> RobotControls(HWND dialog, const char *className);
 // Presses a button of the dialog as a click would: WM_COMMAND with BN_CLICKED, posted so that a
 // dialog that opens another one does not block the robot.
 bool RobotPress(WindowRobot &robot, HWND dialog, int buttonId);
-// The top-level window that owns `window` (null for none).
-HWND RobotOwner(HWND window);
 
-// The open-file dialog.
-bool RobotTypeFileName(WindowRobot &robot, HWND dialog, const char *text);
+// The open-file dialog: its file-name field, the folder it shows (without a trailing backslash
+// except for a drive root) and the text of the selected entry of "Files of type".
 std::string RobotFileName(WindowRobot &robot, HWND dialog);
-// The folder the dialog is showing, without a trailing backslash except for a drive root.
 std::string RobotFileDialogFolder(WindowRobot &robot, HWND dialog);
-// The text of the selected entry of "Files of type".
 std::string RobotSelectedFilter(WindowRobot &robot, HWND dialog);
-// Navigates to `folder` and waits until the dialog shows it.
-bool RobotOpenFolder(WindowRobot &robot, HWND dialog, const std::string &folder);
-// Navigates to `folder`, types the names (each in double quotes) and presses Open.
+// Navigates to `folder`, waits until the dialog shows it, types the names (each in double quotes)
+// and presses Open.
 bool RobotChooseFiles(WindowRobot &robot, HWND dialog, const std::string &folder,
                       const std::vector<std::string> &names);
 
 // The folder browser.
-// The texts of the tree items from the top down to the selected one ("Desktop", ..., " (C:)", ...).
-std::vector<std::string> RobotFolderSelection(WindowRobot &robot, HWND browser);
 // True when the selection is the folder at `path` (a drive root "C:\" or "C:\a\b").
 bool RobotFolderSelected(WindowRobot &robot, HWND browser, const std::string &path);
 // Selects `path` with the browser's own select-path message, repeated until the browser follows
@@ -77,16 +64,9 @@ bool RobotSelectFolder(WindowRobot &robot, HWND browser, const std::string &path
 // a failed test from leaving a dialog open.
 std::vector<std::string> RobotCloseDialogs(WindowRobot &robot);
 
-// A robot running on its own thread against the dialogs of the thread that starts it: start it,
-// call the dialog, then finish it. If the dialog call has not returned a few seconds after the
-// script ended, the robot cancels whatever dialogs are left and says so in the failure.
-struct RobotRun {
-    WindowRobot robot;
-    std::function<void(WindowRobot &)> script;
-    HANDLE thread = nullptr;
-    HANDLE finished = nullptr; // set by RobotFinish: the dialog call has returned
-};
-// False (and nothing started) when no thread can be had: do not open the dialog then.
-bool RobotStart(RobotRun &run, std::function<void(WindowRobot &)> script);
-// Waits (bounded) for the robot thread and returns robot.failure.
-std::string RobotFinish(RobotRun &run);
+// Runs `script` on a robot thread of its own against the dialogs of the calling thread while
+// `call` shows them on the calling thread; returns robot.failure. `call` is not made when no
+// thread can be had. If it has not returned a few seconds after the script ended, the robot
+// cancels whatever dialogs are left and says so in the failure.
+std::string RobotWhile(const std::function<void(WindowRobot &)> &script,
+                       const std::function<void()> &call);
