@@ -11,15 +11,20 @@ struct ListNode {
     ListNode *prev; // newer
 };
 
-ListNode *NodeOf(void *payload) { return payload ? static_cast<ListNode *>(payload) - 1 : nullptr; }
-void *PayloadOf(ListNode *node) { return node ? node + 1 : nullptr; }
+ListNode *NodeOf(void *payload) {
+    return payload ? static_cast<ListNode *>(payload) - 1 : nullptr;
+}
+void *PayloadOf(ListNode *node) {
+    return node ? node + 1 : nullptr;
+}
 
 bool IsTableIndex(const ObjectRegistry *registry, ObjectId id) {
     return id >= 0 && id < registry->capacity;
 }
 
 uint8_t *TableRecord(const ObjectRegistry *registry, ObjectId number) {
-    return registry->table + static_cast<size_t>(number) * static_cast<size_t>(registry->recordSize);
+    return registry->table +
+           static_cast<size_t>(number) * static_cast<size_t>(registry->recordSize);
 }
 
 bool IsLive(const void *record) {
@@ -30,13 +35,15 @@ bool IsLive(const void *record) {
 
 } // namespace
 
-ObjectRegistry *RegistryCreate(int32_t recordSize, int32_t growStep, ObjectFreeCallback freeCallback) {
+ObjectRegistry *RegistryCreate(int32_t recordSize, int32_t growStep,
+                               ObjectFreeCallback freeCallback) {
     auto *registry = static_cast<ObjectRegistry *>(MemoryAlloc(sizeof(ObjectRegistry)));
     if (!registry) return nullptr;
     registry->recordSize = recordSize;
     registry->growStep = growStep;
     registry->freeCallback = freeCallback;
-    registry->table = static_cast<uint8_t *>(MemoryAlloc(static_cast<size_t>(recordSize) * growStep));
+    registry->table =
+        static_cast<uint8_t *>(MemoryAlloc(static_cast<size_t>(recordSize) * growStep));
     registry->capacity = registry->table ? growStep : 0;
     return registry;
 }
@@ -47,8 +54,10 @@ void *RegistryAllocate(ObjectRegistry *registry, ObjectId number) {
     }
     if (number < 0) return nullptr;
     if (number >= registry->capacity) {
+        // Tested before adding: the sum would wrap for the largest ids (any number near the top of
+        // a 32-bit id), and the wrapped capacity would shrink the table.
+        if (number > INT32_MAX / registry->recordSize - registry->growStep) return nullptr;
         ObjectId capacity = number + registry->growStep;
-        if (capacity > INT32_MAX / registry->recordSize) return nullptr;
         size_t bytes = static_cast<size_t>(capacity) * registry->recordSize;
         void *table = registry->table
                           ? HeapReAlloc(MainHeap, HEAP_ZERO_MEMORY, registry->table, bytes)
@@ -62,7 +71,8 @@ void *RegistryAllocate(ObjectRegistry *registry, ObjectId number) {
 }
 
 void *RegistryGet(ObjectRegistry *registry, ObjectId id) {
-    void *record = IsTableIndex(registry, id) ? TableRecord(registry, id) : reinterpret_cast<void *>(id);
+    void *record =
+        IsTableIndex(registry, id) ? TableRecord(registry, id) : reinterpret_cast<void *>(id);
     return record && IsLive(record) ? record : nullptr;
 }
 
@@ -88,7 +98,8 @@ void RegistryFree(ObjectRegistry *registry, ObjectId id) {
 void RegistryRewind(ObjectRegistry *registry) {
     registry->enumIndex = 0;
     void *oldest = registry->dynamicList;
-    while (oldest && ListNext(oldest)) oldest = ListNext(oldest);
+    while (oldest && ListNext(oldest))
+        oldest = ListNext(oldest);
     registry->enumNode = oldest;
 }
 
@@ -134,6 +145,10 @@ void ListRemove(void **head, void *payload) {
     HeapFree(ObjectHeap, 0, node);
 }
 
-void *ListNext(void *payload) { return PayloadOf(NodeOf(payload)->next); }
+void *ListNext(void *payload) {
+    return PayloadOf(NodeOf(payload)->next);
+}
 
-void *ListPrev(void *payload) { return PayloadOf(NodeOf(payload)->prev); }
+void *ListPrev(void *payload) {
+    return PayloadOf(NodeOf(payload)->prev);
+}

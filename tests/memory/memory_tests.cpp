@@ -83,6 +83,22 @@ TEST_F(Registry, GrowsByRequestedNumberPlusStepKeepingOldRecords) {
     EXPECT_TRUE(freed.empty()) << "growing frees nothing: number 20 held no object";
 }
 
+TEST_F(Registry, ANumberBeyondAnyTableIsRefusedAndTheTableKept) {
+    for (ObjectId n = 0; n < 16; n++)
+        Make(n, 100 + n);
+    // The largest numbers an id can hold: the number plus the growth step has no room in an id.
+    for (ObjectId huge : {ObjectId(INT32_MAX), ObjectId(INTPTR_MAX - 1)}) {
+        EXPECT_EQ(RegistryAllocate(registry, huge), nullptr) << huge;
+        EXPECT_EQ(registry->capacity, 16) << huge;
+    }
+    for (ObjectId n = 0; n < 16; n++) {
+        auto *r = static_cast<Record *>(RegistryGet(registry, n));
+        ASSERT_NE(r, nullptr) << n;
+        EXPECT_EQ(r->handle, uintptr_t(100 + n));
+    }
+    EXPECT_TRUE(freed.empty());
+}
+
 TEST_F(Registry, ReallocatingALiveNumberFreesItFirst) {
     Make(3, 0x1234)->value = 9;
     Make(4, 0); // allocated but never made live
