@@ -1,5 +1,7 @@
 #include "runtime/image/codecs/jpeg_codec.h"
 
+#include "runtime/image/image.h"
+
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -46,6 +48,7 @@ struct JpegPicture {
     int32_t width;
     int32_t height;
     JpegRowSink *sink; // null when no picture is open
+    bool started;      // decompression has begun (not for a picture too large for an image)
 };
 
 struct JpegWriteJob {
@@ -75,6 +78,7 @@ void JpegPictureRelease() {
     picture.width = 0;
     picture.height = 0;
     picture.sink = nullptr;
+    picture.started = false;
 }
 
 void JpegSourceInit(j_decompress_ptr) {}
@@ -181,10 +185,16 @@ int32_t JpegStart() {
     sink->copy = copy;
     sink->row = nullptr;
 
-    jpeg_start_decompress(&decompressor);
     picture.width = static_cast<int32_t>(decompressor.output_width);
     picture.height = static_cast<int32_t>(decompressor.output_height);
     picture.sink = sink;
+    // A picture larger than an image can hold is refused by the library as soon as it sees the
+    // size, and Decode then only releases it. Starting would first take in a progressive file
+    // whole (gigabytes of coefficients for a header claiming 65500 x 65500) and decoding would
+    // take minutes, all for a file of a few hundred bytes.
+    if (picture.width > ImageMaxSize || picture.height > ImageMaxSize) return 1;
+    jpeg_start_decompress(&decompressor);
+    picture.started = true;
     return 1;
 }
 
@@ -217,6 +227,10 @@ int32_t JpegOpen(FILE *stream, const void *memory, intptr_t nameOrSize) {
 
 int32_t JpegDecode(uint8_t *pixels, int32_t stride) {
     if (!picture.sink) return 0;
+    if (!picture.started) {
+        JpegPictureRelease();
+        return 0;
+    }
     if (setjmp(picture.errors.recovery)) {
         JpegPictureRelease();
         return 0;

@@ -163,6 +163,30 @@ TEST_F(Library, DamagedFilesGoThroughImageLoadWithoutCrashOrLeak) {
     ImageFree(Loaded);
 }
 
+// A JPEG of a few kilobytes whose frame header claims 65500 x 65500 pixels, the most the
+// format allows: too large for an image, so it must be refused at once, not decompressed first
+// (gigabytes of coefficients for a progressive file, and minutes of work either way).
+TEST_F(Library, JpegHeadersClaimingHugePicturesAreRefusedWithoutDecompressing) {
+    std::string path = WrittenFolder() + "huge.jpg";
+    for (const char *sample : {"jpeg/testorig.jpg", "jpeg/progressive.jpg"}) {
+        std::string bytes = ReadWholeFile(SamplePath(sample));
+        size_t at = 2;
+        // Walk the marker segments to the start-of-frame (baseline, extended or progressive).
+        while (at + 9 <= bytes.size() && uint8_t(bytes[at]) == 0xFF &&
+               (uint8_t(bytes[at + 1]) < 0xC0 || uint8_t(bytes[at + 1]) > 0xC2))
+            at += 2 + (uint8_t(bytes[at + 2]) << 8 | uint8_t(bytes[at + 3]));
+        ASSERT_LE(at + 9, bytes.size()) << sample;
+        bytes.replace(at + 5, 4, "\xFF\xDC\xFF\xDC"); // height, width: 65500 each, big-endian
+        ASSERT_TRUE(WriteWholeFile(path, bytes.data(), bytes.size()));
+
+        DWORD start = GetTickCount();
+        EXPECT_EQ(ImageLoad(Loaded, path.c_str()), 0) << sample;
+        EXPECT_EQ(ImageLastLoadFailure(), ImageLoadFailure::TooLarge) << sample;
+        EXPECT_LT(GetTickCount() - start, 5000u) << sample << " was decompressed";
+    }
+    EXPECT_TRUE(SampleDecodes(JpegDecoder, "jpeg/progressive.jpg"));
+}
+
 // The batch driver's seam: ConvertStrip with PNG and JPEG strips, as the driver calls it.
 TEST_F(Library, PngAndJpegStripsConvertIntoSheetsOfTheirOwnFormat) {
     std::string folder = WrittenFolder();
