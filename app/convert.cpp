@@ -119,6 +119,7 @@ void ConvertStrip(const char *stripPath, const char *prefix, const char *extensi
 
     int32_t x = 0;
     int32_t y = 0;
+    bool everyFrame = true;
     for (int32_t i = 0; i < count; i++) {
         int32_t column = horizontal ? i : 0;
         int32_t row = vertical ? i : 0;
@@ -128,6 +129,8 @@ void ConvertStrip(const char *stripPath, const char *prefix, const char *extensi
                       g.frameWidth, g.frameHeight) &&
             ImageExists(FrameImage))
             DrawImageAt(ImageHandle(FrameImage), x, y);
+        else
+            everyFrame = false;
         x += g.frameWidth;
         if ((i + 1) % SheetColumns == 0) {
             x = 0;
@@ -136,6 +139,12 @@ void ConvertStrip(const char *stripPath, const char *prefix, const char *extensi
     }
     DrawingEnd();
 
+    // A frame that could not be cut (an icon file under a strip's name, or no memory for it)
+    // would leave its cell black: such a sheet is a failed conversion, not one to write.
+    if (!everyFrame) {
+        FilesErrors += 1;
+        return;
+    }
     if (ImageExists(SheetImage)) {
         if (ImageSave(SheetImage, s.outputName, format))
             FilesConverted += 1;

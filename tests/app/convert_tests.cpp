@@ -239,6 +239,30 @@ TEST_F(Convert, CountsThatLeaveNoFramesAndOversizedPicturesAreErrors) {
     EXPECT_EQ(Field32(ReadWholeFile(out + "z_B8.bmp"), 18), 32760u);
 }
 
+// An icon file under a strip's name loads as an icon, from which no frame can be cut: an all-black
+// sheet would be a failure counted as a conversion. An earlier sheet of that name stays.
+TEST_F(Convert, AStripWhoseFramesCannotBeCutIsAnErrorAndWritesNothing) {
+    const uint16_t directory[3] = {0, 1, 1}; // reserved, an icon, one entry
+    const uint8_t size[4] = {16, 16, 0, 0};
+    const uint16_t planesAndBits[2] = {1, 32};
+    const uint32_t image[2] = {40 + 16 * 16 * 4 + 16 * 4, 22};         // its bytes and offset
+    BITMAPINFOHEADER header{40, 16, 32, 1, 32, BI_RGB, 0, 0, 0, 0, 0}; // colour and mask halves
+    std::string icon;
+    AppendBytes(icon, directory);
+    AppendBytes(icon, size);
+    AppendBytes(icon, planesAndBits);
+    AppendBytes(icon, image);
+    AppendBytes(icon, header);
+    icon += std::string(16 * 16 * 4, '\x7F') + std::string(16 * 4, '\0');
+    ASSERT_TRUE(WriteText(strips + "i_H2.bmp", icon));
+    ASSERT_TRUE(WriteText(out + "i_B2.bmp", "earlier sheet"));
+
+    ConvertStrip((strips + "i_H2.bmp").c_str(), "i", "bmp", "H", 2, out.c_str());
+    ExpectCounts(0, 1);
+    EXPECT_EQ(ReadWholeFile(out + "i_B2.bmp"), "earlier sheet");
+    EXPECT_EQ(FilesIn(out), std::vector<std::string>{"i_B2.bmp"});
+}
+
 TEST_F(Convert, TheDriverConvertsRealStripsAndCountsThem) {
     Picture walk = Strip(128, 32), hero = Strip(8, 96);
     ASSERT_TRUE(WriteText(strips + "walk_H4.bmp", MakeBmp(walk, 24, false)));
