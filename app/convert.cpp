@@ -49,11 +49,11 @@ struct Geometry {
     int32_t sheetHeight = 0;
 };
 
-// False when the count does not cut the strip into frames of at least one pixel, or when the
-// sheet would be larger than an image can be.
-bool SheetGeometry(int32_t stripWidth, int32_t stripHeight, bool horizontal, bool vertical,
-                   int32_t count, Geometry *g) {
-    if (count < 1) return false;
+// TooManyFrames when the count does not cut the strip into frames of at least one pixel,
+// TooLarge when the sheet would be larger than an image can be.
+ConvertOutcome SheetGeometry(int32_t stripWidth, int32_t stripHeight, bool horizontal,
+                             bool vertical, int32_t count, Geometry *g) {
+    if (count < 1) return ConvertOutcome::TooManyFrames;
     if (horizontal) {
         g->frameWidth = stripWidth / count;
         g->frameHeight = stripHeight;
@@ -61,21 +61,26 @@ bool SheetGeometry(int32_t stripWidth, int32_t stripHeight, bool horizontal, boo
         g->frameWidth = stripWidth;
         g->frameHeight = stripHeight / count;
     }
-    if (g->frameWidth < 1 || g->frameHeight < 1) return false;
+    if (g->frameWidth < 1 || g->frameHeight < 1) return ConvertOutcome::TooManyFrames;
     int64_t columns = count < SheetColumns ? count : SheetColumns;
     int64_t rows = (int64_t(count) + SheetColumns - 1) / SheetColumns;
     int64_t width = columns * g->frameWidth;
     int64_t height = rows * g->frameHeight;
-    if (width > ImageMaxSize || height > ImageMaxSize) return false;
+    if (width > ImageMaxSize || height > ImageMaxSize) return ConvertOutcome::TooLarge;
     g->sheetWidth = int32_t(width);
     g->sheetHeight = int32_t(height);
-    return true;
+    return ConvertOutcome::Converted;
+}
+
+ConvertOutcome Failed(ConvertOutcome why) {
+    if (why != ConvertOutcome::NotAPicture) FilesErrors += 1;
+    return why;
 }
 
 } // namespace
 
-void ConvertStrip(const char *stripPath, const char *prefix, const char *extension,
-                  const char *direction, int32_t count, const char *outputDirectory) {
+ConvertOutcome ConvertStrip(const char *stripPath, const char *prefix, const char *extension,
+                            const char *direction, int32_t count, const char *outputDirectory) {
     ConversionStrings s;
     StringCopyNew(&s.stripPath, stripPath);
     StringCopyNew(&s.prefix, prefix);
@@ -98,19 +103,18 @@ void ConvertStrip(const char *stripPath, const char *prefix, const char *extensi
         // A strip that was read but is too large for an image, or whose picture is damaged part
         // way, is a failed conversion; one that cannot be read at all is counted nowhere.
         ImageLoadFailure why = ImageLastLoadFailure();
-        if (why == ImageLoadFailure::TooLarge || why == ImageLoadFailure::Damaged) FilesErrors += 1;
-        return;
+        if (why == ImageLoadFailure::TooLarge) return Failed(ConvertOutcome::TooLarge);
+        if (why == ImageLoadFailure::Damaged) return Failed(ConvertOutcome::Damaged);
+        return Failed(ConvertOutcome::NotAPicture);
     }
 
     bool horizontal = StringEqual(s.direction, "H");
     bool vertical = StringEqual(s.direction, "V");
     Geometry g;
-    if (!SheetGeometry(ImageGetWidth(StripImage), ImageGetHeight(StripImage), horizontal, vertical,
-                       count, &g)) {
-        // Frames of no size, or a sheet too large: nothing sensible to write.
-        FilesErrors += 1;
-        return;
-    }
+    ConvertOutcome fits = SheetGeometry(ImageGetWidth(StripImage), ImageGetHeight(StripImage),
+                                        horizontal, vertical, count, &g);
+    // Frames of no size, or a sheet too large: nothing sensible to write.
+    if (fits != ConvertOutcome::Converted) return Failed(fits);
 
     ImageCreate(SheetImage, g.sheetWidth, g.sheetHeight);
     DrawingBegin(ImageDrawTarget(SheetImage));
@@ -141,14 +145,9 @@ void ConvertStrip(const char *stripPath, const char *prefix, const char *extensi
 
     // A frame that could not be cut (an icon file under a strip's name, or no memory for it)
     // would leave its cell black: such a sheet is a failed conversion, not one to write.
-    if (!everyFrame) {
-        FilesErrors += 1;
-        return;
-    }
-    if (ImageExists(SheetImage)) {
-        if (ImageSave(SheetImage, s.outputName, format))
-            FilesConverted += 1;
-        else
-            FilesErrors += 1;
-    }
+    if (!everyFrame) return Failed(ConvertOutcome::Damaged);
+    if (!ImageExists(SheetImage) || !ImageSave(SheetImage, s.outputName, format))
+        return Failed(ConvertOutcome::NotWritten);
+    FilesConverted += 1;
+    return ConvertOutcome::Converted;
 }

@@ -3,6 +3,17 @@
 
 #include <cstdint>
 
-// Counts the outcome in FilesConverted or FilesErrors (or neither when the strip cannot be read).
-void ConvertStrip(const char *stripPath, const char *prefix, const char *extension,
-                  const char *direction, int32_t count, const char *outputDirectory);
+// What became of one strip. Everything but Converted and NotAPicture counts in FilesErrors.
+enum class ConvertOutcome {
+    Converted,     // the sheet was written
+    NotAPicture,   // no loader accepts the file, or it cannot be read: counted nowhere
+    Damaged,       // the picture is cut short or broken part way
+    TooManyFrames, // the count does not leave a frame of at least one pixel
+    TooLarge,      // the strip or its sheet is larger than an image can be
+    NotWritten,    // the sheet could not be written
+};
+
+// Counts the outcome in FilesConverted or FilesErrors (or neither when the strip cannot be read)
+// and returns it, so that a caller can tell why a strip was not converted.
+ConvertOutcome ConvertStrip(const char *stripPath, const char *prefix, const char *extension,
+                            const char *direction, int32_t count, const char *outputDirectory);

@@ -150,11 +150,12 @@ TEST(TextIsNumber, DigitsAndTheTwoFlags) {
 } // namespace
 
 // The recording conversion the driver links against in this program.
-void ConvertStrip(const char *stripPath, const char *prefix, const char *extension,
-                  const char *direction, int32_t count, const char *outputDirectory) {
+ConvertOutcome ConvertStrip(const char *stripPath, const char *prefix, const char *extension,
+                            const char *direction, int32_t count, const char *outputDirectory) {
     conversions.push_back(std::string(stripPath) + "|" + prefix + "|" + extension + "|" +
                           direction + "|" + std::to_string(count) + "|" + outputDirectory);
     bool fails =
         std::find(failingFiles.begin(), failingFiles.end(), stripPath) != failingFiles.end();
     (fails ? FilesErrors : FilesConverted) += 1;
+    return fails ? ConvertOutcome::NotWritten : ConvertOutcome::Converted;
 }
