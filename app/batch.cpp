@@ -6,6 +6,8 @@
 #include "runtime/dialogs/dialogs.h"
 #include "runtime/strings/strings.h"
 
+#include <cstring>
+
 int32_t FilesSelected;
 int32_t FilesSkipped;
 int32_t FilesConverted;
@@ -17,6 +19,41 @@ constexpr char FilePattern[] =
     "PNG Image (*.png)|*.png|BMP Image (*.bmp)|*.bmp|JPG Image (*.jpg)|*.jpg|All Files (*.*)|*.*";
 constexpr int32_t MultipleSelection = 1;
 constexpr int32_t PlainMessage = 0;
+constexpr char NotAStripName[] = "skipped: not a strip's name";
+
+// The next name of the files given on the command line; null when the file dialog delivers them.
+const char *GivenFile;
+
+// The next file to examine, by the area's result protocol; empty when none is left.
+void NextFile(int32_t position) {
+    if (!GivenFile) {
+        DialogNextFile(position);
+        return;
+    }
+    // The list lies outside the area, so a move of the area does not disturb it.
+    int32_t length = int32_t(strlen(GivenFile));
+    memcpy(TempReserve(length, position), GivenFile, size_t(length) + 1);
+    if (length) GivenFile += length + 1;
+}
+
+// Why a strip was not converted, in a few words; null when it was.
+const char *Reason(ConvertOutcome outcome) {
+    switch (outcome) {
+    case ConvertOutcome::Converted:
+        return nullptr;
+    case ConvertOutcome::NotAPicture:
+        return "not a picture";
+    case ConvertOutcome::Damaged:
+        return "damaged";
+    case ConvertOutcome::TooManyFrames:
+        return "more frames than pixels";
+    case ConvertOutcome::TooLarge:
+        return "too large";
+    case ConvertOutcome::NotWritten:
+        return "could not be written";
+    }
+    return "not converted";
+}
 
 // The pieces of one file's name, released after the file has been examined.
 struct NameParts {
@@ -55,7 +92,8 @@ bool CountInRange(const char *countText) {
     return value > 0;
 }
 
-void ExamineFile(const char *currentFile, const char *outputDirectory) {
+// Returns why the file was not converted, or null when it was.
+const char *ExamineFile(const char *currentFile, const char *outputDirectory) {
     NameParts name;
     int32_t accept = 1;
     FilesSelected += 1;
@@ -107,10 +145,10 @@ void ExamineFile(const char *currentFile, const char *outputDirectory) {
         accept = 0;
 
     if (accept == 1)
-        ConvertStrip(currentFile, name.prefix, name.extension, name.direction, count,
-                     outputDirectory);
-    else
-        FilesSkipped += 1;
+        return Reason(ConvertStrip(currentFile, name.prefix, name.extension, name.direction, count,
+                                   outputDirectory));
+    FilesSkipped += 1;
+    return NotAStripName;
 }
 
 } // namespace
@@ -130,32 +168,52 @@ int32_t TextIsNumber(const char *text, int32_t minusAllowed, int32_t dotAllowed)
     return result;
 }
 
-void BatchConvert() {
+int32_t BatchConvert(const char *files, const char *outputFolder, BatchReportRoutine report) {
     StringValue pattern = nullptr;
     StringValue initialPath = nullptr;
     StringValue outputDirectory = nullptr;
     StringValue currentFile = nullptr;
     StringValue summary = nullptr;
+    StringValue reasons = nullptr;
+    bool failed = false;
     StringAssign(&pattern, FilePattern);
     StringAssign(&initialPath, "C:\\");
+    GivenFile = files;
 
     int32_t start = TempString.end;
-    DialogOpenFile("Select File(s)", "", pattern, 0, MultipleSelection, start);
+    if (files)
+        NextFile(start);
+    else
+        DialogOpenFile("Select File(s)", "", pattern, 0, MultipleSelection, start);
     StringAssignTemp(&currentFile, start);
 
     if (!StringEqual(currentFile, "")) {
         start = TempString.end;
-        DialogChooseFolder("Select Output Directory", initialPath, start);
+        if (outputFolder)
+            StringConcat(outputFolder);
+        else
+            DialogChooseFolder("Select Output Directory", initialPath, start);
         StringAssignTemp(&outputDirectory, start);
     }
 
     if (!StringEqual(outputDirectory, "")) {
+        // The reason lines pile up at the area's start position; everything the loop builds
+        // goes behind them and is taken back before the next line is added.
+        int32_t reasonsStart = TempString.end;
         while (!StringEqual(currentFile, "")) {
-            ExamineFile(currentFile, outputDirectory);
+            const char *why = ExamineFile(currentFile, outputDirectory);
+            if (why && report) {
+                StringConcat(currentFile);
+                StringConcat(": ");
+                StringConcat(why);
+                StringConcat("\r\n");
+            }
+            if (why && why != NotAStripName) failed = true;
             start = TempString.end;
-            DialogNextFile(start);
+            NextFile(start);
             StringAssignTemp(&currentFile, start);
         }
+        StringAssignTemp(&reasons, reasonsStart);
 
         start = TempString.end;
         StringConcat("Files Selected: ");
@@ -172,12 +230,23 @@ void BatchConvert() {
         StringConcat("\r\n");
         StringAssignTemp(&summary, start);
 
-        DialogMessage("Conversion Completed", summary, PlainMessage);
+        if (report) {
+            start = TempString.end;
+            StringConcat(summary);
+            StringConcat(reasons);
+            report(TempAddress(start));
+            TempString.end = start;
+        } else {
+            DialogMessage("Conversion Completed", summary, PlainMessage);
+        }
     }
 
+    GivenFile = nullptr;
     StringFree(pattern);
     StringFree(initialPath);
     StringFree(outputDirectory);
     StringFree(currentFile);
     StringFree(summary);
+    StringFree(reasons);
+    return report && failed ? 1 : 0;
 }

@@ -1,6 +1,9 @@
-// The process entry: brings the runtime up in a fixed order, runs the batch when every DirectX
-// subsystem started, shuts the runtime down in a fixed order and ends the process with code 0.
+// The process entry: brings the runtime up in a fixed order, reads the command line, runs the
+// batch when every DirectX subsystem started, shuts the runtime down in a fixed order and ends the
+// process with the batch's exit code (0 for a run with dialogs).
 #include "app/batch.h"
+#include "app/command_line.h"
+#include "app/console.h"
 #include "runtime/dialogs/dialogs.h"
 #include "runtime/drawing/drawing.h"
 #include "runtime/image/codecs/jpeg_codec.h"
@@ -16,16 +19,35 @@
 namespace {
 
 constexpr int32_t PlainMessage = 0;
+constexpr int32_t NothingDoneExit = 2;
 
 // Stops at the first subsystem that cannot start; the later ones are not tried.
 bool DirectXStarted() {
     return ScreenInit() && KeyboardInit() && MouseInit() && SoundInit() && QuadInit();
 }
 
+// On the console the program was started from, else in a message box.
+void Tell(const char *title, const char *text) {
+    if (!ConsoleWrite(text)) DialogMessage(title, text, PlainMessage);
+}
+
+void ReportOnConsole(const char *text) {
+    Tell("Conversion Completed", text);
+}
+
+// A one-line text as a line of its own on the console.
+void TellLine(const char *title, const char *line) {
+    int32_t start = TempString.end;
+    StringConcat(line);
+    StringConcat("\r\n");
+    Tell(title, TempAddress(start));
+    TempString.end = start;
+}
+
 } // namespace
 
-// The command line is not read. The process-wide values (heap and module handles, the four file
-// counters, every module's state) are statics, which the loader hands over zeroed.
+// The process-wide values (heap and module handles, the four file counters, every module's state)
+// are statics, which the loader hands over zeroed.
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     ModuleHandle = GetModuleHandleA(nullptr);
     MainHeapInit();
@@ -36,16 +58,28 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     ImageLibraryInit();
     DialogInit();
 
-    if (DirectXStarted()) {
-        // Decoders are tried in this order when a file is loaded.
+    CommandRequest request;
+    CommandLineRead(GetCommandLineA(), &request);
+    bool noDialogs = request.kind == CommandKind::NoDialogs;
+    int32_t exitCode = 0;
+    if (request.kind == CommandKind::Usage) {
+        Tell("StripSheet", CommandUsage);
+    } else if (request.kind == CommandKind::Refused) {
+        TellLine("Error", request.error);
+        exitCode = NothingDoneExit;
+    } else if (noDialogs || DirectXStarted()) {
+        // A run without dialogs needs no display, input or sound device: it converts on a build
+        // machine that has none. Decoders are tried in this order when a file is loaded.
         PngDecoderRegister();
         PngEncoderRegister();
         JpegDecoderRegister();
         JpegEncoderRegister();
-        BatchConvert();
+        exitCode = BatchConvert(request.files, request.outputFolder,
+                                noDialogs ? ReportOnConsole : nullptr);
     } else {
         DialogMessage("Error", "Can't initialize system", PlainMessage);
     }
+    CommandLineFree(&request);
 
     // Each release step copes with a subsystem that never started or started only in part.
     QuadFreeAll();
@@ -55,5 +89,5 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     ScreenFree();
     ImageLibraryEnd();
     HeapDestroy(MainHeap);
-    ExitProcess(0);
+    ExitProcess(UINT(exitCode));
 }

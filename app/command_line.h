@@ -1,0 +1,35 @@
+// The command line: strips given as arguments (dropped onto the program, sent to it, or typed),
+// and an output folder for a run without dialogs.
+//
+//     StripSheet.exe                          both dialogs, as always
+//     StripSheet.exe FILE...                  the files instead of the file dialog, then the folder
+//     browser StripSheet.exe /out:FOLDER FILE...      no dialog; the summary goes to the console
+//     StripSheet.exe /?                       the usage
+#pragma once
+
+#include "runtime/strings/strings.h"
+
+#include <cstdint>
+
+enum class CommandKind {
+    Dialogs,   // no arguments
+    Files,     // files, then the folder browser
+    NoDialogs, // files and an output folder
+    Usage,     // "/?"
+    Refused,   // an unknown option, a bad folder, a missing file or no file: nothing is converted
+};
+
+struct CommandRequest {
+    CommandKind kind = CommandKind::Dialogs;
+    // The files in the order given, wildcards expanded: each name ends in a NUL and an empty name
+    // closes the list. A MainHeap block, null when no file was given.
+    char *files = nullptr;
+    StringValue outputFolder = nullptr; // NoDialogs: the folder, ending in a backslash
+    StringValue error = nullptr;        // Refused: one line saying why
+};
+
+extern const char CommandUsage[];
+
+// Reads a whole command line as GetCommandLineA gives it, the program's own name first.
+void CommandLineRead(const char *commandLine, CommandRequest *request);
+void CommandLineFree(CommandRequest *request);
