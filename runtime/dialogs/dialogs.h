@@ -18,3 +18,11 @@ void DialogOpenFile(const char *title, const char *defaultFile, const char *patt
 void DialogNextFile(int32_t position);
 
 void DialogChooseFolder(const char *title, const char *initialPath, int32_t position);
+
+// How the file dialog and the folder browser hand a path back: writes `folder` (its first
+// `folderLength` bytes), a backslash unless the folder is empty or ends in one, and `name` at
+// `position` as the result. The reservation is a path's usual 260 bytes or the whole path when it
+// is longer (a UTF-8 name takes up to three bytes a character): a cut path would name another file.
+// Neither text may lie in the temporary area.
+void DialogDeliverPath(const char *folder, int32_t folderLength, const char *name,
+                       int32_t position);

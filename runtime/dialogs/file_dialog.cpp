@@ -11,9 +11,11 @@
 
 namespace {
 
-constexpr int32_t SingleSelectionSize = 260;
+// A path of 260 characters; in a multibyte code page (UTF-8) a character takes up to 3 bytes.
+int32_t SingleSelectionSize() {
+    return StringMultibyteCodePage ? 260 * 3 : 260;
+}
 constexpr int32_t MultipleSelectionSize = 512000;
-constexpr int32_t ResultReserve = 260; // the usual room for a path; a longer one gets what it needs
 // The request record in the form that predates the Windows 2000 fields: 76 bytes in 32-bit
 // programs.
 constexpr DWORD RequestSize = offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(LPCSTR);
@@ -25,7 +27,6 @@ constexpr DWORD OpenFlags = OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR |
 char *Selection;
 int32_t NextName;        // offset in Selection of the next name to deliver; 0 = none pending
 int32_t DirectoryLength; // length of the directory at the start of Selection
-bool DirectoryNeedsSeparator;
 
 void DropSelection() {
     MemoryFree(Selection);
@@ -68,22 +69,9 @@ char *SplitDefaultFile(const char *defaultFile, int32_t selectionSize) {
     return directory;
 }
 
-// Writes the directory prefix (when `prefixed`) and `name` at `position` as the result. The
-// reservation covers the whole path, however long: a cut path would name another file.
+// The result: the multiple selection's directory in front of `name` when `prefixed`.
 void Deliver(bool prefixed, const char *name, int32_t position) {
-    int32_t prefix = prefixed ? DirectoryLength + (DirectoryNeedsSeparator ? 1 : 0) : 0;
-    int32_t nameLength = static_cast<int32_t>(strlen(name));
-    int32_t length = prefix + nameLength;
-    int32_t reserve = length > ResultReserve ? length : ResultReserve;
-    // The name lies in the selection buffer, outside the area, so it survives a move of the area.
-    char *result = TempReserve(reserve, position);
-    if (prefixed) {
-        memcpy(result, Selection, DirectoryLength);
-        if (DirectoryNeedsSeparator) result[DirectoryLength] = '\\';
-    }
-    memcpy(result + prefix, name, nameLength);
-    result[length] = '\0';
-    TempGiveBack(reserve - length);
+    DialogDeliverPath(Selection, prefixed ? DirectoryLength : 0, name, position);
 }
 
 // Shows the dialog over the selection buffer; true when the user chose something.
@@ -127,7 +115,7 @@ bool ShowOpenDialog(const char *title, const char *defaultFile, const char *patt
 void DialogOpenFile(const char *title, const char *defaultFile, const char *pattern,
                     int32_t patternPosition, int32_t flags, int32_t position) {
     bool multiple = (flags & 1) != 0;
-    int32_t selectionSize = multiple ? MultipleSelectionSize : SingleSelectionSize;
+    int32_t selectionSize = multiple ? MultipleSelectionSize : SingleSelectionSize();
     DropSelection();
     Selection = static_cast<char *>(MemoryAlloc(selectionSize));
     bool chosen = Selection && ShowOpenDialog(title, defaultFile, pattern, patternPosition,
@@ -143,9 +131,8 @@ void DialogOpenFile(const char *title, const char *defaultFile, const char *patt
             Deliver(false, Selection, position);
             Selection[0] = '\0';
         } else {
-            // The directory, then the names; a drive root already ends in a backslash.
+            // The directory, then the names.
             DirectoryLength = first;
-            DirectoryNeedsSeparator = first > 0 && Selection[first - 1] != '\\';
             const char *name = Selection + first + 1;
             Deliver(true, name, position);
             NextName = first + 1 + static_cast<int32_t>(strlen(name)) + 1;

@@ -11,12 +11,14 @@
 
 namespace {
 
-constexpr int32_t ResultReserve = MAX_PATH;
+// Bytes for a path of MAX_PATH characters in any code page: a UTF-8 character of the basic
+// plane takes up to three.
+constexpr int32_t PathBytes = MAX_PATH * 3;
 
 static_assert(sizeof(void *) != 4 || sizeof(BROWSEINFOA) == 32, "browser request record");
 
 using BrowseForFolderRoutine = LPITEMIDLIST(WINAPI *)(LPBROWSEINFOA);
-using PathFromItemListRoutine = BOOL(WINAPI *)(LPCITEMIDLIST, LPSTR);
+using PathFromItemListRoutine = BOOL(WINAPI *)(LPCITEMIDLIST, LPWSTR);
 
 bool ComInitialised; // by the folder browser, for the thread that first called it
 
@@ -27,7 +29,7 @@ int CALLBACK BrowseCallback(HWND browser, UINT message, LPARAM, LPARAM data) {
 }
 
 void DeliverEmpty(int32_t position) {
-    *TempReserve(0, position) = '\0';
+    DialogDeliverPath("", 0, "", position);
 }
 
 } // namespace
@@ -42,7 +44,7 @@ void DialogChooseFolder(const char *title, const char *initialPath, int32_t posi
         DeliverEmpty(position);
         return;
     }
-    char initial[MAX_PATH];
+    char initial[PathBytes];
     lstrcpynA(initial, initialPath ? initialPath : "", sizeof initial);
     // The browser wants a folder without a trailing backslash; a drive root keeps its own.
     size_t length = strlen(initial);
@@ -64,7 +66,7 @@ void DialogChooseFolder(const char *title, const char *initialPath, int32_t posi
     }
     auto pathFromItemList =
         chosen ? reinterpret_cast<PathFromItemListRoutine>(
-                     reinterpret_cast<void *>(GetProcAddress(shell, "SHGetPathFromIDList")))
+                     reinterpret_cast<void *>(GetProcAddress(shell, "SHGetPathFromIDListW")))
                : nullptr;
     if (!pathFromItemList) {
         CoTaskMemFree(chosen);
@@ -72,17 +74,14 @@ void DialogChooseFolder(const char *title, const char *initialPath, int32_t posi
         DeliverEmpty(position);
         return;
     }
-    // Room for the longest path the shell writes and the backslash appended to it.
-    char *result = TempReserve(ResultReserve, position);
-    result[0] = '\0';
-    pathFromItemList(chosen, result);
+    // The shell's 8-bit entry cuts a path at MAX_PATH bytes, which a UTF-8 path may exceed: take
+    // the path in UTF-16 and turn it into the process's code page here.
+    wchar_t wide[MAX_PATH] = {};
+    pathFromItemList(chosen, wide);
     CoTaskMemFree(chosen);
     FreeLibrary(shell);
-    int32_t written = static_cast<int32_t>(strnlen(result, ResultReserve - 1));
-    result[written] = '\0';
-    if (written > 0 && result[written - 1] != '\\') {
-        result[written++] = '\\';
-        result[written] = '\0';
-    }
-    TempGiveBack(ResultReserve - written);
+    wide[MAX_PATH - 1] = L'\0';
+    char path[PathBytes];
+    int bytes = WideCharToMultiByte(CP_ACP, 0, wide, -1, path, sizeof path, nullptr, nullptr);
+    DialogDeliverPath(path, bytes > 1 ? bytes - 1 : 0, "", position);
 }

@@ -3,9 +3,12 @@
 
 #include "runtime/memory/memory.h"
 #include "runtime/memory/registry.h"
+#include "runtime/strings/strings.h"
 
 #include <commctrl.h>
 #include <objbase.h>
+
+#include <cstring>
 
 namespace {
 
@@ -71,4 +74,20 @@ int32_t DialogMessage(const char *title, const char *text, int32_t flags) {
     int32_t button = MessageBoxA(DialogOwnerWindow(), text, title, static_cast<UINT>(flags));
     DialogModalWindows(0);
     return button;
+}
+
+void DialogDeliverPath(const char *folder, int32_t folderLength, const char *name,
+                       int32_t position) {
+    constexpr int32_t PathRoom = 260;
+    bool separator = folderLength > 0 && folder[folderLength - 1] != '\\';
+    int32_t head = folderLength + (separator ? 1 : 0);
+    int32_t nameLength = static_cast<int32_t>(strlen(name));
+    int32_t length = head + nameLength;
+    int32_t reserve = length > PathRoom ? length : PathRoom;
+    char *result = TempReserve(reserve, position);
+    if (folderLength) memcpy(result, folder, size_t(folderLength));
+    if (separator) result[folderLength] = '\\';
+    memcpy(result + head, name, size_t(nameLength));
+    result[length] = '\0';
+    TempGiveBack(reserve - length);
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 
 TempStringArea TempString;
+bool StringMultibyteCodePage;
 
 namespace {
 
@@ -53,6 +54,8 @@ void TempStringInit() {
     TempString.end = 0;
     TempString.capacity = AreaStartCapacity;
     TempString.base = ResizeBlock(nullptr, AreaStartCapacity);
+    CPINFO codePage;
+    StringMultibyteCodePage = GetCPInfo(CP_ACP, &codePage) && codePage.MaxCharSize > 1;
 }
 
 void StringCopyNew(StringValue *variable, const char *text) {

@@ -18,6 +18,10 @@ struct TempStringArea {
 };
 extern TempStringArea TempString;
 
+// True when a character of the process's code page can take more than one byte (UTF-8 under the
+// program's manifest): then only A to Z and a to z change case. Set by TempStringInit.
+extern bool StringMultibyteCodePage;
+
 // String values and the temporary area.
 void TempStringInit();
 void StringCopyNew(StringValue *variable, const char *text);

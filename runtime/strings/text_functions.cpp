@@ -31,6 +31,8 @@ int32_t ClampToLength(int32_t n, int32_t length) {
     return n < length ? n : length;
 }
 
+// The high range holds the accented letters of the Western code page; in a code page of
+// multibyte characters (UTF-8) those bytes are pieces of characters and stay as they are.
 template <unsigned char From, unsigned char To, unsigned char HighFrom, unsigned char HighTo,
           int Shift>
 void MapCase(const char *text, int32_t position) {
@@ -40,7 +42,8 @@ void MapCase(const char *text, int32_t position) {
     // Front to back, so the result may replace its own argument.
     for (int32_t i = 0; i < n; i++) {
         auto c = static_cast<unsigned char>(text[i]);
-        if ((c >= From && c <= To) || (c >= HighFrom && c <= HighTo)) c = c + Shift;
+        bool high = !StringMultibyteCodePage && c >= HighFrom && c <= HighTo;
+        if ((c >= From && c <= To) || high) c = c + Shift;
         destination[i] = static_cast<char>(c);
     }
     destination[n] = 0;

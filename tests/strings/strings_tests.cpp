@@ -190,19 +190,25 @@ TEST_F(TextFunctions, LetterCase) {
     EXPECT_EQ(Text(StringUpper, "h04"), "H04");
     EXPECT_EQ(Text(StringLower, "PNG"), "png");
     EXPECT_EQ(Text(StringLower, nullptr), "");
-    // Every byte value against the two ranges of each direction.
+    // Every byte value against the two ranges of each direction; in a multibyte code page
+    // (UTF-8) the high bytes are pieces of characters and keep their value.
     std::string all;
     for (int c = 1; c < 256; c++)
         all += char(c);
-    std::string lower = Text(StringLower, all.c_str()), upper = Text(StringUpper, all.c_str());
-    ASSERT_EQ(lower.size(), 255u);
-    ASSERT_EQ(upper.size(), 255u);
-    for (int c = 1; c < 256; c++) {
-        bool lowers = (c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE);
-        bool uppers = (c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFF);
-        EXPECT_EQ(static_cast<unsigned char>(lower[c - 1]), lowers ? c + 32 : c) << c;
-        EXPECT_EQ(static_cast<unsigned char>(upper[c - 1]), uppers ? c - 32 : c) << c;
+    for (bool multibyte : {false, true}) {
+        StringMultibyteCodePage = multibyte;
+        std::string lower = Text(StringLower, all.c_str()), upper = Text(StringUpper, all.c_str());
+        ASSERT_EQ(lower.size(), 255u);
+        ASSERT_EQ(upper.size(), 255u);
+        for (int c = 1; c < 256; c++) {
+            bool lowers = (c >= 'A' && c <= 'Z') || (!multibyte && c >= 0xC0 && c <= 0xDE);
+            bool uppers = (c >= 'a' && c <= 'z') || (!multibyte && c >= 0xE0 && c <= 0xFF);
+            EXPECT_EQ(static_cast<unsigned char>(lower[c - 1]), lowers ? c + 32 : c) << c;
+            EXPECT_EQ(static_cast<unsigned char>(upper[c - 1]), uppers ? c - 32 : c) << c;
+        }
     }
+    EXPECT_EQ(Text(StringUpper, u8"\u52c7\u8005_h4"), u8"\u52c7\u8005_H4");
+    StringMultibyteCodePage = false;
 }
 
 TEST_F(TextFunctions, PathParts) {
