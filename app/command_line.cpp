@@ -208,8 +208,7 @@ void CommandLineRead(const char *commandLine, CommandRequest *request) {
     while (request->kind != CommandKind::Refused && (p = NextArgument(p, argument))) {
         if (strcmp(argument, "/?") == 0) {
             usage = true;
-        } else if (CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, argument, OutOptionLength,
-                                  OutOption, OutOptionLength) == CSTR_EQUAL) {
+        } else if (_strnicmp(argument, OutOption, OutOptionLength) == 0) {
             const char *folder = argument + OutOptionLength;
             if (request->outputFolder) {
                 Refuse(request, "/out: is given twice", "");
