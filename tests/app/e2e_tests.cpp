@@ -282,7 +282,7 @@ TEST_F(Utility, RunsWithoutDialogsFromTheCommandLine) {
          "cut_H4.png: damaged\r\nthin_H40.png: more frames than pixels\r\n"
          "wide_H2.png: too large\r\nghost_H4.png: could not be written\r\n"},
         {"unknown option", "/x OUT hero_V10.png", nullptr, 2, "",
-         "StripSheet: unknown option (StripSheet /? shows the usage): /x\r\n"},
+         "StripSheet: unknown option /x (StripSheet /? shows the usage)\r\n"},
         {"missing file", "OUT hero_V10.png nothing_H2.png", nullptr, 2, "",
          "StripSheet: no such file: nothing_H2.png\r\n"},
         {"no file matches", "OUT hero_V10.png *_H99.png", nullptr, 2, "",
