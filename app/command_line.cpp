@@ -184,12 +184,14 @@ bool IsOption(const char *argument) {
     return argument[0] == '/' && !strpbrk(argument + 1, "/\\");
 }
 
-void Refuse(CommandRequest *request, const char *why, const char *what) {
+void Refuse(CommandRequest *request, const char *why, const char *what = "",
+            const char *after = "") {
     request->kind = CommandKind::Refused;
     int32_t start = TempString.end;
     StringConcat("StripSheet: ");
     StringConcat(why);
     StringConcat(what);
+    StringConcat(after);
     StringAssignTemp(&request->error, start);
 }
 
@@ -200,7 +202,7 @@ void CommandLineRead(const char *commandLine, CommandRequest *request) {
     if (!commandLine) return;
     const char *p = SkipProgramName(commandLine);
     auto *argument = static_cast<char *>(MemoryAlloc(strlen(p) + 1));
-    if (!argument) return Refuse(request, "not enough memory for the command line", "");
+    if (!argument) return Refuse(request, "not enough memory for the command line");
 
     NameList files;
     bool anyFile = false;
@@ -208,13 +210,12 @@ void CommandLineRead(const char *commandLine, CommandRequest *request) {
     while (request->kind != CommandKind::Refused && (p = NextArgument(p, argument))) {
         if (strcmp(argument, "/?") == 0) {
             usage = true;
-        } else if (CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, argument, OutOptionLength,
-                                  OutOption, OutOptionLength) == CSTR_EQUAL) {
+        } else if (_strnicmp(argument, OutOption, OutOptionLength) == 0) {
             const char *folder = argument + OutOptionLength;
             if (request->outputFolder) {
-                Refuse(request, "/out: is given twice", "");
+                Refuse(request, "/out: is given twice");
             } else if (!*folder) {
-                Refuse(request, "no folder after /out:", "");
+                Refuse(request, "no folder after /out:");
             } else if (!IsFolder(folder)) {
                 Refuse(request, "no such folder: ", folder);
             } else {
@@ -226,7 +227,7 @@ void CommandLineRead(const char *commandLine, CommandRequest *request) {
                 StringAssignTemp(&request->outputFolder, start);
             }
         } else if (IsOption(argument)) {
-            Refuse(request, "unknown option (StripSheet /? shows the usage): ", argument);
+            Refuse(request, "unknown option ", argument, " (StripSheet /? shows the usage)");
         } else if (strpbrk(argument, "*?")) {
             anyFile = true;
             int32_t before = files.count;
@@ -251,7 +252,7 @@ void CommandLineRead(const char *commandLine, CommandRequest *request) {
     if (usage) {
         request->kind = CommandKind::Usage;
     } else if (request->outputFolder && !anyFile) {
-        Refuse(request, "no files given", "");
+        Refuse(request, "no files given");
     } else if (anyFile) {
         request->kind = request->outputFolder ? CommandKind::NoDialogs : CommandKind::Files;
         request->files = files.block;

@@ -42,8 +42,13 @@ bool WriteToConsole(HANDLE out, const char *text) {
     auto *wide = static_cast<wchar_t *>(MemoryAlloc(size_t(n) * sizeof(wchar_t)));
     bool ok = false;
     if (wide && MultiByteToWideChar(CP_ACP, 0, text, -1, wide, n) == n) {
-        DWORD written = 0;
-        ok = WriteConsoleW(out, wide, DWORD(n - 1), &written, nullptr) != 0;
+        // Older consoles refuse a single write of more than about 64 KB.
+        ok = true;
+        for (int done = 0; ok && done < n - 1;) {
+            DWORD chunk = DWORD(n - 1 - done > 8192 ? 8192 : n - 1 - done), written = 0;
+            ok = WriteConsoleW(out, wide + done, chunk, &written, nullptr) && written;
+            done += int(written);
+        }
     }
     MemoryFree(wide);
     return ok;

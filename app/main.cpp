@@ -1,6 +1,7 @@
 // The process entry: brings the runtime up in a fixed order, reads the command line, runs the
-// batch when every DirectX subsystem started, shuts the runtime down in a fixed order and ends the
-// process with the batch's exit code (0 for a run with dialogs).
+// batch when every DirectX subsystem started (a run without dialogs needs none of them), shuts the
+// runtime down in a fixed order and ends the process with the exit code (0 for a run with
+// dialogs).
 #include "app/batch.h"
 #include "app/command_line.h"
 #include "app/console.h"

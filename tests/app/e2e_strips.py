@@ -130,6 +130,14 @@ def make(folder):
         f.write(png)
     with open(os.path.join(folder, "junk_V3.bmp"), "wb") as f:
         f.write(b"BM" + bytes((n * 89 + 7) % 256 for n in range(300)))
+    # A PNG cut short half way through its picture, and one wider than an image can be.
+    noise = Image.new("RGB", (64, 64))
+    noise.putdata([lossless_pixel(n, n // 7, n, n * 3) for n in range(64 * 64)])
+    png = io.BytesIO()
+    noise.save(png, "PNG")
+    with open(os.path.join(folder, "cut_H4.png"), "wb") as f:
+        f.write(png.getvalue()[:len(png.getvalue()) // 2])
+    Image.new("RGB", (40000, 1)).save(os.path.join(folder, "wide_H2.png"))
 
 
 def expected_sheet(seed, kind, direction, count, fw, fh):

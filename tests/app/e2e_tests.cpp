@@ -51,19 +51,51 @@ class Utility : public ::testing::Test {
         program = WindowsPath("STRIPSHEET_E2E_PROGRAM");
         strips = WindowsPath("STRIPSHEET_E2E_STRIPS");
         ASSERT_TRUE(FileExists(program)) << "no program at \"" << program << "\"";
-        std::string command = "\"" + program + "\"";
+    }
+
+    // Starts the program in the strips' folder with `arguments` after its name. With `capture`
+    // its standard output goes into a pipe that Output reads.
+    void Start(const std::string &arguments = "", bool capture = false) {
+        std::string command = "\"" + program + "\" " + arguments;
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
-        ASSERT_TRUE(CreateProcessA(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0,
-                                   nullptr, nullptr, &startup, &process))
-            << "cannot start " << program;
+        SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+        HANDLE write = nullptr;
+        if (capture) {
+            ASSERT_TRUE(CreatePipe(&output, &write, &inherited, 1 << 20));
+            SetHandleInformation(output, HANDLE_FLAG_INHERIT, 0);
+            startup.dwFlags = STARTF_USESTDHANDLES;
+            startup.hStdOutput = write;
+            // libpng's own complaints about damaged files go to the standard error.
+            startup.hStdError =
+                CreateFileA("NUL", GENERIC_WRITE, 0, &inherited, OPEN_EXISTING, 0, nullptr);
+        }
+        bool started = CreateProcessA(program.c_str(), &command[0], nullptr, nullptr, capture, 0,
+                                      nullptr, strips.c_str(), &startup, &process);
+        if (capture) {
+            CloseHandle(write);
+            CloseHandle(startup.hStdError);
+        }
+        ASSERT_TRUE(started) << "cannot start " << program;
         robot.processId = process.dwProcessId;
         // The first window waits for Wine to start the program.
         robot.timeoutMs = 15000;
     }
 
+    // What the program wrote to its standard output, once it has ended.
+    std::string Output() {
+        std::string text;
+        char chunk[4096];
+        DWORD waiting = 0, n = 0;
+        while (PeekNamedPipe(output, nullptr, 0, nullptr, &waiting, nullptr) && waiting &&
+               ReadFile(output, chunk, sizeof chunk, &n, nullptr) && n)
+            text.append(chunk, n);
+        return text;
+    }
+
     // A test that stopped half way must not leave the program's dialogs open.
     void TearDown() override {
+        if (output) CloseHandle(output);
         if (!process.hProcess) return;
         CloseDialogsUntilEnd();
         if (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT)
@@ -102,6 +134,7 @@ class Utility : public ::testing::Test {
 
     std::string program, strips;
     PROCESS_INFORMATION process = {};
+    HANDLE output = nullptr;
     WindowRobot robot;
 };
 
@@ -111,6 +144,7 @@ TEST_F(Utility, ConvertsAMixOfStripsAndReportsTheCounts) {
     std::string sheets = TestFolder("convert") + "sheets";
     ASSERT_TRUE(CreateDirectoryA(sheets.c_str(), nullptr));
     ASSERT_TRUE(WriteWholeFile(sheets + "\\hero_B10.png", "an earlier sheet", 16));
+    Start();
 
     // Seven strips (PNG RGB, RGBA and palette, BMP 24- and 8-bit, JPEG, an upper-case BMP), two
     // files that are not strips by name, a strip with more frames than pixels, and two damaged
@@ -156,6 +190,7 @@ TEST_F(Utility, ConvertsAMixOfStripsAndReportsTheCounts) {
 }
 
 TEST_F(Utility, CancelAtTheFileDialogEndsWithoutAnotherWindow) {
+    Start();
     HWND files = FileDialog();
     ASSERT_TRUE(files) << robot.failure;
     ASSERT_TRUE(RobotPress(robot, files, IDCANCEL) && RobotWaitClosed(robot, files))
@@ -165,6 +200,7 @@ TEST_F(Utility, CancelAtTheFileDialogEndsWithoutAnotherWindow) {
 
 TEST_F(Utility, CancelAtTheFolderBrowserConvertsNothingAndShowsNoSummary) {
     std::vector<std::string> before = FilesIn(strips + "\\");
+    Start();
     HWND files = FileDialog();
     ASSERT_TRUE(files && RobotChooseFiles(robot, files, strips, {"hero_V10.png", "tree_H3.bmp"}) &&
                 RobotWaitClosed(robot, files))
@@ -177,6 +213,116 @@ TEST_F(Utility, CancelAtTheFolderBrowserConvertsNothingAndShowsNoSummary) {
     EXPECT_EQ(FilesIn(strips + "\\"), before);
 }
 
+TEST_F(Utility, FilesGivenAsArgumentsGoStraightToTheFolderBrowser) {
+    std::string sheets = TestFolder("arguments") + "sheets";
+    ASSERT_TRUE(CreateDirectoryA(sheets.c_str(), nullptr));
+    Start("\"tree_H3.bmp\" h*_V10.png notes.txt"); // run in the strips' folder
+    HWND browser = FolderBrowser();
+    ASSERT_TRUE(browser && RobotSelectFolder(robot, browser, sheets) &&
+                RobotPress(robot, browser, IDOK) && RobotWaitClosed(robot, browser))
+        << robot.failure;
+    HWND summary = RobotWaitDialog(robot, "Conversion Completed");
+    ASSERT_TRUE(summary) << robot.failure;
+    EXPECT_EQ(MessageText(robot, summary), "Files Selected: 3\r\nFiles Converted: 2\r\n"
+                                           "Files Skipped: 1\r\nFiles Errors: 0\r\n");
+    ASSERT_TRUE(RobotPress(robot, summary, IDOK) && RobotWaitClosed(robot, summary))
+        << robot.failure;
+    ExpectCleanEnd();
+    EXPECT_EQ(FilesIn(sheets + "\\"), (std::vector<std::string>{"hero_B10.png", "tree_B3.bmp"}));
+}
+
+// This program, like the one under test, has UTF-8 as its code page (see CMakeLists.txt).
+TEST_F(Utility, AStripNamedInJapaneseGetsASheetNamedInJapanese) {
+    std::string art = TestFolder("japanese") + u8"\u30b9\u30d7\u30e9\u30a4\u30c8";
+    std::string sheets = TestFolder("japanese sheets"), hero = u8"\u52c7\u8005_H4.png";
+    // The same strip under a Western name gives the sheet to compare with.
+    ASSERT_TRUE(
+        CreateDirectoryA(art.c_str(), nullptr) &&
+        CopyFileA((strips + "\\ghost_H4.png").c_str(), (art + "\\" + hero).c_str(), 0) &&
+        CopyFileA((strips + "\\ghost_H4.png").c_str(), (art + "\\ghost_H4.png").c_str(), 0));
+    Start();
+    HWND files = FileDialog();
+    ASSERT_TRUE(files && RobotChooseFiles(robot, files, art, {hero, "ghost_H4.png"}) &&
+                RobotWaitClosed(robot, files))
+        << robot.failure;
+    HWND browser = FolderBrowser();
+    ASSERT_TRUE(browser && RobotSelectFolder(robot, browser, sheets.substr(0, sheets.size() - 1)) &&
+                RobotPress(robot, browser, IDOK) && RobotWaitClosed(robot, browser))
+        << robot.failure;
+    HWND summary = RobotWaitDialog(robot, "Conversion Completed");
+    ASSERT_TRUE(summary) << robot.failure;
+    EXPECT_EQ(MessageText(robot, summary), "Files Selected: 2\r\nFiles Converted: 2\r\n"
+                                           "Files Skipped: 0\r\nFiles Errors: 0\r\n");
+    ASSERT_TRUE(RobotPress(robot, summary, IDOK) && RobotWaitClosed(robot, summary))
+        << robot.failure;
+    ExpectCleanEnd();
+    const std::string sheet = u8"\u52c7\u8005_B4.png";
+    EXPECT_EQ(FilesIn(sheets), (std::vector<std::string>{"ghost_B4.png", sheet}));
+    EXPECT_EQ(ReadWholeFile(sheets + sheet), ReadWholeFile(sheets + "ghost_B4.png"));
+}
+
+// With /out: no window at all: the counts and a line for each file not converted on the
+// standard output, and the exit code. A refused command line writes nothing.
+TEST_F(Utility, RunsWithoutDialogsFromTheCommandLine) {
+    const struct {
+        const char *name, *arguments; // OUT stands for "/out:" and the row's own folder
+        const char *blocker;          // a folder in the way of a sheet, or null
+        DWORD exitCode;
+        const char *sheets; // the files in the folder afterwards, each followed by a blank
+        std::string output;
+    } rows[] = {
+        {"converts", "OUT hero_V10.png *_h3.bmp notes.txt", nullptr, 0, "hero_B10.png tree_B3.bmp ",
+         "Files Selected: 3\r\nFiles Converted: 2\r\nFiles Skipped: 1\r\nFiles Errors: 0\r\n"
+         "notes.txt: skipped: not a strip's name\r\n"},
+        {"one of each reason",
+         "OUT notes.txt broken_H2.png cut_H4.png thin_H40.png wide_H2.png ghost_H4.png",
+         "ghost_B4.png", 1, "",
+         "Files Selected: 6\r\nFiles Converted: 0\r\nFiles Skipped: 1\r\nFiles Errors: 4\r\n"
+         "notes.txt: skipped: not a strip's name\r\nbroken_H2.png: not a picture\r\n"
+         "cut_H4.png: damaged\r\nthin_H40.png: more frames than pixels\r\n"
+         "wide_H2.png: too large\r\nghost_H4.png: could not be written\r\n"},
+        {"unknown option", "/x OUT hero_V10.png", nullptr, 2, "",
+         "StripSheet: unknown option /x (StripSheet /? shows the usage)\r\n"},
+        {"missing file", "OUT hero_V10.png nothing_H2.png", nullptr, 2, "",
+         "StripSheet: no such file: nothing_H2.png\r\n"},
+        {"no file matches", "OUT hero_V10.png *_H99.png", nullptr, 2, "",
+         "StripSheet: no file matches *_H99.png\r\n"},
+        {"no files", "OUT", nullptr, 2, "", "StripSheet: no files given\r\n"},
+        {"bad folder", "/out:nowhere hero_V10.png", nullptr, 2, "",
+         "StripSheet: no such folder: nowhere\r\n"},
+        {"usage", "/? OUT hero_V10.png", nullptr, 0, "",
+         "Usage: StripSheet [/out:FOLDER] FILE...\r\n"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        std::string folder = TestFolder((std::string("run ") + row.name).c_str());
+        if (row.blocker) {
+            ASSERT_TRUE(CreateDirectoryA((folder + row.blocker).c_str(), nullptr));
+        }
+        std::string arguments = row.arguments;
+        size_t out = arguments.find("OUT");
+        // No backslash before the closing quote: it would escape the quote.
+        if (out != std::string::npos)
+            arguments.replace(out, 3, "\"/out:" + folder.substr(0, folder.size() - 1) + "\"");
+        Start(arguments, true);
+        EXPECT_EQ(CloseDialogsUntilEnd(), std::vector<std::string>{}) << "a window was shown";
+        DWORD code = 99;
+        EXPECT_TRUE(GetExitCodeProcess(process.hProcess, &code) && code == row.exitCode)
+            << "exit code " << code;
+        std::string text = Output();
+        // The usage is checked by its first line.
+        bool usage = row.output.compare(0, 6, "Usage:") == 0;
+        EXPECT_EQ(usage ? text.substr(0, row.output.size()) : text, row.output);
+        std::string sheets;
+        for (const std::string &name : FilesIn(folder))
+            sheets += name + " ";
+        EXPECT_EQ(sheets, row.sheets);
+        TearDown();
+        process = {};
+        output = nullptr;
+    }
+}
+
 // Run by CTest with DirectSound made impossible (no sound device, or no DSOUND.DLL).
 class StartUp : public Utility {
     void SetUp() override {
@@ -187,6 +333,7 @@ class StartUp : public Utility {
 };
 
 TEST_F(StartUp, FailureShowsTheErrorAndNoFileDialog) {
+    Start();
     HWND error = RobotWaitDialog(robot, "Error");
     ASSERT_TRUE(error) << robot.failure;
     EXPECT_EQ(MessageText(robot, error), "Can't initialize system");
