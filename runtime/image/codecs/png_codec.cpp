@@ -178,7 +178,7 @@ int32_t PngEncode(const char *fileName, const uint8_t *pixels, int32_t width, in
 
 } // namespace
 
-const ImageDecoder PngDecoder = {PngOpen, PngDecode, PngWidth, PngHeight};
+const ImageDecoder PngDecoder = {PngOpen, PngDecode, PngWidth, PngHeight, PngPictureRelease};
 const ImageEncoder PngEncoder = {ImageFormatPng, PngEncode};
 
 void PngDecoderRegister() {

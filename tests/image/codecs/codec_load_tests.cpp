@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <psapi.h>
 
 #include <cstring>
 
@@ -233,18 +234,51 @@ TEST_F(Library, PngAndJpegStripsConvertIntoSheetsOfTheirOwnFormat) {
     }
 }
 
-// A PNG strip cut off inside its image data must not become a sheet with made-up rows.
-TEST_F(Library, APngStripCutShortIsAFailedConversionAndWritesNothing) {
-    std::string folder = TestFolder("cut-strip");
-    std::string whole = folder + "whole.png";
-    ASSERT_EQ(EncodePicture(PngEncoder, whole, RandomPicture(64, 16, 4), 0), 1);
-    std::string bytes = ReadWholeFile(whole);
-    std::string stripPath = folder + "run_H4.png";
-    ASSERT_TRUE(WriteWholeFile(stripPath, bytes.data(), bytes.size() / 2));
+// Valid pictures too large for the platform in files of a few megabytes: a failed conversion,
+// refused before the picture's memory is asked for. The progressive JPEG's coefficients would
+// pass the decoder's memory ceiling; in a 32-bit program its pixels already pass the byte limit.
+TEST_F(Library, PicturesTooLargeForThePlatformAreFailedConversions) {
+    std::string folder = TestFolder("huge");
+    bool wide = sizeof(void *) == 8;
+    const struct {
+        const char *sample, *extension;
+        ConvertOutcome outcome;
+    } cases[] = {{"png/black_H1.png", "png", ConvertOutcome::TooLarge},
+                 {"jpeg/huge_H1.jpg", "jpg", wide ? ConvertOutcome::Damaged : ConvertOutcome::TooLarge}};
+    for (auto &c : cases) {
+        SCOPED_TRACE(c.sample);
+        int32_t errors = FilesErrors;
+        EXPECT_EQ(ConvertStrip(SamplePath(c.sample).c_str(), "huge", c.extension, "H", 1,
+                               folder.c_str()),
+                  c.outcome);
+        EXPECT_EQ(FilesErrors, errors + 1);
+        EXPECT_EQ(FilesIn(folder), std::vector<std::string>{});
+        PROCESS_MEMORY_COUNTERS memory{};
+        ASSERT_TRUE(GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory));
+        if (c.outcome == ConvertOutcome::TooLarge) {
+            EXPECT_LT(memory.PeakPagefileUsage, size_t(1) << 30);
+        }
+    }
+}
 
-    int32_t converted = FilesConverted, errors = FilesErrors;
-    ConvertStrip(stripPath.c_str(), "run", "png", "H", 4, folder.c_str());
-    EXPECT_EQ(FilesConverted, converted);
-    EXPECT_EQ(FilesErrors, errors + 1);
-    EXPECT_FALSE(FileExists(folder + "run_B4.png"));
+// A strip cut off inside its image data must not become a sheet with made-up rows.
+TEST_F(Library, AStripCutShortIsAFailedConversionAndWritesNothing) {
+    std::string folder = TestFolder("cut-strip");
+    for (const char *extension : {"png", "jpg"}) {
+        bool jpeg = extension[0] == 'j';
+        std::string whole = folder + "whole." + extension;
+        ASSERT_EQ(EncodePicture(jpeg ? JpegEncoder : PngEncoder, whole, RandomPicture(64, 16, 4),
+                                7),
+                  1);
+        std::string bytes = ReadWholeFile(whole);
+        std::string stripPath = folder + "run_H4." + extension;
+        ASSERT_TRUE(WriteWholeFile(stripPath, bytes.data(), bytes.size() / 2));
+
+        int32_t converted = FilesConverted, errors = FilesErrors;
+        EXPECT_EQ(ConvertStrip(stripPath.c_str(), "run", extension, "H", 4, folder.c_str()),
+                  ConvertOutcome::Damaged);
+        EXPECT_EQ(FilesConverted, converted);
+        EXPECT_EQ(FilesErrors, errors + 1);
+        EXPECT_FALSE(FileExists(folder + "run_B4." + extension));
+    }
 }
