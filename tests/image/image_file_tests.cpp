@@ -420,7 +420,7 @@ TEST_F(ImageFiles, FilesThatAreNoPictureFailAndFreeTheNumber) {
         {"cut-rows.bmp", SmallBmp(24).substr(0, 60), true, 0, ImageLoadFailure::Damaged},
         {"cut-palette.bmp", SmallBmp(8).substr(0, 80), true, 0, ImageLoadFailure::Damaged},
         {"offset-beyond.bmp", Patched(SmallBmp(24), 10, 5000), true, 0, ImageLoadFailure::Damaged},
-        {"tall.bmp", Patched(SmallBmp(1), 22, 0x10000), true, 0, ImageLoadFailure::Damaged},
+        {"tall.bmp", Patched(SmallBmp(24), 22, 0x10000), true, 0, ImageLoadFailure::Damaged},
         {"many-colours.bmp", Patched(SmallBmp(8), 46, 255), true, 0, ImageLoadFailure::Damaged},
     };
     for (auto &c : cases) {

@@ -100,7 +100,7 @@ TEST_F(Library, PngAndJpegFilesLoadAsTopDownSectionsWithTheIndependentDecodersPi
             ++loaded;
         }
     }
-    EXPECT_GE(loaded, 180u);
+    EXPECT_GE(loaded, 170u);
     ImageFree(Loaded);
 }
 
@@ -272,7 +272,7 @@ TEST_F(Library, AStripCutShortIsAFailedConversionAndWritesNothing) {
                   1);
         std::string bytes = ReadWholeFile(whole);
         std::string stripPath = folder + "run_H4." + extension;
-        ASSERT_TRUE(WriteWholeFile(stripPath, bytes.data(), bytes.size() / 2));
+        ASSERT_TRUE(WriteWholeFile(stripPath, bytes.data(), bytes.size() * 3 / 4));
 
         int32_t converted = FilesConverted, errors = FilesErrors;
         EXPECT_EQ(ConvertStrip(stripPath.c_str(), "run", extension, "H", 4, folder.c_str()),

@@ -86,7 +86,7 @@ TEST_F(Codecs, FilesDecodeInBothModesToThePixelsOfAnIndependentDecoder) {
         const char *kind;
         const ImageDecoder *decoder;
         size_t least;
-    } runs[] = {{"png-decode", &PngDecoder, 150}, {"jpeg-decode", &JpegDecoder, 15}};
+    } runs[] = {{"png-decode", &PngDecoder, 150}, {"jpeg-decode", &JpegDecoder, 10}};
     for (auto &run : runs) {
         auto entries = SampleEntries(run.kind);
         EXPECT_GE(entries.size(), run.least) << run.kind;
