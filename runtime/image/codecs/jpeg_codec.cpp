@@ -24,6 +24,8 @@ constexpr long JpegMemoryCeiling = long(ImageMaxBytes / 2);
 struct JpegErrorManager {
     jpeg_error_mgr standard;
     jmp_buf recovery;
+    void (*standardEmit)(j_common_ptr codec, int level);
+    bool dataEndedEarly; // libjpeg made up the rest of the picture
 };
 
 struct JpegMemorySource {
@@ -31,7 +33,6 @@ struct JpegMemorySource {
     const JOCTET *data;
     size_t remaining; // bytes of the block not yet handed to libjpeg
     JOCTET *endMarker;
-    bool endedEarly; // libjpeg asked for more than the block holds
 };
 
 struct JpegRowSink;
@@ -73,6 +74,17 @@ bool encoderRegistered;
     longjmp(reinterpret_cast<JpegErrorManager *>(codec->err)->recovery, 1);
 }
 
+// Two warnings mean the picture's data ended before the picture did (the file, or the scan at a
+// marker), and libjpeg filled in the rest; the others (stray bytes before a marker, say) are
+// harmless and common.
+void JpegEmitMessage(j_common_ptr codec, int level) {
+    auto *errors = reinterpret_cast<JpegErrorManager *>(codec->err);
+    int code = errors->standard.msg_code;
+    if (level < 0 && (code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER))
+        errors->dataEndedEarly = true;
+    errors->standardEmit(codec, level);
+}
+
 void JpegPictureRelease() {
     // Safe on a decompressor that was never created: libjpeg only frees what it allocated.
     jpeg_destroy_decompress(&picture.decompressor);
@@ -101,7 +113,6 @@ boolean JpegSourceFill(j_decompress_ptr decompressor) {
         source->remaining = 0;
     } else {
         WARNMS(decompressor, JWRN_JPEG_EOF);
-        source->endedEarly = true;
         source->endMarker[0] = 0xFF;
         source->endMarker[1] = JPEG_EOI;
         source->pub.next_input_byte = source->endMarker;
@@ -151,6 +162,9 @@ int32_t JpegStart() {
     jpeg_decompress_struct &decompressor = picture.decompressor;
     decompressor.err = jpeg_std_error(&picture.errors.standard);
     picture.errors.standard.error_exit = JpegErrorExit;
+    picture.errors.standardEmit = picture.errors.standard.emit_message;
+    picture.errors.standard.emit_message = JpegEmitMessage;
+    picture.errors.dataEndedEarly = false;
     if (setjmp(picture.errors.recovery)) {
         // A picture that starting found too big for the memory ceiling stays opened, with
         // nothing held: Decode refuses it, so it counts as a failed picture, not as no picture.
@@ -259,9 +273,8 @@ int32_t JpegDecode(uint8_t *pixels, int32_t stride) {
         picture.sink->copy(picture.sink, static_cast<JDIMENSION>(picture.width));
     }
     jpeg_finish_decompress(&picture.decompressor);
-    // Data that ends early was completed by libjpeg with made-up rows: a damaged picture, unlike
-    // the harmless warnings (stray bytes before a marker) that many real files carry.
-    bool whole = !reinterpret_cast<JpegMemorySource *>(picture.decompressor.src)->endedEarly;
+    // Data that ends early was completed by libjpeg with made-up rows: a damaged picture.
+    bool whole = !picture.errors.dataEndedEarly;
     JpegPictureRelease();
     return whole ? 1 : 0;
 }
@@ -373,7 +386,6 @@ void JpegMemorySourceSet(jpeg_decompress_struct *decompressor, const unsigned ch
     source->pub.term_source = JpegSourceTerm;
     source->data = data;
     source->remaining = size;
-    source->endedEarly = false;
     source->pub.bytes_in_buffer = 0;
     source->pub.next_input_byte = nullptr;
 }

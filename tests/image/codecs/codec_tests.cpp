@@ -116,7 +116,7 @@ TEST_F(Codecs, FilesTheDecodersCannotReadAreRefusedAndLeaveThemReady) {
         size_t least;
     } runs[] = {{"png-refuse", &PngDecoder, Refused::OnOpenOrDecode, 15},
                 {"jpeg-refuse", &JpegDecoder, Refused::OnOpen, 1},
-                {"jpeg-cut", &JpegDecoder, Refused::OnOpenOrDecode, 6},
+                {"jpeg-cut", &JpegDecoder, Refused::OnOpenOrDecode, 7},
                 {"png-hostile", &PngDecoder, Refused::NotNeeded, 20}};
     for (auto &run : runs) {
         auto entries = SampleEntries(run.kind);

@@ -279,6 +279,15 @@ for source, cuts in (("testorig.jpg", (0.3, 0.6, 0.9)), ("progressive.jpg", (0.5
             f.write(part)
         manifest.append("jpeg-cut jpeg/%s -" % name)
 
+# A header that claims more rows than the scan holds: the scan ends at the end-of-image marker.
+with open(jpeg_path("testorig.jpg"), "rb") as f:
+    data = bytearray(f.read())
+sof = data.find(b"\xff\xc0")
+data[sof + 5:sof + 7] = struct.pack(">H", struct.unpack(">H", data[sof + 5:sof + 7])[0] * 2)
+with open(jpeg_path("taller-testorig.jpg"), "wb") as f:
+    f.write(data)
+manifest.append("jpeg-cut jpeg/taller-testorig.jpg -")
+
 # Stray bytes before a marker draw only a warning from libjpeg, and such files are common: they
 # still decode, to djpeg's pixels.
 with open(jpeg_path("testorig.jpg"), "rb") as f:
