@@ -19,6 +19,8 @@
 #include <windows.h>
 #include <psapi.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -257,6 +259,35 @@ TEST_F(Library, PicturesTooLargeForThePlatformAreFailedConversions) {
         ASSERT_TRUE(GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory));
         if (c.outcome == ConvertOutcome::TooLarge) {
             EXPECT_LT(memory.PeakPagefileUsage, size_t(1) << 30);
+        }
+    }
+}
+
+// Sheets that cannot be written, to a full file system and to a read-only one (full_disk.sh):
+// an error each, no partial or temporary file left, the earlier sheet of that name unchanged.
+TEST_F(Library, SheetsThatCannotBeWrittenAreErrorsAndKeepTheEarlierSheet) {
+    const char *mounts = getenv("STRIPSHEET_FULL_DISK");
+    ASSERT_TRUE(mounts);
+    std::string root = std::string("Z:") + mounts;
+    std::replace(root.begin(), root.end(), '/', '\\');
+    if (FileExists(root + "\\unavailable")) GTEST_SKIP() << "no tmpfs could be mounted (needs root)";
+    std::string folder = TestFolder("unwritten");
+    ASSERT_EQ(EncodePicture(PngEncoder, folder + "run_H2.png", RandomPicture(16, 8, 2), 0), 1);
+    ASSERT_EQ(EncodePicture(JpegEncoder, folder + "run_H2.jpg", RandomPicture(16, 8, 2), 7), 1);
+    ASSERT_NE(ImageLoad(Loaded, (folder + "run_H2.png").c_str()), 0);
+    ASSERT_EQ(ImageSave(Loaded, (folder + "run_H2.bmp").c_str(), ImageFormatBmp), 1);
+    for (const char *output : {"\\full\\", "\\readonly\\"}) {
+        std::string out = root + output;
+        std::vector<std::string> before = FilesIn(out);
+        for (const char *extension : {"png", "bmp", "jpg"}) {
+            SCOPED_TRACE(out + extension);
+            int32_t errors = FilesErrors;
+            EXPECT_EQ(ConvertStrip((folder + "run_H2." + extension).c_str(), "run", extension, "H",
+                                   2, out.c_str()),
+                      ConvertOutcome::NotWritten);
+            EXPECT_EQ(FilesErrors, errors + 1);
+            EXPECT_EQ(FilesIn(out), before);
+            EXPECT_EQ(ReadWholeFile(out + "run_B2." + extension), "an earlier sheet");
         }
     }
 }
