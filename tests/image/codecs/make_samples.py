@@ -23,6 +23,7 @@ pngsuite, testpngs, jpegimages, out = sys.argv[1:5]
 shutil.rmtree(out, ignore_errors=True)
 os.makedirs(os.path.join(out, "png"))
 os.makedirs(os.path.join(out, "jpeg"))
+os.makedirs(os.path.join(out, "bmp"))
 manifest = []
 
 
@@ -327,6 +328,11 @@ data[sof + 5:sof + 9] = struct.pack(">HH", 24000, 24000)
 with open(jpeg_path("huge_H1.jpg"), "wb") as f:
     f.write(data)
 manifest.append("jpeg-huge jpeg/huge_H1.jpg -")
+
+# Bitmap files of 1, 8 and 24 bits, to be damaged by the loading tests.
+bmp_source = Image.open(os.path.join(jpegimages, "testorig.ppm")).resize((37, 23))
+for mode, name in (("1", "mono1.bmp"), ("P", "palette8.bmp"), ("RGB", "rgb24.bmp")):
+    bmp_source.convert(mode).save(os.path.join(out, "bmp", name))
 
 # Quality references: what libjpeg's own compressor writes at these qualities.
 for quality in (0, 50, 70, 100):
