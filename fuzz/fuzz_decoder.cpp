@@ -14,7 +14,7 @@ void ImageEncoderRegister(const ImageEncoder *) {}
 namespace {
 // Larger pictures are refused as the library would, only sooner: the fuzzer's memory is small.
 constexpr int64_t FuzzMaxPixels = int64_t(1) << 22;
-}
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const ImageDecoder &decoder = FUZZ_DECODER;

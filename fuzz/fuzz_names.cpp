@@ -71,7 +71,8 @@ ConvertOutcome ConvertStrip(const char *stripPath, const char *prefix, const cha
     // The path ends in prefix + "_" + direction + digits + "." + extension, ignoring case.
     std::string path = Lower(stripPath);
     std::string tail = "." + ext;
-    Check(path.size() > tail.size() && path.compare(path.size() - tail.size(), tail.size(), tail) == 0);
+    Check(path.size() > tail.size() &&
+          path.compare(path.size() - tail.size(), tail.size(), tail) == 0);
     size_t end = path.size() - tail.size(), digits = end;
     while (digits > 0 && isdigit(static_cast<unsigned char>(path[digits - 1])))
         digits--;

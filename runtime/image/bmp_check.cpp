@@ -53,7 +53,8 @@ BmpCheck BmpCheckFile(const uint8_t *head, size_t headSize, uint64_t fileSize, B
     }
     bool topDown = height < 0;
     if (topDown) height = -height;
-    if (width < 1 || height < 1 || height > INT32_MAX || planes != 1 || !KnownBitCount(bits)) return BmpCheck::NotABitmap;
+    if (width < 1 || height < 1 || height > INT32_MAX || planes != 1 || !KnownBitCount(bits))
+        return BmpCheck::NotABitmap;
 
     // Run-length data is bottom-up and sized by its header; bit fields only for 16 and 32 bits.
     // Anything else (embedded JPEG or PNG, alpha bit fields) is not for the bitmap loader.

@@ -48,7 +48,8 @@ bool ReadHead(const char *fileName, uint8_t head[BmpHeadBytes], size_t *headSize
     if (file == INVALID_HANDLE_VALUE) return false;
     LARGE_INTEGER size{};
     DWORD read = 0;
-    if (!GetFileSizeEx(file, &size) || !ReadFile(file, head, BmpHeadBytes, &read, nullptr)) read = 0;
+    if (!GetFileSizeEx(file, &size) || !ReadFile(file, head, BmpHeadBytes, &read, nullptr))
+        read = 0;
     *headSize = read;
     *fileSize = uint64_t(size.QuadPart) < read ? read : uint64_t(size.QuadPart);
     CloseHandle(file);

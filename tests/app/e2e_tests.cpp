@@ -191,7 +191,9 @@ TEST_F(Utility, ADamagedFileStormEndsInTheSummary) {
     SIZE_T after = MemoryInUse(process.hProcess);
     int selected = -1, converted = -1, skipped = -1, errors = -1;
     std::string text = MessageText(robot, summary);
-    printf("storm summary: %s", text.c_str()); // the figures the README quotes
+    // The figures the README quotes.
+    printf("storm: %zu files, memory in use %zu KB before, %zu KB after\n%s", chosen.size(),
+           size_t(before >> 10), size_t(after >> 10), text.c_str());
     ASSERT_EQ(sscanf(text.c_str(),
                      "Files Selected: %d\r\nFiles Converted: %d\r\nFiles Skipped: %d\r\n"
                      "Files Errors: %d",

@@ -413,7 +413,8 @@ TEST_F(ImageFiles, FilesThatAreNoPictureFailAndFreeTheNumber) {
         {"bm-short.bmp", std::string("BM\x10\0\0\0\0\0", 8), true, 0, ImageLoadFailure::NotAnImage},
         // Headers that do not agree with the file never reach the system loader, which would
         // read wherever they point.
-        {"bad-header-size.bmp", Patched(SmallBmp(24), 14, 41), true, 0, ImageLoadFailure::NotAnImage},
+        {"bad-header-size.bmp", Patched(SmallBmp(24), 14, 41), true, 0,
+         ImageLoadFailure::NotAnImage},
         {"no-width.bmp", Patched(SmallBmp(24), 18, 0), true, 0, ImageLoadFailure::NotAnImage},
         {"bits-7.bmp", Patched(SmallBmp(24), 28, 7), true, 0, ImageLoadFailure::NotAnImage},
         {"rle-24.bmp", Patched(SmallBmp(24), 30, 1), true, 0, ImageLoadFailure::NotAnImage},

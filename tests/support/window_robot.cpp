@@ -44,8 +44,8 @@ bool Send(WindowRobot &robot, HWND window, UINT message, WPARAM wParam, LPARAM l
 
 bool ReadText(HWND window, DWORD timeoutMs, std::string &text) {
     DWORD_PTR length = 0;
-    if (!window || !SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG,
-                                        timeoutMs, &length))
+    if (!window ||
+        !SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, timeoutMs, &length))
         return false;
     // Room for the text as long as the window says it is (hundreds of file names, say).
     std::vector<char> buffer(length + 1, 0);

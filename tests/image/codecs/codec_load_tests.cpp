@@ -20,6 +20,7 @@
 #include <psapi.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -128,6 +129,12 @@ TEST_F(Library, ImagesSaveAsPngExactlyAndAsJpegAtTheAskedQuality) {
     ImageFree(Loaded);
 }
 
+const char *Kind(const std::string &bytes) {
+    return bytes.compare(0, 2, "BM") == 0         ? "bitmap"
+           : bytes.compare(0, 2, "\xFF\xD8") == 0 ? "JPEG"
+                                                  : "PNG";
+}
+
 // A few hundred damaged files of each format through ImageLoad (bitmap files go to the system's
 // loader, which would read wherever a damaged header points): nothing crashes, the file is
 // never left open (the loader opens without sharing, so an open stream makes this open fail),
@@ -145,6 +152,8 @@ TEST_F(Library, DamagedFilesGoThroughImageLoadWithoutCrashOrLeak) {
     GetProcessHandleCount(GetCurrentProcess(), &handlesBefore);
     for (auto &variants : runs) {
         EXPECT_GE(variants.size(), 200u);
+        printf("damaged %s files: %zu\n", variants.empty() ? "" : Kind(variants.back()),
+               variants.size());
         for (const std::string &variant : variants) {
             ASSERT_TRUE(WriteWholeFile(path, variant.data(), variant.size()));
             if (ImageLoad(Loaded, path.c_str())) {
@@ -247,14 +256,15 @@ TEST_F(Library, PicturesTooLargeForThePlatformAreFailedConversions) {
     const struct {
         const char *sample, *extension;
         ConvertOutcome outcome;
-    } cases[] = {{"png/black_H1.png", "png", ConvertOutcome::TooLarge},
-                 {"jpeg/huge_H1.jpg", "jpg", wide ? ConvertOutcome::Damaged : ConvertOutcome::TooLarge}};
+    } cases[] = {
+        {"png/black_H1.png", "png", ConvertOutcome::TooLarge},
+        {"jpeg/huge_H1.jpg", "jpg", wide ? ConvertOutcome::Damaged : ConvertOutcome::TooLarge}};
     for (auto &c : cases) {
         SCOPED_TRACE(c.sample);
         int32_t errors = FilesErrors;
-        EXPECT_EQ(ConvertStrip(SamplePath(c.sample).c_str(), "huge", c.extension, "H", 1,
-                               folder.c_str()),
-                  c.outcome);
+        EXPECT_EQ(
+            ConvertStrip(SamplePath(c.sample).c_str(), "huge", c.extension, "H", 1, folder.c_str()),
+            c.outcome);
         EXPECT_EQ(FilesErrors, errors + 1);
         EXPECT_EQ(FilesIn(folder), std::vector<std::string>{});
         PROCESS_MEMORY_COUNTERS memory{};
@@ -272,7 +282,8 @@ TEST_F(Library, SheetsThatCannotBeWrittenAreErrorsAndKeepTheEarlierSheet) {
     ASSERT_TRUE(mounts);
     std::string root = std::string("Z:") + mounts;
     std::replace(root.begin(), root.end(), '/', '\\');
-    if (FileExists(root + "\\unavailable")) GTEST_SKIP() << "no tmpfs could be mounted (needs root)";
+    if (FileExists(root + "\\unavailable"))
+        GTEST_SKIP() << "no tmpfs could be mounted (needs root)";
     std::string folder = TestFolder("unwritten");
     ASSERT_EQ(EncodePicture(PngEncoder, folder + "run_H2.png", RandomPicture(16, 8, 2), 0), 1);
     ASSERT_EQ(EncodePicture(JpegEncoder, folder + "run_H2.jpg", RandomPicture(16, 8, 2), 7), 1);
@@ -300,9 +311,8 @@ TEST_F(Library, AStripCutShortIsAFailedConversionAndWritesNothing) {
     for (const char *extension : {"png", "jpg"}) {
         bool jpeg = extension[0] == 'j';
         std::string whole = folder + "whole." + extension;
-        ASSERT_EQ(EncodePicture(jpeg ? JpegEncoder : PngEncoder, whole, RandomPicture(64, 16, 4),
-                                7),
-                  1);
+        ASSERT_EQ(
+            EncodePicture(jpeg ? JpegEncoder : PngEncoder, whole, RandomPicture(64, 16, 4), 7), 1);
         std::string bytes = ReadWholeFile(whole);
         std::string stripPath = folder + "run_H4." + extension;
         ASSERT_TRUE(WriteWholeFile(stripPath, bytes.data(), bytes.size() * 3 / 4));

@@ -79,8 +79,8 @@ TEST(CodecRegistration, EachRecordGoesToTheLibraryOnceWithItsFormatId) {
 
 // Every PngSuite member and picture of libpng's test collection against PIL; libjpeg-turbo's
 // testimages and files made from them (gray, progressive, RGB, CMYK, restart markers, stray
-// bytes before a marker) against djpeg. Interlaced and progressive files have the same expected pixels as
-// their plain twins (make_samples.py makes sure), so they decode alike.
+// bytes before a marker) against djpeg. Interlaced and progressive files have the same expected
+// pixels as their plain twins (make_samples.py makes sure), so they decode alike.
 TEST_F(Codecs, FilesDecodeInBothModesToThePixelsOfAnIndependentDecoder) {
     const struct {
         const char *kind;
