@@ -66,7 +66,10 @@ ConvertOutcome SheetGeometry(int32_t stripWidth, int32_t stripHeight, bool horiz
     int64_t rows = (int64_t(count) + SheetColumns - 1) / SheetColumns;
     int64_t width = columns * g->frameWidth;
     int64_t height = rows * g->frameHeight;
-    if (width > ImageMaxSize || height > ImageMaxSize) return ConvertOutcome::TooLarge;
+    // The sheet is a display-compatible bitmap: 32 bits a pixel at most.
+    if (width > ImageMaxSize || height > ImageMaxSize ||
+        !ImageBytesFit(int32_t(width), int32_t(height), 32))
+        return ConvertOutcome::TooLarge;
     g->sheetWidth = int32_t(width);
     g->sheetHeight = int32_t(height);
     return ConvertOutcome::Converted;
@@ -100,10 +103,12 @@ ConvertOutcome ConvertStrip(const char *stripPath, const char *prefix, const cha
     int32_t format = FormatFor(s.extension);
 
     if (!ImageLoad(StripImage, s.stripPath)) {
-        // A strip that was read but is too large for an image, or whose picture is damaged part
-        // way, is a failed conversion; one that cannot be read at all is counted nowhere.
+        // A strip that was read but is too large for an image or for the memory left, or whose
+        // picture is damaged part way, is a failed conversion; one that cannot be read at all is
+        // counted nowhere.
         ImageLoadFailure why = ImageLastLoadFailure();
-        if (why == ImageLoadFailure::TooLarge) return Failed(ConvertOutcome::TooLarge);
+        if (why == ImageLoadFailure::TooLarge || why == ImageLoadFailure::NoBitmap)
+            return Failed(ConvertOutcome::TooLarge);
         if (why == ImageLoadFailure::Damaged) return Failed(ConvertOutcome::Damaged);
         return Failed(ConvertOutcome::NotAPicture);
     }

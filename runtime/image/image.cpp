@@ -1,5 +1,6 @@
 #include "runtime/image/image.h"
 
+#include "runtime/image/gdi_guards.h"
 #include "runtime/memory/memory.h"
 
 ObjectRegistry *ImageRegistry;
@@ -14,21 +15,6 @@ struct ImageDrawTargetState {
     DrawingOutput output;
 };
 ImageDrawTargetState *TargetState;
-
-// Every bitmap is made against the display device, whose dc is needed only while making it.
-struct DisplayDc {
-    HDC dc = CreateDCA("DISPLAY", nullptr, nullptr, nullptr);
-    ~DisplayDc() {
-        if (dc) DeleteDC(dc);
-    }
-};
-
-struct MemoryDc {
-    HDC dc = CreateCompatibleDC(nullptr);
-    ~MemoryDc() {
-        if (dc) DeleteDC(dc);
-    }
-};
 
 // The image output's dc when it holds this bitmap (a bitmap can be selected in one dc only).
 HDC OutputDcHolding(HANDLE bitmap) {
@@ -85,7 +71,9 @@ ImageObject *ImageRecord(ObjectId id) {
 }
 
 HBITMAP ImageBitmapCreate(int32_t width, int32_t height, int32_t flags, int32_t depth) {
-    if (!ImageSizeFits(width, height)) return nullptr;
+    // Refused before the system is asked: a display bitmap is taken at 32 bits a pixel.
+    if (!ImageBytesFit(width, height, flags & ImageDisplayFormat ? 32 : depth & 0xFFFF))
+        return nullptr;
     DisplayDc display;
     if (!display.dc) return nullptr;
     if (flags & ImageDisplayFormat) return CreateCompatibleBitmap(display.dc, width, height);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "runtime/drawing/drawing.h"
+#include "runtime/image/image_codec.h"
 #include "runtime/memory/registry.h"
 
 #include <windows.h>
@@ -12,10 +13,6 @@
 // As flags or depth: a device-dependent bitmap compatible with the display rather than a
 // device-independent section.
 constexpr int32_t ImageDisplayFormat = 0x80;
-
-// Pictures larger than this in either direction do not fit the record's 16-bit sizes and are
-// refused, as are empty ones.
-constexpr int32_t ImageMaxSize = 32767;
 
 // One record of the image registry (16 bytes). Live while `handle` is non-zero.
 struct ImageObject {

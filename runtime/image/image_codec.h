@@ -9,15 +9,34 @@ constexpr int32_t ImageFormatBmp = 0;
 constexpr int32_t ImageFormatPng = 0x00474E50;  // "PNG\0" little-endian
 constexpr int32_t ImageFormatJpeg = 0x4745504A; // "JPEG" little-endian
 
+// Pictures larger than this in either direction do not fit an image record's 16-bit sizes.
+constexpr int32_t ImageMaxSize = 32767;
+
+// The most bytes one bitmap may take. Under Wine a 64-bit program can make larger sections, but
+// copying from one fails once a row starts beyond 2^31 bytes, and a display-compatible bitmap
+// of more than 2^31 - 1 bytes is refused. A 32-bit program runs out of address space first: it
+// cannot hold a strip, its sheet and the sheet's copy for saving beyond about 512 MB each.
+constexpr int64_t ImageMaxBytes = sizeof(void *) == 8 ? INT32_MAX : int64_t(512) << 20;
+
+// True when a picture of that size and bit count fits an image: 1 to ImageMaxSize pixels both
+// ways and, with rows rounded up to whole 32-bit words, at most ImageMaxBytes.
+constexpr bool ImageBytesFit(int32_t width, int32_t height, int32_t bitsPerPixel) {
+    return width >= 1 && width <= ImageMaxSize && height >= 1 && height <= ImageMaxSize &&
+           bitsPerPixel >= 1 && bitsPerPixel <= 32 &&
+           (int64_t(width) * bitsPerPixel + 31) / 32 * 4 * height <= ImageMaxBytes;
+}
+
 // Open returns 0 (not this format, or the header is unreadable; nothing left open), 1 (3 bytes a
 // pixel: blue, green, red) or 2 (4 bytes a pixel, alpha last). File mode: stream set, memory null,
 // nameOrSize the file name. Memory mode: stream null, memory the whole file, nameOrSize its size.
-// Decode writes Height rows top row first at pixels + row * stride and releases the codec's state.
+// Decode writes Height rows top row first at pixels + row * stride and releases the codec's state;
+// Drop releases an opened picture that will not be decoded.
 struct ImageDecoder {
     int32_t (*Open)(FILE *stream, const void *memory, intptr_t nameOrSize);
     int32_t (*Decode)(uint8_t *pixels, int32_t stride);
     int32_t (*Width)();
     int32_t (*Height)();
+    void (*Drop)();
 };
 
 // Encode writes `height` rows of blue-green-red pixels, bottom row first in memory, to the file.

@@ -1,5 +1,7 @@
 #include "runtime/image/image_load.h"
 
+#include "runtime/image/bmp_check.h"
+#include "runtime/image/gdi_guards.h"
 #include "runtime/memory/memory.h"
 
 #include <cstdio>
@@ -28,26 +30,6 @@ int64_t DecodedStride(int32_t kind, int32_t width) {
     return kind == 2 ? int64_t(width) * 4 : int64_t(width) * 3 + width % 4;
 }
 
-// The decoder record has no routine that drops an opened picture, and Decode is the one that
-// releases it. So decode into a single scratch row that every row overwrites (stride 0), after
-// moving the file to its end, so that a decoder still reading from the file stops at its first
-// read instead of going through a picture nobody wants.
-void DiscardOpenedPicture(int32_t kind) {
-    if (!CurrentDecoder) return;
-    if (ChainFile) fseek(ChainFile, 0, SEEK_END);
-    constexpr int64_t ScratchLimit = int64_t(64) << 20;
-    int64_t row = DecodedStride(kind, CurrentDecoder->Width());
-    if (row >= 0 && row <= ScratchLimit) {
-        // A spare word: a decoder may touch a few bytes beyond a row's last pixel.
-        void *scratch = MemoryAlloc(size_t(row) + 16);
-        if (scratch) {
-            CurrentDecoder->Decode(static_cast<uint8_t *>(scratch), 0);
-            MemoryFree(scratch);
-        }
-    }
-    CloseOpenFile();
-}
-
 BITMAP Describe(HGDIOBJ bitmap) {
     BITMAP info{};
     if (!GetObjectA(bitmap, sizeof info, &info)) info = BITMAP{};
@@ -58,15 +40,39 @@ bool Fits(const BITMAP &info) {
     return ImageSizeFits(info.bmWidth, std::abs(info.bmHeight));
 }
 
-// The first two bytes of the file, read without letting anyone else have it meanwhile. False
-// when the file cannot be opened.
-bool ReadSignature(const char *fileName, unsigned char signature[2], bool *complete) {
+// The start of the file (enough for a bitmap file's headers) and its size, read without letting
+// anyone else have it meanwhile. False when the file cannot be opened.
+bool ReadHead(const char *fileName, uint8_t head[BmpHeadBytes], size_t *headSize,
+              uint64_t *fileSize) {
     HANDLE file = CreateFileA(fileName, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER size{};
     DWORD read = 0;
-    *complete = ReadFile(file, signature, 2, &read, nullptr) && read == 2;
+    if (!GetFileSizeEx(file, &size) || !ReadFile(file, head, BmpHeadBytes, &read, nullptr))
+        read = 0;
+    *headSize = read;
+    *fileSize = uint64_t(size.QuadPart) < read ? read : uint64_t(size.QuadPart);
     CloseHandle(file);
     return true;
+}
+
+// The system loader reads wherever a bitmap file's headers point: only a file whose headers and
+// size agree, and whose picture fits an image, is handed to it. One it then refuses all the
+// same could not be given memory.
+ImageLoadFailure CheckBitmapFile(const uint8_t *head, size_t headSize, uint64_t fileSize) {
+    BmpLayout layout{};
+    switch (BmpCheckFile(head, headSize, fileSize, &layout)) {
+    case BmpCheck::NotABitmap:
+        return ImageLoadFailure::NotAnImage;
+    case BmpCheck::CutShort:
+        return ImageLoadFailure::Damaged;
+    case BmpCheck::Sound:
+        break;
+    }
+    // Palette pictures end up as display-compatible bitmaps, taken at 32 bits a pixel.
+    int32_t bits = layout.bitsPerPixel <= 8 ? 32 : layout.bitsPerPixel;
+    if (!ImageBytesFit(layout.width, layout.height, bits)) return ImageLoadFailure::TooLarge;
+    return ImageLoadFailure::None;
 }
 
 HBITMAP LoadBitmapFile(const char *fileName, int32_t flags, BITMAP *info) {
@@ -151,15 +157,12 @@ int32_t ImageDecoderFind(intptr_t nameOrSize, const void *memory) {
 }
 
 HBITMAP ImageBitmapFromDecoder(int32_t kind, int32_t flags) {
-    if (!CurrentDecoder) return nullptr;
-    int32_t width = CurrentDecoder->Width();
-    int32_t height = CurrentDecoder->Height();
-    if (!ImageSizeFits(width, height)) {
-        DiscardOpenedPicture(kind);
-        LastFailure = ImageLoadFailure::TooLarge;
-        return nullptr;
-    }
-    int32_t stride = int32_t(DecodedStride(kind, width));
+    const ImageDecoder *decoder = CurrentDecoder;
+    if (!decoder) return nullptr;
+    int32_t width = decoder->Width();
+    int32_t height = decoder->Height();
+    int32_t stride = 0;
+    bool compatible = flags & ImageDisplayFormat;
 
     struct {
         BITMAPINFOHEADER header;
@@ -173,58 +176,48 @@ HBITMAP ImageBitmapFromDecoder(int32_t kind, int32_t flags) {
     info.header.biCompression = BI_RGB;
     auto *bitmapInfo = reinterpret_cast<BITMAPINFO *>(&info);
 
-    HDC display = CreateDCA("DISPLAY", nullptr, nullptr, nullptr);
-    if (!display) {
-        DiscardOpenedPicture(kind);
-        LastFailure = ImageLoadFailure::NoBitmap;
-        return nullptr;
-    }
-    bool compatible = flags & ImageDisplayFormat;
+    // Whatever goes wrong is kept in `why`; the one way out below releases what was made.
+    ImageLoadFailure why = ImageLoadFailure::None;
     HBITMAP bitmap = nullptr;
     void *pixels = nullptr;
-    if (compatible) {
-        pixels = MemoryAlloc((size_t(height) + 1) * size_t(stride));
+    DisplayDc display;
+    if (!ImageBytesFit(width, height, info.header.biBitCount)) {
+        why = ImageLoadFailure::TooLarge; // refused before any memory is asked for
+    } else if (!display.dc) {
+        why = ImageLoadFailure::NoBitmap;
     } else {
-        bitmap = CreateDIBSection(display, bitmapInfo, DIB_RGB_COLORS, &pixels, nullptr, 0);
-        if (!bitmap) pixels = nullptr;
-    }
-    if (!pixels) {
-        DiscardOpenedPicture(kind);
-        DeleteDC(display);
-        LastFailure = ImageLoadFailure::NoBitmap;
-        return nullptr;
+        stride = int32_t(DecodedStride(kind, width));
+        if (compatible)
+            pixels = MemoryAlloc((size_t(height) + 1) * size_t(stride));
+        else
+            bitmap = CreateDIBSection(display.dc, bitmapInfo, DIB_RGB_COLORS, &pixels, nullptr, 0);
+        if (!pixels) why = ImageLoadFailure::NoBitmap;
     }
 
     // A picture the decoder could not finish is refused: its missing rows would hold whatever
     // the new memory held, and a sheet made from it would be reported as converted.
-    bool decoded = CurrentDecoder->Decode(static_cast<uint8_t *>(pixels), stride) != 0;
+    if (why == ImageLoadFailure::None) {
+        if (!decoder->Decode(static_cast<uint8_t *>(pixels), stride))
+            why = ImageLoadFailure::Damaged;
+    } else {
+        decoder->Drop();
+    }
     CloseOpenFile();
-    if (!decoded) {
-        if (compatible)
-            MemoryFree(pixels);
-        else
-            DeleteObject(bitmap);
-        DeleteDC(display);
-        LastFailure = ImageLoadFailure::Damaged;
+
+    if (compatible && why == ImageLoadFailure::None) {
+        bitmap = CreateCompatibleBitmap(display.dc, width, height);
+        MemoryDc memory;
+        if (!bitmap || !memory.dc ||
+            SetDIBits(memory.dc, bitmap, 0, UINT(height), pixels, bitmapInfo, DIB_RGB_COLORS) !=
+                height)
+            why = ImageLoadFailure::NoBitmap;
+    }
+    if (compatible) MemoryFree(pixels);
+    if (why != ImageLoadFailure::None) {
+        if (bitmap) DeleteObject(bitmap);
+        LastFailure = why;
         return nullptr;
     }
-
-    if (compatible) {
-        bitmap = CreateCompatibleBitmap(display, width, height);
-        if (bitmap) {
-            HDC memory = CreateCompatibleDC(nullptr);
-            bool copied = memory && SetDIBits(memory, bitmap, 0, UINT(height), pixels, bitmapInfo,
-                                              DIB_RGB_COLORS) == height;
-            if (memory) DeleteDC(memory);
-            if (!copied) {
-                DeleteObject(bitmap);
-                bitmap = nullptr;
-            }
-        }
-        MemoryFree(pixels);
-    }
-    DeleteDC(display);
-    if (!bitmap) LastFailure = ImageLoadFailure::NoBitmap;
     return bitmap;
 }
 
@@ -235,17 +228,20 @@ intptr_t ImageLoad(ObjectId id, const char *fileName, int32_t flags) {
     if (!record) return LoadFailed(id, nullptr, ImageLoadFailure::NoBitmap);
     if (!fileName) return LoadFailed(id, record, ImageLoadFailure::Unreadable);
 
-    unsigned char signature[2] = {0, 0};
-    bool complete = false;
-    if (!ReadSignature(fileName, signature, &complete))
+    uint8_t head[BmpHeadBytes];
+    size_t headSize = 0;
+    uint64_t fileSize = 0;
+    if (!ReadHead(fileName, head, &headSize, &fileSize))
         return LoadFailed(id, record, ImageLoadFailure::Unreadable);
 
     HANDLE handle = nullptr;
     BITMAP info{};
-    if (complete && signature[0] == 'B' && signature[1] == 'M') {
-        // A bitmap file the system refuses is not offered to the decoders.
+    if (headSize >= 2 && head[0] == 'B' && head[1] == 'M') {
+        // A bitmap file is not offered to the decoders, whatever becomes of it.
+        ImageLoadFailure why = CheckBitmapFile(head, headSize, fileSize);
+        if (why != ImageLoadFailure::None) return LoadFailed(id, record, why);
         HBITMAP bitmap = LoadBitmapFile(fileName, flags, &info);
-        if (!bitmap) return LoadFailed(id, record, ImageLoadFailure::NotAnImage);
+        if (!bitmap) return LoadFailed(id, record, ImageLoadFailure::NoBitmap);
         handle = bitmap;
     } else if (HANDLE icon =
                    LoadImageA(ModuleHandle, fileName, IMAGE_ICON, 0, 0, LR_LOADFROMFILE)) {

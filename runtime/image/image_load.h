@@ -12,14 +12,15 @@
 enum class ImageLoadFailure {
     None,       // the last load succeeded
     Unreadable, // the file cannot be opened for reading
-    NotAnImage, // the system loaders and the decoders all refused it
-    TooLarge,   // a picture was read but does not fit an image (ImageMaxSize)
-    NoBitmap,   // a decoder accepted the file but no bitmap could be made for it
-    Damaged,    // a decoder accepted the file but could not decode all of its picture
+    NotAnImage, // the loaders and the decoders all refused it, or its headers are broken
+    TooLarge,   // a picture was read but does not fit an image (ImageBytesFit)
+    NoBitmap,   // the picture fits, but the system could not give it a bitmap
+    Damaged,    // the picture is cut short or broken part way
 };
 
 // Makes image `id` from a file. `flags` ImageDisplayFormat asks for a display-compatible bitmap.
-// A file beginning with "BM" goes to the system bitmap loader only; otherwise the icon loader,
+// A file beginning with "BM" goes to the system bitmap loader only, once its headers are found
+// to agree with its size; otherwise the icon loader,
 // then the decoders in registration order. Returns the record address for AutoNumber, the
 // handle for a number, 0 on failure; the number no longer holds its earlier image either way.
 intptr_t ImageLoad(ObjectId id, const char *fileName, int32_t flags = 0);

@@ -3,6 +3,8 @@
 
     e2e_strips.py make STRIPS     writes every strip (and the files that are not strips) to STRIPS
     e2e_strips.py check SHEETS    compares every sheet in SHEETS with the sheet the rules give
+    e2e_strips.py storm FOLDER    writes hundreds of damaged strips of every format to FOLDER
+    e2e_strips.py storm-check SHEETS   every file in SHEETS is a whole sheet of a storm strip
 
 Every frame's pixels come from a formula here, so the expected sheet follows from the layout rules
 alone: frame i of a strip of n frames is cut at (fw * i, 0) for H or (0, fh * i) for V, with
@@ -212,7 +214,81 @@ def check(folder):
     return 1 if errors else 0
 
 
+# The damaged-file storm: strips of two 8 x 8 frames in every format and flavour the program
+# reads, each damaged in the three ways files get damaged (cut short at a byte, a few bytes
+# changed, a few bytes inserted), at places drawn from a fixed seed.
+STORM_KINDS = [("png-plain", "png"), ("png-interlaced", "png"), ("png-palette", "png"),
+               ("jpeg-baseline", "jpg"), ("jpeg-progressive", "jpg"), ("bmp-1", "bmp"),
+               ("bmp-8", "bmp"), ("bmp-24", "bmp")]
+STORM_VARIANTS = 18  # of each damage, per kind
+
+
+def storm_strip(kind):
+    im = Image.new("RGB", (16, 8))
+    im.putdata([lossless_pixel(3, x // 8, x % 8, y) for y in range(8) for x in range(16)])
+    out = io.BytesIO()
+    if kind == "png-plain":
+        im.save(out, "PNG")
+    elif kind == "png-interlaced":
+        im.save(out, "PNG", interlace=1)
+    elif kind == "png-palette":
+        im.convert("P").save(out, "PNG")
+    elif kind.startswith("jpeg"):
+        im.save(out, "JPEG", quality=90, progressive=kind.endswith("progressive"))
+    else:
+        im.convert({"bmp-1": "1", "bmp-8": "P", "bmp-24": "RGB"}[kind]).save(out, "BMP")
+    return out.getvalue()
+
+
+def storm(folder):
+    import random
+    os.makedirs(folder, exist_ok=True)
+    for name in os.listdir(folder):
+        os.remove(os.path.join(folder, name))
+    rng = random.Random(11)
+    for kind, extension in STORM_KINDS:
+        whole = storm_strip(kind)
+        for n in range(STORM_VARIANTS * 3):
+            data = bytearray(whole)
+            at = rng.randrange(2, len(data))
+            if n % 3 == 0:
+                del data[at:]
+            elif n % 3 == 1:
+                for _ in range(rng.randint(1, 4)):
+                    data[rng.randrange(len(data))] = rng.randrange(256)
+            else:
+                data[at:at] = bytes(rng.randrange(256) for _ in range(rng.randint(1, 16)))
+            with open(os.path.join(folder, "%s_%d_H2.%s" % (kind, n, extension)), "wb") as f:
+                f.write(data)
+
+
+def storm_check(folder):
+    errors = []
+    names = sorted(os.listdir(folder))
+    for name in names:
+        base, _, extension = name.rpartition(".")
+        if not base.endswith("_B2") or extension not in ("png", "bmp", "jpg"):
+            errors.append("%s: not a sheet of a storm strip" % name)
+            continue
+        try:
+            im = Image.open(os.path.join(folder, name))
+            im.load()
+            if im.size != (16, 8):
+                errors.append("%s: %dx%d, expected 16x8" % (name, im.size[0], im.size[1]))
+        except Exception as e:  # a partial or unreadable sheet
+            errors.append("%s: %s" % (name, e))
+    for line in errors:
+        print(line)
+    print("%d storm sheets checked, %d problems" % (len(names), len(errors)))
+    return 1 if errors else 0
+
+
 if __name__ == "__main__":
+    if len(sys.argv) == 3 and sys.argv[1] == "storm":
+        storm(sys.argv[2])
+        sys.exit(0)
+    if len(sys.argv) == 3 and sys.argv[1] == "storm-check":
+        sys.exit(storm_check(sys.argv[2]))
     if len(sys.argv) == 3 and sys.argv[1] == "make":
         make(sys.argv[2])
         sys.exit(0)

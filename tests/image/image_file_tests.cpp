@@ -69,6 +69,17 @@ bool NoRecordLeft() {
     return RegistryNext(ImageRegistry, &id) == nullptr;
 }
 
+// A 6 x 5 bitmap file of `bits` bits a pixel, and one with a 32-bit field changed.
+std::string SmallBmp(int bits) {
+    return MakeBmp(MakePicture(6, 5, [](int x, int y) { return RGB(x * 40, y * 50, 7); }), bits,
+                   false);
+}
+
+std::string Patched(std::string bytes, size_t offset, uint32_t value) {
+    memcpy(&bytes[offset], &value, sizeof value);
+    return bytes;
+}
+
 // ---- Decoders of the test's own ---------------------------------------------------------------
 //
 // Their files: a 4-byte magic, width and height (32-bit), an alpha byte (1: 4 bytes a pixel),
@@ -79,6 +90,7 @@ bool NoRecordLeft() {
 struct TestCodec {
     int opens = 0;
     int decodes = 0;
+    int drops = 0;
     bool holding = false; // a picture is open
     FILE *stream = nullptr;
     const char *memory = nullptr;
@@ -134,10 +146,15 @@ template <int N> int32_t CodecDecode(uint8_t *pixels, int32_t stride) {
     return whole;
 }
 
+template <int N> void CodecDrop() {
+    codecs[N].drops++;
+    codecs[N].holding = false;
+}
+
 const ImageDecoder DecoderA = {CodecOpen<0>, CodecDecode<0>, [] { return codecs[0].width; },
-                               [] { return codecs[0].height; }};
+                               [] { return codecs[0].height; }, CodecDrop<0>};
 const ImageDecoder DecoderB = {CodecOpen<1>, CodecDecode<1>, [] { return codecs[1].width; },
-                               [] { return codecs[1].height; }};
+                               [] { return codecs[1].height; }, CodecDrop<1>};
 
 // ---- Encoders of the test's own ---------------------------------------------------------------
 
@@ -394,6 +411,18 @@ TEST_F(ImageFiles, FilesThatAreNoPictureFailAndFreeTheNumber) {
         {"bm.bmp", "BM" + TestFile("TDEC", 1, 1, false, {0}), true, 0,
          ImageLoadFailure::NotAnImage},
         {"bm-short.bmp", std::string("BM\x10\0\0\0\0\0", 8), true, 0, ImageLoadFailure::NotAnImage},
+        // Headers that do not agree with the file never reach the system loader, which would
+        // read wherever they point.
+        {"bad-header-size.bmp", Patched(SmallBmp(24), 14, 41), true, 0,
+         ImageLoadFailure::NotAnImage},
+        {"no-width.bmp", Patched(SmallBmp(24), 18, 0), true, 0, ImageLoadFailure::NotAnImage},
+        {"bits-7.bmp", Patched(SmallBmp(24), 28, 7), true, 0, ImageLoadFailure::NotAnImage},
+        {"rle-24.bmp", Patched(SmallBmp(24), 30, 1), true, 0, ImageLoadFailure::NotAnImage},
+        {"cut-rows.bmp", SmallBmp(24).substr(0, 60), true, 0, ImageLoadFailure::Damaged},
+        {"cut-palette.bmp", SmallBmp(8).substr(0, 80), true, 0, ImageLoadFailure::Damaged},
+        {"offset-beyond.bmp", Patched(SmallBmp(24), 10, 5000), true, 0, ImageLoadFailure::Damaged},
+        {"tall.bmp", Patched(SmallBmp(24), 22, 0x10000), true, 0, ImageLoadFailure::Damaged},
+        {"many-colours.bmp", Patched(SmallBmp(8), 46, 255), true, 0, ImageLoadFailure::Damaged},
     };
     for (auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -424,16 +453,44 @@ TEST_F(ImageFiles, PicturesTooLargeForTheRecordAreRefused) {
                   width == 32767 ? ImageLoadFailure::None : ImageLoadFailure::TooLarge);
     }
 
+    // The byte limit, as measured under Wine for the 64-bit program: copying from a 24-bit
+    // section fails once a row starts beyond 2^31 bytes, and a display bitmap of more than
+    // 2^31 - 1 bytes is not made. Refused by arithmetic, before the system is asked.
+    if (sizeof(void *) == 8) {
+        for (auto limit : {std::pair{24, 22369}, std::pair{32, 16777}}) {
+            EXPECT_TRUE(ImageBytesFit(32000, limit.second, limit.first));
+            EXPECT_FALSE(ImageBytesFit(32000, limit.second + 1, limit.first));
+        }
+    }
+    EXPECT_EQ(ImageCreate(1, 32000, int32_t(ImageMaxBytes / 128000) + 1), 0);
+    EXPECT_EQ(ImageBitmapCreate(32000, int32_t(ImageMaxBytes / 96000) + 1, 0, 24), nullptr);
+
+    // A bitmap file one row past the limit (sparse: its data takes no disk) never reaches the
+    // system loader.
+    std::string header = Patched(Patched(SmallBmp(24), 18, 32000), 22, 22370);
+    std::string huge = folder + "huge.bmp";
+    ASSERT_TRUE(WriteText(huge, header.substr(0, 54)));
+    HANDLE file = CreateFileA(huge.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    LARGE_INTEGER end{};
+    end.QuadPart = 54 + int64_t(96000) * 22370;
+    EXPECT_TRUE(SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file));
+    CloseHandle(file);
+    EXPECT_EQ(ImageLoad(0, huge.c_str()), 0);
+    EXPECT_EQ(ImageLastLoadFailure(), ImageLoadFailure::TooLarge);
+    DeleteFileA(huge.c_str());
+
     // Through the chain the picture is released without a bitmap being made for it.
     ImageDecoderRegister(&DecoderA);
     for (int32_t width : {40000, 0}) {
         SCOPED_TRACE(width);
         std::string name = folder + "wide.tdec";
         ASSERT_TRUE(WriteText(name, TestFile("TDEC", width, 1, false, {})));
-        codecs[0].decodes = 0;
+        codecs[0].decodes = codecs[0].drops = 0;
         EXPECT_EQ(ImageLoad(0, name.c_str()), 0);
         EXPECT_EQ(ImageLastLoadFailure(), ImageLoadFailure::TooLarge);
-        EXPECT_EQ(codecs[0].decodes, 1) << "Decode is what releases a decoder's picture";
+        EXPECT_EQ(codecs[0].decodes, 0);
+        EXPECT_EQ(codecs[0].drops, 1) << "the opened picture is dropped, not decoded";
         EXPECT_TRUE(NotHeldOpen(name));
     }
 }

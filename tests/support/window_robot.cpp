@@ -43,13 +43,17 @@ bool Send(WindowRobot &robot, HWND window, UINT message, WPARAM wParam, LPARAM l
 }
 
 bool ReadText(HWND window, DWORD timeoutMs, std::string &text) {
-    char buffer[4096] = "";
     DWORD_PTR length = 0;
     if (!window ||
-        !SendMessageTimeoutA(window, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer),
-                             SMTO_ABORTIFHUNG, timeoutMs, &length))
+        !SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, timeoutMs, &length))
         return false;
-    text.assign(buffer, length < sizeof buffer ? length : sizeof buffer - 1);
+    // Room for the text as long as the window says it is (hundreds of file names, say).
+    std::vector<char> buffer(length + 1, 0);
+    if (!SendMessageTimeoutA(window, WM_GETTEXT, buffer.size(),
+                             reinterpret_cast<LPARAM>(buffer.data()), SMTO_ABORTIFHUNG, timeoutMs,
+                             &length))
+        return false;
+    text.assign(buffer.data(), length < buffer.size() ? length : buffer.size() - 1);
     return true;
 }
 

@@ -34,7 +34,7 @@ HWND RobotWaitDialogWithLabel(WindowRobot &robot, const char *label);
 // True once the window is gone.
 bool RobotWaitClosed(WindowRobot &robot, HWND window);
 
-// The window's text as WM_GETTEXT gives it (CR LF kept), up to 4095 bytes.
+// The window's text as WM_GETTEXT gives it (CR LF kept), however long.
 std::string RobotText(WindowRobot &robot, HWND window);
 // The visible controls below `dialog` of a class, in the platform's order.
 std::vector<HWND> RobotControls(HWND dialog, const char *className);

@@ -1,6 +1,6 @@
 #include "runtime/image/codecs/jpeg_codec.h"
 
-#include "runtime/image/image.h"
+#include "runtime/image/image_codec.h"
 
 #include <csetjmp>
 #include <cstdio>
@@ -14,11 +14,18 @@ namespace {
 
 constexpr size_t EndMarkerSize = 4096;
 
+// What libjpeg may take for one picture: a progressive picture keeps all its coefficients, 3 bytes
+// a pixel for the usual subsampled colour. A small file that declares a picture needing more makes
+// starting fail with libjpeg's error instead of asking for gigabytes.
+constexpr long JpegMemoryCeiling = long(ImageMaxBytes / 2);
+
 // libjpeg's standard manager with a recovery point right behind it: the fatal-error routine
 // reaches the point through the codec object's error-manager pointer.
 struct JpegErrorManager {
     jpeg_error_mgr standard;
     jmp_buf recovery;
+    void (*standardEmit)(j_common_ptr codec, int level);
+    bool dataEndedEarly; // libjpeg made up the rest of the picture
 };
 
 struct JpegMemorySource {
@@ -65,6 +72,17 @@ bool encoderRegistered;
 
 [[noreturn]] void JpegErrorExit(j_common_ptr codec) {
     longjmp(reinterpret_cast<JpegErrorManager *>(codec->err)->recovery, 1);
+}
+
+// Two warnings mean the picture's data ended before the picture did (the file, or the scan at a
+// marker), and libjpeg filled in the rest; the others (stray bytes before a marker, say) are
+// harmless and common.
+void JpegEmitMessage(j_common_ptr codec, int level) {
+    auto *errors = reinterpret_cast<JpegErrorManager *>(codec->err);
+    int code = errors->standard.msg_code;
+    if (level < 0 && (code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER))
+        errors->dataEndedEarly = true;
+    errors->standardEmit(codec, level);
 }
 
 void JpegPictureRelease() {
@@ -144,11 +162,23 @@ int32_t JpegStart() {
     jpeg_decompress_struct &decompressor = picture.decompressor;
     decompressor.err = jpeg_std_error(&picture.errors.standard);
     picture.errors.standard.error_exit = JpegErrorExit;
+    picture.errors.standardEmit = picture.errors.standard.emit_message;
+    picture.errors.standard.emit_message = JpegEmitMessage;
+    picture.errors.dataEndedEarly = false;
     if (setjmp(picture.errors.recovery)) {
+        // A picture that starting found too big for the memory ceiling stays opened, with
+        // nothing held: Decode refuses it, so it counts as a failed picture, not as no picture.
+        int code = picture.errors.standard.msg_code;
+        bool tooBig = picture.sink && (code == JERR_NO_BACKING_STORE || code == JERR_OUT_OF_MEMORY);
+        int32_t width = picture.width, height = picture.height;
         JpegPictureRelease();
-        return 0;
+        if (!tooBig) return 0;
+        picture.width = width;
+        picture.height = height;
+        return 1;
     }
     jpeg_create_decompress(&decompressor);
+    decompressor.mem->max_memory_to_use = JpegMemoryCeiling;
     JpegMemorySourceSet(&decompressor, picture.data, picture.size);
     jpeg_read_header(&decompressor, TRUE);
 
@@ -189,10 +219,10 @@ int32_t JpegStart() {
     picture.height = static_cast<int32_t>(decompressor.output_height);
     picture.sink = sink;
     // A picture larger than an image can hold is refused by the library as soon as it sees the
-    // size, and Decode then only releases it. Starting would first take in a progressive file
+    // size, and Drop then releases it. Starting would first take in a progressive file
     // whole (gigabytes of coefficients for a header claiming 65500 x 65500) and decoding would
     // take minutes, all for a file of a few hundred bytes.
-    if (picture.width > ImageMaxSize || picture.height > ImageMaxSize) return 1;
+    if (!ImageBytesFit(picture.width, picture.height, 24)) return 1;
     jpeg_start_decompress(&decompressor);
     picture.started = true;
     return 1;
@@ -243,8 +273,10 @@ int32_t JpegDecode(uint8_t *pixels, int32_t stride) {
         picture.sink->copy(picture.sink, static_cast<JDIMENSION>(picture.width));
     }
     jpeg_finish_decompress(&picture.decompressor);
+    // Data that ends early was completed by libjpeg with made-up rows: a damaged picture.
+    bool whole = !picture.errors.dataEndedEarly;
     JpegPictureRelease();
-    return 1;
+    return whole ? 1 : 0;
 }
 
 int32_t JpegWidth() {
@@ -321,7 +353,7 @@ int32_t JpegEncode(const char *fileName, const uint8_t *pixels, int32_t width, i
 
 } // namespace
 
-const ImageDecoder JpegDecoder = {JpegOpen, JpegDecode, JpegWidth, JpegHeight};
+const ImageDecoder JpegDecoder = {JpegOpen, JpegDecode, JpegWidth, JpegHeight, JpegPictureRelease};
 const ImageEncoder JpegEncoder = {ImageFormatJpeg, JpegEncode};
 
 void JpegDecoderRegister() {

@@ -170,15 +170,17 @@ int32_t PngEncode(const char *fileName, const uint8_t *pixels, int32_t width, in
         png_write_row(job.write, pixels + static_cast<ptrdiff_t>(height - 1 - i) * stride);
     png_write_end(job.write, job.info);
     PngWriteEnd();
-    // Data still buffered in the stream may fail to reach the disk only now.
+    // Data still buffered in the stream may fail to reach the disk only now. The flush is asked
+    // for on its own: the C runtime under Wine reports a full disk from fflush but not from fclose.
     FILE *file = job.file;
     job.file = nullptr;
-    return fclose(file) == 0 ? 1 : 0;
+    bool flushed = fflush(file) == 0 && !ferror(file);
+    return fclose(file) == 0 && flushed ? 1 : 0;
 }
 
 } // namespace
 
-const ImageDecoder PngDecoder = {PngOpen, PngDecode, PngWidth, PngHeight};
+const ImageDecoder PngDecoder = {PngOpen, PngDecode, PngWidth, PngHeight, PngPictureRelease};
 const ImageEncoder PngEncoder = {ImageFormatPng, PngEncode};
 
 void PngDecoderRegister() {

@@ -23,6 +23,7 @@ pngsuite, testpngs, jpegimages, out = sys.argv[1:5]
 shutil.rmtree(out, ignore_errors=True)
 os.makedirs(os.path.join(out, "png"))
 os.makedirs(os.path.join(out, "jpeg"))
+os.makedirs(os.path.join(out, "bmp"))
 manifest = []
 
 
@@ -267,21 +268,71 @@ manifest.append("jpeg-solid jpeg/cmyk-cyan.jpg 0,255,255")
 Image.new("CMYK", (16, 16), (0, 0, 0, 128)).save(jpeg_path("cmyk-gray.jpg"), quality=95)
 manifest.append("jpeg-solid jpeg/cmyk-gray.jpg 127,127,127")
 
-# Files whose data ends early: djpeg's file source ends them with the same warning and
-# end-of-image marker as the decoder's memory source.
+# Files whose data ends early, in the scans or just before the end-of-image marker: libjpeg
+# completes them with made-up rows after its "premature end" warning, so they are damaged.
 for source, cuts in (("testorig.jpg", (0.3, 0.6, 0.9)), ("progressive.jpg", (0.5,)),
                      ("gray.jpg", (0.5,))):
     with open(jpeg_path(source), "rb") as f:
         data = f.read()
-    for fraction in cuts:
-        name = "cut%d-%s" % (fraction * 100, source)
+    for name, part in [("cut%d-%s" % (f * 100, source), data[:int(len(data) * f)]) for f in cuts] + \
+            [("no-end-" + source, data[:-2])]:
         with open(jpeg_path(name), "wb") as f:
-            f.write(data[:int(len(data) * fraction)])
-        add_jpeg(name)
-    name = "no-end-" + source
-    with open(jpeg_path(name), "wb") as f:
-        f.write(data[:-2])
-    add_jpeg(name)
+            f.write(part)
+        manifest.append("jpeg-cut jpeg/%s -" % name)
+
+# A header that claims more rows than the scan holds: the scan ends at the end-of-image marker.
+with open(jpeg_path("testorig.jpg"), "rb") as f:
+    data = bytearray(f.read())
+sof = data.find(b"\xff\xc0")
+data[sof + 5:sof + 7] = struct.pack(">H", struct.unpack(">H", data[sof + 5:sof + 7])[0] * 2)
+with open(jpeg_path("taller-testorig.jpg"), "wb") as f:
+    f.write(data)
+manifest.append("jpeg-cut jpeg/taller-testorig.jpg -")
+
+# Stray bytes before a marker draw only a warning from libjpeg, and such files are common: they
+# still decode, to djpeg's pixels.
+with open(jpeg_path("testorig.jpg"), "rb") as f:
+    data = f.read()
+second_marker = 4 + struct.unpack(">H", data[4:6])[0]
+with open(jpeg_path("stray-bytes.jpg"), "wb") as f:
+    f.write(data[:second_marker] + b"\x00\x2a\x00" + data[second_marker:])
+add_jpeg("stray-bytes.jpg")
+
+# Pictures too large for the platform, in small files: a valid all-black PNG of 32000 x 32000
+# (2.9 MB; 3 GB as 24-bit pixels) and a progressive JPEG whose header claims 24000 x 24000,
+# more coefficients than the decoder's memory ceiling allows.
+def black_png(width, height):
+    row = width * 3 + 1
+    rows_per_piece = 100
+    piece = zlib.compressobj(9, zlib.DEFLATED, -15)
+    # A full flush makes each piece stand alone, so one compressed piece serves for all.
+    body = piece.compress(bytes(row * rows_per_piece)) + piece.flush(zlib.Z_FULL_FLUSH)
+    head = b"\x78\xda"
+    total = row * height
+    adler = ((total % 65521) << 16) | 1
+    idat = head + body * (height // rows_per_piece) + b"\x03\x00" + struct.pack(">I", adler)
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + \
+            struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF)
+    ihdr = struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)
+    return b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", ihdr) + chunk(b"IDAT", idat) + chunk(b"IEND", b"")
+
+
+with open(os.path.join(out, "png", "black_H1.png"), "wb") as f:
+    f.write(black_png(32000, 32000))
+manifest.append("png-huge png/black_H1.png -")
+with open(jpeg_path("progressive.jpg"), "rb") as f:
+    data = bytearray(f.read())
+sof = data.find(b"\xff\xc2")
+data[sof + 5:sof + 9] = struct.pack(">HH", 24000, 24000)
+with open(jpeg_path("huge_H1.jpg"), "wb") as f:
+    f.write(data)
+manifest.append("jpeg-huge jpeg/huge_H1.jpg -")
+
+# Bitmap files of 1, 8 and 24 bits, to be damaged by the loading tests.
+bmp_source = Image.open(os.path.join(jpegimages, "testorig.ppm")).resize((37, 23))
+for mode, name in (("1", "mono1.bmp"), ("P", "palette8.bmp"), ("RGB", "rgb24.bmp")):
+    bmp_source.convert(mode).save(os.path.join(out, "bmp", name))
 
 # Quality references: what libjpeg's own compressor writes at these qualities.
 for quality in (0, 50, 70, 100):

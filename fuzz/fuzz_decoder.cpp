@@ -1,0 +1,37 @@
+// One decoder (PNG or JPEG, chosen at build time) in memory mode over the fuzzer's bytes: Open,
+// then Decode into rows exactly as long as the picture needs, or Drop.
+#include "runtime/image/codecs/jpeg_codec.h"
+#include "runtime/image/codecs/png_codec.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+// The codecs register with the image library, which is not part of this build.
+void ImageDecoderRegister(const ImageDecoder *) {}
+void ImageEncoderRegister(const ImageEncoder *) {}
+
+namespace {
+// Larger pictures are refused as the library would, only sooner: the fuzzer's memory is small.
+constexpr int64_t FuzzMaxPixels = int64_t(1) << 22;
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    const ImageDecoder &decoder = FUZZ_DECODER;
+    // A copy exactly as long as the input, so that a read past its end is caught.
+    std::vector<uint8_t> block(data, data + size);
+    int32_t kind = decoder.Open(nullptr, block.empty() ? nullptr : block.data(), intptr_t(size));
+    if (!kind) return 0;
+    int32_t width = decoder.Width(), height = decoder.Height();
+    if (!ImageBytesFit(width, height, kind == 2 ? 32 : 24) ||
+        int64_t(width) * height > FuzzMaxPixels) {
+        decoder.Drop();
+        return 0;
+    }
+    int32_t stride = width * (kind == 2 ? 4 : 3);
+    // Each row on its own would catch more, but the decoders write whole rows at a stride:
+    // exact rows back to back, the last one ending where the block ends.
+    std::vector<uint8_t> pixels(size_t(stride) * height);
+    decoder.Decode(pixels.data(), stride);
+    return 0;
+}

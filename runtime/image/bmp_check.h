@@ -1,0 +1,28 @@
+// The headers of a Windows bitmap file, checked against the file's size before the system's
+// bitmap loader sees the file: that loader trusts the headers and reads wherever they point.
+// Plain bytes in, no system calls, so that it can be tried on any input.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+enum class BmpCheck {
+    Sound,      // every byte the headers point at lies inside the file
+    NotABitmap, // the headers are not those of a bitmap the loader takes
+    CutShort,   // sound headers, but the colour table or pixel data end beyond the file
+};
+
+// What a sound file holds; the bit count is the file's own (1, 4, 8, 16, 24 or 32).
+struct BmpLayout {
+    int32_t width;
+    int32_t height; // positive; `topDown` says the rows are stored top row first
+    int32_t bitsPerPixel;
+    bool topDown;
+};
+
+// Enough of the start of a file for every header, bit masks and a full colour table.
+constexpr size_t BmpHeadBytes = 14 + 124 + 12 + 256 * 4;
+
+// `head` holds the first `headSize` bytes of a file of `fileSize` bytes (all of it when shorter
+// than BmpHeadBytes). `layout` is filled for a sound file.
+BmpCheck BmpCheckFile(const uint8_t *head, size_t headSize, uint64_t fileSize, BmpLayout *layout);
