@@ -47,3 +47,9 @@ BOOL HeapFree(HANDLE, DWORD, LPVOID block) {
 void ExitProcess(unsigned code) {
     exit(int(code));
 }
+
+BOOL GetCPInfo(unsigned, CPINFO *info) {
+    *info = CPINFO{};
+    info->MaxCharSize = 4;
+    return 1;
+}

@@ -207,6 +207,7 @@ TEST_F(Utility, ADamagedFileStormEndsInTheSummary) {
     ASSERT_GE(chosen.size(), 400u);
     std::string sheets = TestFolder("storm") + "sheets";
     ASSERT_TRUE(CreateDirectoryA(sheets.c_str(), nullptr));
+    Start();
 
     HWND files = FileDialog();
     ASSERT_TRUE(files && RobotChooseFiles(robot, files, storm, chosen) &&
