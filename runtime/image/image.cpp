@@ -15,13 +15,20 @@ struct ImageDrawTargetState {
 };
 ImageDrawTargetState *TargetState;
 
-// Every bitmap is made against the display device, whose dc is needed only while making it.
-struct DisplayDc {
-    HDC dc = CreateDCA("DISPLAY", nullptr, nullptr, nullptr);
-    ~DisplayDc() {
-        if (dc) DeleteDC(dc);
-    }
-};
+// Every bitmap is made against the display device. Opening its dc costs more than making a small
+// bitmap (milliseconds under Wine, once per frame of every strip), so the library opens it once
+// and keeps it until ImageLibraryEnd.
+HDC DisplayDcHeld;
+
+HDC DisplayDc() {
+    if (!DisplayDcHeld) DisplayDcHeld = CreateDCA("DISPLAY", nullptr, nullptr, nullptr);
+    return DisplayDcHeld;
+}
+
+void DisplayDcRelease() {
+    if (DisplayDcHeld) DeleteDC(DisplayDcHeld);
+    DisplayDcHeld = nullptr;
+}
 
 struct MemoryDc {
     HDC dc = CreateCompatibleDC(nullptr);
@@ -60,6 +67,7 @@ intptr_t CreationResult(ObjectId id, ImageObject *record) {
 } // namespace
 
 void ImageLibraryInit() {
+    DisplayDcRelease();
     ImageRegistry = RegistryCreate(ImageRecordSize, ImageRegistryGrowth, ImageFree);
     TargetState = static_cast<ImageDrawTargetState *>(MemoryAlloc(sizeof(ImageDrawTargetState)));
 }
@@ -71,6 +79,7 @@ void ImageLibraryEnd() {
     while (RegistryNext(ImageRegistry, &id))
         ImageFree(id);
     CloseImageOutput();
+    DisplayDcRelease();
 }
 
 bool ImageSizeFits(int32_t width, int32_t height) {
@@ -86,9 +95,9 @@ ImageObject *ImageRecord(ObjectId id) {
 
 HBITMAP ImageBitmapCreate(int32_t width, int32_t height, int32_t flags, int32_t depth) {
     if (!ImageSizeFits(width, height)) return nullptr;
-    DisplayDc display;
-    if (!display.dc) return nullptr;
-    if (flags & ImageDisplayFormat) return CreateCompatibleBitmap(display.dc, width, height);
+    HDC display = DisplayDc();
+    if (!display) return nullptr;
+    if (flags & ImageDisplayFormat) return CreateCompatibleBitmap(display, width, height);
 
     struct {
         BITMAPINFOHEADER header;
@@ -111,7 +120,7 @@ HBITMAP ImageBitmapCreate(int32_t width, int32_t height, int32_t flags, int32_t 
         }
     }
     void *pixels = nullptr;
-    return CreateDIBSection(display.dc, reinterpret_cast<BITMAPINFO *>(&info), DIB_RGB_COLORS,
+    return CreateDIBSection(display, reinterpret_cast<BITMAPINFO *>(&info), DIB_RGB_COLORS,
                             &pixels, nullptr, 0);
 }
 
