@@ -15,6 +15,9 @@ constexpr ObjectId StripImage = 0;
 constexpr ObjectId SheetImage = 1;
 constexpr ObjectId FrameImage = 2;
 constexpr int32_t SheetColumns = 8;
+// The sheet is a 24-bit section rather than a display-compatible bitmap: it keeps the strip's
+// colours exactly whatever the display's depth, and saving takes its rows as they are.
+constexpr int32_t SheetDepth = 24;
 
 // The copies of the arguments and the output name, released when the conversion returns.
 struct ConversionStrings {
@@ -116,7 +119,7 @@ ConvertOutcome ConvertStrip(const char *stripPath, const char *prefix, const cha
     // Frames of no size, or a sheet too large: nothing sensible to write.
     if (fits != ConvertOutcome::Converted) return Failed(fits);
 
-    ImageCreate(SheetImage, g.sheetWidth, g.sheetHeight);
+    ImageCreate(SheetImage, g.sheetWidth, g.sheetHeight, SheetDepth);
     bool drawing = DrawingBegin(ImageDrawTarget(SheetImage)) != nullptr;
     DrawingSetMode(ModeTransparent);
     DrawBox(0, 0, g.sheetWidth, g.sheetHeight, ColorRgb(0, 0, 0));

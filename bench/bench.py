@@ -144,7 +144,7 @@ def run_floor(build, work, groups):
         if fields and fields[0] == "floor":
             if fields[6] != "1":
                 sys.exit(f"bench: the floor failed on a strip of {fields[1]}")
-            strips.setdefault(fields[1], []).append(int(fields[5]))
+            strips.setdefault(fields[1], []).append(tuple(map(int, fields[2:6])))
     return strips, out
 
 
@@ -231,6 +231,7 @@ def main():
     parser.add_argument("--strips", type=int, default=0, help="strips per group (0: by size)")
     parser.add_argument("--seed", type=int, default=16)
     parser.add_argument("--memory", type=int, default=0, help="strips in the memory batch")
+    parser.add_argument("--rounds", type=int, default=3, help="each way runs this often")
     parser.add_argument("--no-imagemagick", action="store_true")
     args = parser.parse_args()
 
@@ -241,37 +242,53 @@ def main():
     os.makedirs(args.work, exist_ok=True)
     groups = make_strips(args.work, sizes, args.strips, args.seed)
 
-    ours, ours_folder = run_ours(args.build, args.work, groups)
-    floor, floor_folder = run_floor(args.build, args.work, groups)
-    im = None if args.no_imagemagick else run_imagemagick(args.work, groups)
+    # The machine is shared: ours and the floor take turns, round after round, and each keeps
+    # its best round (the one least disturbed by other work).
+    ours_rounds, floor_rounds, im_rounds = [], [], []
+    for _ in range(args.rounds):
+        ours, ours_folder = run_ours(args.build, args.work, groups)
+        floor, floor_folder = run_floor(args.build, args.work, groups)
+        ours_rounds.append(ours)
+        floor_rounds.append(floor)
+        if not args.no_imagemagick:
+            im_rounds.append(run_imagemagick(args.work, groups))
+    im = None if not im_rounds or im_rounds[0] is None else im_rounds
     if im is None:
         print("ImageMagick (/usr/bin/convert, /usr/bin/montage) not run: its column is empty")
 
     ms = lambda us: us / 1000.0
+    print(f"\nms per strip, best of {args.rounds} rounds; ours = load + cut + save, "
+          f"floor = decode + lay out + encode")
     print(f"{'size':<7}{'format':<7}{'content':<8}{'n':>4}{'MP':>7}"
-          f"{'ours ms':>9}{'load':>8}{'cut':>8}{'save':>8}{'MP/s':>7}"
-          f"{'floor ms':>10}{'IM ms':>9}{'ours/floor':>11}{'ours/IM':>9}  same pixels")
+          f"{'ours':>9}{'load':>8}{'cut':>7}{'save':>8}{'MP/s':>7}"
+          f"{'floor':>9}{'dec':>8}{'lay':>7}{'enc':>8}{'IM':>9}{'ours/floor':>11}{'ours/IM':>9}"
+          f"  same pixels")
     worst_floor = worst_im = 0.0
     for group, size, fmt, content, paths in groups:
-        runs = ours[group]
-        n = len(runs)
+        n = len(paths)
         width, height = strip_size(size)
         mp = width * height / 1e6
-        whole = statistics.mean(r[3] for r in runs)
-        load, cut, save = (statistics.mean(r[k] for r in runs) for k in range(3))
-        floor_ms = statistics.mean(floor[group])
+        # Per round, the mean of each column over the group's strips; the round with the best
+        # whole time gives the row.
+        mine = min((tuple(statistics.mean(r[k] for r in rnd[group]) for k in range(4))
+                    for rnd in ours_rounds), key=lambda t: t[3])
+        theirs = min((tuple(statistics.mean(r[k] for r in rnd[group]) for k in range(4))
+                      for rnd in floor_rounds), key=lambda t: t[3])
+        load, cut, save, whole = mine
+        decode, layout, encode, floor_ms = theirs
         ratio_floor = whole / floor_ms
         worst_floor = max(worst_floor, ratio_floor)
         im_text = ratio_im_text = "-"
         if im:
-            im_us = statistics.mean(im[group])
+            im_us = min(statistics.mean(rnd[group]) for rnd in im)
             im_text = f"{ms(im_us):.1f}"
             ratio_im_text = f"{whole / im_us:.2f}"
             worst_im = max(worst_im, whole / im_us)
         same = "yes" if same_pixels(ours_folder, floor_folder, group) else "NO"
         print(f"{size:<7}{fmt:<7}{content:<8}{n:>4}{mp:>7.3f}"
-              f"{ms(whole):>9.2f}{ms(load):>8.2f}{ms(cut):>8.2f}{ms(save):>8.2f}"
-              f"{mp / (whole / 1e6):>7.2f}{ms(floor_ms):>10.2f}{im_text:>9}"
+              f"{ms(whole):>9.2f}{ms(load):>8.2f}{ms(cut):>7.2f}{ms(save):>8.2f}"
+              f"{mp / (whole / 1e6):>7.2f}{ms(floor_ms):>9.2f}{ms(decode):>8.2f}"
+              f"{ms(layout):>7.2f}{ms(encode):>8.2f}{im_text:>9}"
               f"{ratio_floor:>11.2f}{ratio_im_text:>9}  {same}")
     print(f"worst ours/floor {worst_floor:.2f} (target at most 1.2)"
           + (f", worst ours/IM {worst_im:.2f} (target at most 0.5)" if im else ""))

@@ -101,17 +101,15 @@ int32_t __wrap__Z9ImageSavexPKcii(ObjectId id, const char *fileName, int32_t for
 }
 
 ConvertOutcome __wrap__Z12ConvertStripPKcS0_S0_S0_iS0_(const char *path, const char *prefix,
-                                                       const char *extension,
-                                                       const char *direction, int32_t count,
-                                                       const char *output) {
+                                                       const char *extension, const char *direction,
+                                                       int32_t count, const char *output) {
     loadTicks = saveTicks = 0;
     int64_t start = Ticks();
     ConvertOutcome outcome =
         __real__Z12ConvertStripPKcS0_S0_S0_iS0_(path, prefix, extension, direction, count, output);
     int64_t whole = Ticks() - start;
-    printf("strip %s %d %d %lld %lld %lld %lld %d\n", currentGroup.c_str(),
-           ImageGetWidth(0), ImageGetHeight(0),
-           static_cast<long long>(Microseconds(loadTicks)),
+    printf("strip %s %d %d %lld %lld %lld %lld %d\n", currentGroup.c_str(), ImageGetWidth(0),
+           ImageGetHeight(0), static_cast<long long>(Microseconds(loadTicks)),
            static_cast<long long>(Microseconds(whole - loadTicks - saveTicks)),
            static_cast<long long>(Microseconds(saveTicks)),
            static_cast<long long>(Microseconds(whole)), static_cast<int>(outcome));

@@ -282,7 +282,7 @@ int main(int argc, char **argv) {
         std::string folder = std::string(argv[2]) + "\\" + group;
         CreateDirectoryA(folder.c_str(), nullptr);
         std::string out = folder + "\\" + SheetName(path, count, &extension);
-        Format format = extension == "png" ? Format::Png
+        Format format = extension == "png"   ? Format::Png
                         : extension == "bmp" ? Format::Bmp
                                              : Format::Jpeg;
 

@@ -120,8 +120,8 @@ HBITMAP ImageBitmapCreate(int32_t width, int32_t height, int32_t flags, int32_t 
         }
     }
     void *pixels = nullptr;
-    return CreateDIBSection(display, reinterpret_cast<BITMAPINFO *>(&info), DIB_RGB_COLORS,
-                            &pixels, nullptr, 0);
+    return CreateDIBSection(display, reinterpret_cast<BITMAPINFO *>(&info), DIB_RGB_COLORS, &pixels,
+                            nullptr, 0);
 }
 
 intptr_t ImageCreate(ObjectId id, int32_t width, int32_t height, int32_t depth) {
@@ -149,6 +149,7 @@ intptr_t ImageCreate(ObjectId id, int32_t width, int32_t height, int32_t depth) 
     record->height = static_cast<int16_t>(info.bmHeight);
     record->depth = static_cast<int8_t>(info.bmBitsPixel);
     record->flags = static_cast<uint8_t>(flags);
+    record->bottomUpSection = !(flags & ImageDisplayFormat);
     return CreationResult(id, record);
 }
 
@@ -189,6 +190,7 @@ intptr_t ImageGrab(ObjectId sourceId, ObjectId id, int32_t x, int32_t y, int32_t
             record->height = static_cast<int16_t>(height);
             record->depth = depth;
             record->flags = flags;
+            record->bottomUpSection = !(flags & ImageDisplayFormat);
             result = CreationResult(id, record);
         }
     }

@@ -24,6 +24,10 @@ struct ImageObject {
     int16_t height;
     int8_t depth; // bits per pixel as the system reports them (of the colour bitmap for an icon)
     uint8_t flags;
+    // Set when the library made the bitmap as a bottom-up section (ImageCreate or ImageGrab of a
+    // section): its memory holds the picture's rows bottom row first. The system's description
+    // of a section does not tell its row order.
+    uint8_t bottomUpSection;
 };
 constexpr int32_t ImageRecordSize = 16;
 static_assert(sizeof(ImageObject) <= ImageRecordSize, "an image record must fit 16 bytes");

@@ -55,7 +55,6 @@ struct JpegWriteJob {
     JpegErrorManager errors;
     jpeg_compress_struct compressor;
     FILE *file;
-    JSAMPLE *rowBuffer;
 };
 
 JpegPicture picture;
@@ -257,8 +256,6 @@ int32_t JpegHeight() {
 
 void JpegWriteEnd() {
     jpeg_destroy_compress(&job.compressor);
-    free(job.rowBuffer);
-    job.rowBuffer = nullptr;
 }
 
 // libjpeg's own error exit would end the whole process and lose the rest of the batch: every
@@ -270,7 +267,6 @@ int32_t JpegEncode(const char *fileName, const uint8_t *pixels, int32_t width, i
     if (!fileName || width <= 0 || height <= 0) return 0;
     job.file = fopen(fileName, "wb");
     if (!job.file) return 0;
-    job.rowBuffer = nullptr;
     jpeg_compress_struct &compressor = job.compressor;
     compressor.err = jpeg_std_error(&job.errors.standard);
     job.errors.standard.error_exit = JpegErrorExit;
@@ -288,24 +284,19 @@ int32_t JpegEncode(const char *fileName, const uint8_t *pixels, int32_t width, i
     compressor.image_width = static_cast<JDIMENSION>(width);
     compressor.image_height = static_cast<JDIMENSION>(height);
     compressor.input_components = 3;
-    compressor.in_color_space = JCS_RGB;
+    // The rows are blue-green-red: libjpeg-turbo takes them as they are, with the same colour
+    // conversion it applies to red-green-blue rows.
+    compressor.in_color_space = JCS_EXT_BGR;
     jpeg_set_defaults(&compressor);
     int32_t scale = quality < 0 ? 0 : quality > 10 ? 10 : quality;
     jpeg_set_quality(&compressor, scale * 10, FALSE);
     jpeg_start_compress(&compressor, TRUE);
 
-    job.rowBuffer = static_cast<JSAMPLE *>(malloc(static_cast<size_t>(width) * 3));
-    if (!job.rowBuffer) ERREXIT1(&compressor, JERR_OUT_OF_MEMORY, 0);
     // The block is bottom-up: start from its last row so the first scanline is the top row.
+    // libjpeg only reads the rows it is given.
     for (int32_t i = 0; i < height; ++i) {
-        const uint8_t *in = pixels + static_cast<ptrdiff_t>(height - 1 - i) * stride;
-        JSAMPLE *out = job.rowBuffer;
-        for (int32_t x = 0; x < width; ++x, in += 3, out += 3) {
-            out[0] = in[2];
-            out[1] = in[1];
-            out[2] = in[0];
-        }
-        JSAMPROW row = job.rowBuffer;
+        JSAMPROW row =
+            const_cast<JSAMPROW>(pixels + static_cast<ptrdiff_t>(height - 1 - i) * stride);
         jpeg_write_scanlines(&compressor, &row, 1);
     }
     jpeg_finish_compress(&compressor);
