@@ -15,15 +15,8 @@ struct ImageDrawTargetState {
 };
 ImageDrawTargetState *TargetState;
 
-// Every bitmap is made against the display device. Opening its dc costs more than making a small
-// bitmap (milliseconds under Wine, once per frame of every strip), so the library opens it once
-// and keeps it until ImageLibraryEnd.
+// The display dc ImageDisplayDc opened, kept until ImageLibraryEnd.
 HDC DisplayDcHeld;
-
-HDC DisplayDc() {
-    if (!DisplayDcHeld) DisplayDcHeld = CreateDCA("DISPLAY", nullptr, nullptr, nullptr);
-    return DisplayDcHeld;
-}
 
 void DisplayDcRelease() {
     if (DisplayDcHeld) DeleteDC(DisplayDcHeld);
@@ -66,6 +59,11 @@ intptr_t CreationResult(ObjectId id, ImageObject *record) {
 
 } // namespace
 
+HDC ImageDisplayDc() {
+    if (!DisplayDcHeld) DisplayDcHeld = CreateDCA("DISPLAY", nullptr, nullptr, nullptr);
+    return DisplayDcHeld;
+}
+
 void ImageLibraryInit() {
     DisplayDcRelease();
     ImageRegistry = RegistryCreate(ImageRecordSize, ImageRegistryGrowth, ImageFree);
@@ -95,7 +93,7 @@ ImageObject *ImageRecord(ObjectId id) {
 
 HBITMAP ImageBitmapCreate(int32_t width, int32_t height, int32_t flags, int32_t depth) {
     if (!ImageSizeFits(width, height)) return nullptr;
-    HDC display = DisplayDc();
+    HDC display = ImageDisplayDc();
     if (!display) return nullptr;
     if (flags & ImageDisplayFormat) return CreateCompatibleBitmap(display, width, height);
 

@@ -46,6 +46,11 @@ bool ImageSizeFits(int32_t width, int32_t height);
 // handed out are rejected rather than read.
 ImageObject *ImageRecord(ObjectId id);
 
+// The display device's dc, against which every bitmap is made. Opening it costs more than making
+// a small bitmap (milliseconds under Wine), so it is opened once and kept until ImageLibraryEnd.
+// Null when there is no display device. Not to be deleted by the caller.
+HDC ImageDisplayDc();
+
 // Makes a bitmap on the display device: display-compatible when `flags` has ImageDisplayFormat,
 // else a bottom-up section of `depth` bits (with a grey colour table for 8 bits or less).
 // 0 when refused.

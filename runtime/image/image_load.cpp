@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -58,15 +59,24 @@ bool Fits(const BITMAP &info) {
     return ImageSizeFits(info.bmWidth, std::abs(info.bmHeight));
 }
 
-// The first two bytes of the file, read without letting anyone else have it meanwhile. False
-// when the file cannot be opened.
-bool ReadSignature(const char *fileName, unsigned char signature[2], bool *complete) {
+// The first four bytes of the file, read without letting anyone else have it meanwhile; `read`
+// says how many there were. False when the file cannot be opened.
+bool ReadSignature(const char *fileName, unsigned char signature[4], DWORD *read) {
     HANDLE file = CreateFileA(fileName, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD read = 0;
-    *complete = ReadFile(file, signature, 2, &read, nullptr) && read == 2;
+    if (!ReadFile(file, signature, 4, read, nullptr)) *read = 0;
     CloseHandle(file);
     return true;
+}
+
+// Icon and cursor files begin with a directory (reserved 0, type 1 or 2), animated cursors with
+// "RIFF". Nothing else is worth the system icon loader's time (milliseconds under Wine, for every
+// PNG and JPEG strip).
+bool MayBeIconFile(const unsigned char signature[4], DWORD read) {
+    if (read < 4) return false;
+    if (memcmp(signature, "RIFF", 4) == 0) return true;
+    return signature[0] == 0 && signature[1] == 0 && (signature[2] == 1 || signature[2] == 2) &&
+           signature[3] == 0;
 }
 
 HBITMAP LoadBitmapFile(const char *fileName, int32_t flags, BITMAP *info) {
@@ -173,7 +183,7 @@ HBITMAP ImageBitmapFromDecoder(int32_t kind, int32_t flags) {
     info.header.biCompression = BI_RGB;
     auto *bitmapInfo = reinterpret_cast<BITMAPINFO *>(&info);
 
-    HDC display = CreateDCA("DISPLAY", nullptr, nullptr, nullptr);
+    HDC display = ImageDisplayDc();
     if (!display) {
         DiscardOpenedPicture(kind);
         LastFailure = ImageLoadFailure::NoBitmap;
@@ -190,7 +200,6 @@ HBITMAP ImageBitmapFromDecoder(int32_t kind, int32_t flags) {
     }
     if (!pixels) {
         DiscardOpenedPicture(kind);
-        DeleteDC(display);
         LastFailure = ImageLoadFailure::NoBitmap;
         return nullptr;
     }
@@ -204,7 +213,6 @@ HBITMAP ImageBitmapFromDecoder(int32_t kind, int32_t flags) {
             MemoryFree(pixels);
         else
             DeleteObject(bitmap);
-        DeleteDC(display);
         LastFailure = ImageLoadFailure::Damaged;
         return nullptr;
     }
@@ -223,7 +231,6 @@ HBITMAP ImageBitmapFromDecoder(int32_t kind, int32_t flags) {
         }
         MemoryFree(pixels);
     }
-    DeleteDC(display);
     if (!bitmap) LastFailure = ImageLoadFailure::NoBitmap;
     return bitmap;
 }
@@ -235,10 +242,11 @@ intptr_t ImageLoad(ObjectId id, const char *fileName, int32_t flags) {
     if (!record) return LoadFailed(id, nullptr, ImageLoadFailure::NoBitmap);
     if (!fileName) return LoadFailed(id, record, ImageLoadFailure::Unreadable);
 
-    unsigned char signature[2] = {0, 0};
-    bool complete = false;
-    if (!ReadSignature(fileName, signature, &complete))
+    unsigned char signature[4] = {0, 0, 0, 0};
+    DWORD read = 0;
+    if (!ReadSignature(fileName, signature, &read))
         return LoadFailed(id, record, ImageLoadFailure::Unreadable);
+    bool complete = read >= 2;
 
     HANDLE handle = nullptr;
     BITMAP info{};
@@ -248,7 +256,9 @@ intptr_t ImageLoad(ObjectId id, const char *fileName, int32_t flags) {
         if (!bitmap) return LoadFailed(id, record, ImageLoadFailure::NotAnImage);
         handle = bitmap;
     } else if (HANDLE icon =
-                   LoadImageA(ModuleHandle, fileName, IMAGE_ICON, 0, 0, LR_LOADFROMFILE)) {
+                   MayBeIconFile(signature, read)
+                       ? LoadImageA(ModuleHandle, fileName, IMAGE_ICON, 0, 0, LR_LOADFROMFILE)
+                       : nullptr) {
         handle = icon;
         if (!DescribeIcon(static_cast<HICON>(icon), &info)) {
             DestroyIcon(static_cast<HICON>(icon));
