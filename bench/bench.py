@@ -211,15 +211,15 @@ def memory_run(build, work, groups, strips):
         if fields and fields[0] == "memory":
             samples.append(tuple(map(int, fields[1:5])))
     print(f"\nMemory over one batch of {strips} medium strips (sampled every {every}):")
-    print(f"{'strips':>7} {'private KB':>11} {'working set KB':>15} {'GDI objects':>12}")
-    for done, private, working, gdi in samples:
-        print(f"{done:>7} {private:>11} {working:>15} {gdi:>12}")
+    print(f"{'strips':>7} {'committed KB':>13} {'working set KB':>15} {'GDI objects':>12}")
+    for done, committed, working, gdi in samples:
+        print(f"{done:>7} {committed:>13} {working:>15} {gdi:>12}")
     if len(samples) >= 3:
         # After the first strips (codec tables, heap growth), nothing may keep growing.
         settled = samples[1]
         last = samples[-1]
-        print(f"after strip {settled[0]}: private memory {last[1] - settled[1]:+d} KB, "
-              f"GDI objects {last[3] - settled[3]:+d}")
+        print(f"from strip {settled[0]} to {last[0]}: committed {last[1] - settled[1]:+d} KB, "
+              f"working set {last[2] - settled[2]:+d} KB, GDI objects {last[3] - settled[3]:+d}")
 
 
 def main():

@@ -8,7 +8,7 @@
 // whose sheets go to OUTPUT\GROUP\. Printed, one a line:
 //   strip GROUP WIDTH HEIGHT LOAD_US CUT_US SAVE_US WHOLE_US OUTCOME
 //   batch GROUP STRIPS WHOLE_US CONVERTED ERRORS
-//   memory STRIPS PRIVATE_KB WORKING_SET_KB GDI_OBJECTS   (every N strips, and before the first)
+//   memory STRIPS COMMITTED_KB WORKING_SET_KB GDI_OBJECTS   (every N strips, and before the first)
 #include "app/batch.h"
 #include "app/convert.h"
 #include "runtime/drawing/drawing.h"
@@ -65,12 +65,12 @@ int GdiObjects() {
 }
 
 void SampleMemory() {
-    PROCESS_MEMORY_COUNTERS_EX counters{};
+    // Committed memory: Wine reports it as PagefileUsage and leaves PrivateUsage 0.
+    PROCESS_MEMORY_COUNTERS counters{};
     counters.cb = sizeof counters;
-    GetProcessMemoryInfo(GetCurrentProcess(),
-                         reinterpret_cast<PROCESS_MEMORY_COUNTERS *>(&counters), sizeof counters);
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
     printf("memory %lld %llu %llu %d\n", static_cast<long long>(stripsDone),
-           static_cast<unsigned long long>(counters.PrivateUsage / 1024),
+           static_cast<unsigned long long>(counters.PagefileUsage / 1024),
            static_cast<unsigned long long>(counters.WorkingSetSize / 1024), GdiObjects());
     fflush(stdout);
 }
