@@ -264,6 +264,7 @@ def main():
           f"{'floor':>9}{'dec':>8}{'lay':>7}{'enc':>8}{'IM':>9}{'ours/floor':>11}{'ours/IM':>9}"
           f"  same pixels")
     worst_floor = worst_im = 0.0
+    differing = []
     for group, size, fmt, content, paths in groups:
         n = len(paths)
         width, height = strip_size(size)
@@ -285,6 +286,8 @@ def main():
             ratio_im_text = f"{whole / im_us:.2f}"
             worst_im = max(worst_im, whole / im_us)
         same = "yes" if same_pixels(ours_folder, floor_folder, group) else "NO"
+        if same != "yes":
+            differing.append(group)
         print(f"{size:<7}{fmt:<7}{content:<8}{n:>4}{mp:>7.3f}"
               f"{ms(whole):>9.2f}{ms(load):>8.2f}{ms(cut):>7.2f}{ms(save):>8.2f}"
               f"{mp / (whole / 1e6):>7.2f}{ms(floor_ms):>9.2f}{ms(decode):>8.2f}"
@@ -301,6 +304,9 @@ def main():
 
     if args.memory:
         memory_run(args.build, args.work, groups, args.memory)
+    # The times are only printed; sheets that differ from the floor's are a fault.
+    if differing:
+        sys.exit(f"bench: sheets differ from the floor's in {', '.join(differing)}")
 
 
 if __name__ == "__main__":
