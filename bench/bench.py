@@ -32,6 +32,7 @@ FORMATS = ["png", "bmp", "jpg"]
 CONTENTS = ["flat", "noisy"]
 IM_CONVERT = "/usr/bin/convert"  # Debian's ImageMagick 6, package imagemagick
 IM_MONTAGE = "/usr/bin/montage"
+IM_POLICY = os.path.join(os.path.dirname(os.path.abspath(__file__)), "imagemagick")
 
 
 def strip_size(size):
@@ -163,6 +164,7 @@ def run_imagemagick(work, groups):
     out = os.path.join(work, "imagemagick")
     shutil.rmtree(out, ignore_errors=True)
     times = {}
+    environment = dict(os.environ, MAGICK_CONFIGURE_PATH=IM_POLICY)
     for group, size, fmt, _, paths in groups:
         count, side, direction = SIZES[size]
         os.makedirs(os.path.join(out, group))
@@ -173,7 +175,7 @@ def run_imagemagick(work, groups):
                        f"{IM_MONTAGE} - -tile 8x -geometry +0+0 -background black {options} "
                        f"'{prefix}{sheet}'")
             start = time.perf_counter()
-            subprocess.run(["bash", "-o", "pipefail", "-c", command], check=True)
+            subprocess.run(["bash", "-o", "pipefail", "-c", command], check=True, env=environment)
             times.setdefault(group, []).append((time.perf_counter() - start) * 1e6)
     return times
 
