@@ -32,8 +32,8 @@ struct JpegRowSink;
 using JpegRowCopy = void (*)(const JpegRowSink *sink, JDIMENSION width);
 
 struct JpegRowSink {
-    uint8_t *row; // the bitmap row the next scanline goes to
-    JpegRowCopy copy;
+    uint8_t *row;     // the bitmap row the next scanline goes to
+    JpegRowCopy copy; // null when libjpeg writes blue-green-red rows into the bitmap itself
     JSAMPARRAY buffer;
     JDIMENSION bufferRows;
 };
@@ -114,6 +114,7 @@ void JpegSourceSkip(j_decompress_ptr decompressor, long count) {
     source->bytes_in_buffer -= left;
 }
 
+// Other three-component pictures come out in their stored order, taken as red-green-blue.
 void JpegCopyRgb(const JpegRowSink *sink, JDIMENSION width) {
     const JSAMPLE *in = sink->buffer[0];
     uint8_t *out = sink->row;
@@ -152,11 +153,15 @@ int32_t JpegStart() {
     jpeg_read_header(&decompressor, TRUE);
 
     decompressor.dct_method = JDCT_ISLOW;
-    JpegRowCopy copy = JpegCopyRgb;
+    // Colour and grey pictures come out of libjpeg-turbo as the bitmap's blue-green-red rows,
+    // straight into the bitmap; the others go through a row buffer and a conversion.
+    JpegRowCopy copy = nullptr;
     int components = 3;
     switch (decompressor.jpeg_color_space) {
     case JCS_GRAYSCALE:
-        decompressor.out_color_space = JCS_RGB;
+    case JCS_YCbCr:
+    case JCS_RGB:
+        decompressor.out_color_space = JCS_EXT_BGR;
         break;
     case JCS_CMYK:
     case JCS_YCCK:
@@ -165,6 +170,7 @@ int32_t JpegStart() {
         components = 4;
         break;
     default:
+        copy = JpegCopyRgb;
         break;
     }
     jpeg_calc_output_dimensions(&decompressor);
@@ -234,12 +240,14 @@ int32_t JpegDecode(uint8_t *pixels, int32_t stride) {
         JpegPictureRelease();
         return 0;
     }
+    JpegRowSink *sink = picture.sink;
     for (int32_t y = 0; y < picture.height; ++y) {
-        picture.sink->row = pixels + static_cast<ptrdiff_t>(y) * stride;
-        if (jpeg_read_scanlines(&picture.decompressor, picture.sink->buffer,
-                                picture.sink->bufferRows) == 0)
+        sink->row = pixels + static_cast<ptrdiff_t>(y) * stride;
+        JSAMPARRAY rows = sink->copy ? sink->buffer : &sink->row;
+        if (jpeg_read_scanlines(&picture.decompressor, rows, sink->copy ? sink->bufferRows : 1) ==
+            0)
             break;
-        picture.sink->copy(picture.sink, static_cast<JDIMENSION>(picture.width));
+        if (sink->copy) sink->copy(sink, static_cast<JDIMENSION>(picture.width));
     }
     jpeg_finish_decompress(&picture.decompressor);
     JpegPictureRelease();
