@@ -15,6 +15,9 @@ constexpr ObjectId StripImage = 0;
 constexpr ObjectId SheetImage = 1;
 constexpr ObjectId FrameImage = 2;
 constexpr int32_t SheetColumns = 8;
+// The sheet is a 24-bit section rather than a display-compatible bitmap: it keeps the strip's
+// colours exactly whatever the display's depth, and saving takes its rows as they are.
+constexpr int32_t SheetDepth = 24;
 
 // The copies of the arguments and the output name, released when the conversion returns.
 struct ConversionStrings {
@@ -121,24 +124,23 @@ ConvertOutcome ConvertStrip(const char *stripPath, const char *prefix, const cha
     // Frames of no size, or a sheet too large: nothing sensible to write.
     if (fits != ConvertOutcome::Converted) return Failed(fits);
 
-    ImageCreate(SheetImage, g.sheetWidth, g.sheetHeight);
-    DrawingBegin(ImageDrawTarget(SheetImage));
+    ImageCreate(SheetImage, g.sheetWidth, g.sheetHeight, SheetDepth);
+    bool drawing = DrawingBegin(ImageDrawTarget(SheetImage)) != nullptr;
     DrawingSetMode(ModeTransparent);
     DrawBox(0, 0, g.sheetWidth, g.sheetHeight, ColorRgb(0, 0, 0));
 
+    // Each frame is copied straight from the strip into its cell: a bitmap of its own per frame
+    // would cost a bitmap and a second copy of its pixels for every frame.
+    HANDLE strip = ImageHandle(StripImage);
     int32_t x = 0;
     int32_t y = 0;
     bool everyFrame = true;
     for (int32_t i = 0; i < count; i++) {
         int32_t column = horizontal ? i : 0;
         int32_t row = vertical ? i : 0;
-        // A failed grab leaves the previous frame in image 2: that one must not be drawn again
-        // into this frame's cell.
-        if (ImageGrab(StripImage, FrameImage, g.frameWidth * column, g.frameHeight * row,
-                      g.frameWidth, g.frameHeight) &&
-            ImageExists(FrameImage))
-            DrawImageAt(ImageHandle(FrameImage), x, y);
-        else
+        if (!DrawImagePart(strip, x, y, g.frameWidth * column, g.frameHeight * row, g.frameWidth,
+                           g.frameHeight) &&
+            drawing)
             everyFrame = false;
         x += g.frameWidth;
         if ((i + 1) % SheetColumns == 0) {
@@ -147,6 +149,11 @@ ConvertOutcome ConvertStrip(const char *stripPath, const char *prefix, const cha
         }
     }
     DrawingEnd();
+    // Image 2 holds the last frame cut out. An icon under a strip's name cannot be cut at all.
+    int32_t last = count - 1;
+    if (!ImageGrab(StripImage, FrameImage, g.frameWidth * (horizontal ? last : 0),
+                   g.frameHeight * (vertical ? last : 0), g.frameWidth, g.frameHeight))
+        everyFrame = false;
 
     // A frame that could not be cut (an icon file under a strip's name, or no memory for it)
     // would leave its cell black: such a sheet is a failed conversion, not one to write.

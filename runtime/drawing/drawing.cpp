@@ -186,6 +186,22 @@ void DrawImageSized(HANDLE image, int32_t x, int32_t y, int32_t width, int32_t h
     DeleteDC(memory);
 }
 
+int32_t DrawImagePart(HANDLE image, int32_t x, int32_t y, int32_t fromX, int32_t fromY,
+                      int32_t width, int32_t height) {
+    if (!DrawingRevalidate()) return 0;
+    if (Drawing.kind == OutputKindDib || GetObjectType(image) != OBJ_BITMAP) return 0;
+    HDC dc = Drawing.dc;
+    HDC memory = CreateCompatibleDC(dc);
+    if (!memory) return 0;
+    BOOL copied = FALSE;
+    if (SelectObject(memory, image)) {
+        DWORD rop = (Drawing.mode & ModeInvert) ? NOTSRCERASE : SRCCOPY;
+        copied = BitBlt(dc, x, y, width, height, memory, fromX, fromY, rop);
+    }
+    DeleteDC(memory);
+    return copied ? 1 : 0;
+}
+
 BITMAPINFOHEADER *BitmapToPackedDib(HBITMAP bitmap, HPALETTE palette) {
     BITMAP info{};
     if (GetObjectA(bitmap, sizeof info, &info) != sizeof info) return nullptr;

@@ -84,6 +84,12 @@ void DrawImageAt(HANDLE image, int32_t x, int32_t y);
 // for an icon a zero means the icon's own width or height.
 void DrawImageSized(HANDLE image, int32_t x, int32_t y, int32_t width, int32_t height);
 
+// Draws the part of a bitmap from (fromX, fromY), width x height, unscaled with its top-left
+// corner at (x, y): one copy, no bitmap of its own for the part. 1 when it was copied; 0 when no
+// drawing is active, the image is not a bitmap, or the output is of kind 5.
+int32_t DrawImagePart(HANDLE image, int32_t x, int32_t y, int32_t fromX, int32_t fromY,
+                      int32_t width, int32_t height);
+
 // A 24-bit bottom-up packed DIB copy of the bitmap: the BITMAPINFOHEADER followed by the rows.
 // The caller frees it with GlobalFree. Null on failure.
 BITMAPINFOHEADER *BitmapToPackedDib(HBITMAP bitmap, HPALETTE palette);

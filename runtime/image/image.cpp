@@ -16,6 +16,14 @@ struct ImageDrawTargetState {
 };
 ImageDrawTargetState *TargetState;
 
+// The display dc ImageDisplayDc opened, kept until ImageLibraryEnd.
+HDC DisplayDcHeld;
+
+void DisplayDcRelease() {
+    if (DisplayDcHeld) DeleteDC(DisplayDcHeld);
+    DisplayDcHeld = nullptr;
+}
+
 // The image output's dc when it holds this bitmap (a bitmap can be selected in one dc only).
 HDC OutputDcHolding(HANDLE bitmap) {
     if (!TargetState || !TargetState->dc) return nullptr;
@@ -45,7 +53,13 @@ intptr_t CreationResult(ObjectId id, ImageObject *record) {
 
 } // namespace
 
+HDC ImageDisplayDc() {
+    if (!DisplayDcHeld) DisplayDcHeld = CreateDCA("DISPLAY", nullptr, nullptr, nullptr);
+    return DisplayDcHeld;
+}
+
 void ImageLibraryInit() {
+    DisplayDcRelease();
     ImageRegistry = RegistryCreate(ImageRecordSize, ImageRegistryGrowth, ImageFree);
     TargetState = static_cast<ImageDrawTargetState *>(MemoryAlloc(sizeof(ImageDrawTargetState)));
 }
@@ -57,6 +71,7 @@ void ImageLibraryEnd() {
     while (RegistryNext(ImageRegistry, &id))
         ImageFree(id);
     CloseImageOutput();
+    DisplayDcRelease();
 }
 
 bool ImageSizeFits(int32_t width, int32_t height) {
@@ -74,9 +89,9 @@ HBITMAP ImageBitmapCreate(int32_t width, int32_t height, int32_t flags, int32_t 
     // Refused before the system is asked: a display bitmap is taken at 32 bits a pixel.
     if (!ImageBytesFit(width, height, flags & ImageDisplayFormat ? 32 : depth & 0xFFFF))
         return nullptr;
-    DisplayDc display;
-    if (!display.dc) return nullptr;
-    if (flags & ImageDisplayFormat) return CreateCompatibleBitmap(display.dc, width, height);
+    HDC display = ImageDisplayDc();
+    if (!display) return nullptr;
+    if (flags & ImageDisplayFormat) return CreateCompatibleBitmap(display, width, height);
 
     struct {
         BITMAPINFOHEADER header;
@@ -99,8 +114,8 @@ HBITMAP ImageBitmapCreate(int32_t width, int32_t height, int32_t flags, int32_t 
         }
     }
     void *pixels = nullptr;
-    return CreateDIBSection(display.dc, reinterpret_cast<BITMAPINFO *>(&info), DIB_RGB_COLORS,
-                            &pixels, nullptr, 0);
+    return CreateDIBSection(display, reinterpret_cast<BITMAPINFO *>(&info), DIB_RGB_COLORS, &pixels,
+                            nullptr, 0);
 }
 
 intptr_t ImageCreate(ObjectId id, int32_t width, int32_t height, int32_t depth) {
@@ -128,6 +143,7 @@ intptr_t ImageCreate(ObjectId id, int32_t width, int32_t height, int32_t depth) 
     record->height = static_cast<int16_t>(info.bmHeight);
     record->depth = static_cast<int8_t>(info.bmBitsPixel);
     record->flags = static_cast<uint8_t>(flags);
+    record->bottomUpSection = !(flags & ImageDisplayFormat);
     return CreationResult(id, record);
 }
 
@@ -168,6 +184,7 @@ intptr_t ImageGrab(ObjectId sourceId, ObjectId id, int32_t x, int32_t y, int32_t
             record->height = static_cast<int16_t>(height);
             record->depth = depth;
             record->flags = flags;
+            record->bottomUpSection = !(flags & ImageDisplayFormat);
             result = CreationResult(id, record);
         }
     }

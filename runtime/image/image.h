@@ -21,6 +21,10 @@ struct ImageObject {
     int16_t height;
     int8_t depth; // bits per pixel as the system reports them (of the colour bitmap for an icon)
     uint8_t flags;
+    // Set when the library made the bitmap as a bottom-up section (ImageCreate or ImageGrab of a
+    // section): its memory holds the picture's rows bottom row first. The system's description
+    // of a section does not tell its row order.
+    uint8_t bottomUpSection;
 };
 constexpr int32_t ImageRecordSize = 16;
 static_assert(sizeof(ImageObject) <= ImageRecordSize, "an image record must fit 16 bytes");
@@ -38,6 +42,11 @@ bool ImageSizeFits(int32_t width, int32_t height);
 // The live record of an image, or null. Numbers beyond the table and ids the registry never
 // handed out are rejected rather than read.
 ImageObject *ImageRecord(ObjectId id);
+
+// The display device's dc, against which every bitmap is made. Opening it costs more than making
+// a small bitmap (milliseconds under Wine), so it is opened once and kept until ImageLibraryEnd.
+// Null when there is no display device. Not to be deleted by the caller.
+HDC ImageDisplayDc();
 
 // Makes a bitmap on the display device: display-compatible when `flags` has ImageDisplayFormat,
 // else a bottom-up section of `depth` bits (with a grey colour table for 8 bits or less).

@@ -1,5 +1,7 @@
 #include "runtime/image/image_save.h"
 
+#include "runtime/image/gdi_guards.h"
+
 #include "runtime/memory/memory.h"
 
 #include <cstdlib>
@@ -58,12 +60,25 @@ void FolderOf(const char *fileName, char *folder, size_t size) {
     folder[n] = 0;
 }
 
-struct MemoryDc {
-    HDC dc = CreateCompatibleDC(nullptr);
-    ~MemoryDc() {
-        if (dc) DeleteDC(dc);
-    }
-};
+// The pixel rows of an image the library made as a 24-bit bottom-up section of exactly that size
+// and row length, or null for any other image. The padding at the end of each row, which no drawing
+// touches, is cleared so that a file written from the rows holds zeros there.
+uint8_t *SectionRows24(const ImageObject &image, int32_t width, int32_t height, int64_t stride) {
+    DIBSECTION section{};
+    if (!image.bottomUpSection) return nullptr;
+    if (GetObjectA(image.handle, sizeof section, &section) != sizeof section) return nullptr;
+    const BITMAPINFOHEADER &h = section.dsBmih;
+    if (!section.dsBm.bmBits || h.biBitCount != 24 || h.biCompression != BI_RGB ||
+        h.biWidth != width || std::abs(h.biHeight) != height || section.dsBm.bmWidthBytes != stride)
+        return nullptr;
+    GdiFlush(); // drawing the system still holds back must reach the pixels first
+    auto *rows = static_cast<uint8_t *>(section.dsBm.bmBits);
+    int64_t used = int64_t(width) * 3;
+    if (used != stride)
+        for (int32_t y = 0; y < height; y++)
+            memset(rows + y * stride + used, 0, size_t(stride - used));
+    return rows;
+}
 
 } // namespace
 
@@ -105,39 +120,43 @@ int32_t ImageSave(ObjectId id, const char *fileName, int32_t formatId, int32_t q
     header.biCompression = BI_RGB;
     header.biSizeImage = DWORD(stride * height);
 
-    // Zero-filled, so the padding at the end of each row is written as zeros.
-    auto *block = static_cast<uint8_t *>(MemoryAlloc(size_t(blockSize)));
-    if (!block) return 0;
-    int32_t result = 0;
-    {
+    // A 24-bit bottom-up section already holds the rows as they are written: no copy is made.
+    uint8_t *rows = SectionRows24(*record, width, height, stride);
+    // Otherwise a zero-filled block, so the padding at the end of each row is written as zeros.
+    uint8_t *block = nullptr;
+    if (!rows) {
+        block = static_cast<uint8_t *>(MemoryAlloc(size_t(blockSize)));
+        if (!block) return 0;
         MemoryDc memory;
         if (memory.dc &&
             GetDIBits(memory.dc, static_cast<HBITMAP>(record->handle), 0, UINT(height), block,
-                      reinterpret_cast<BITMAPINFO *>(&header), DIB_RGB_COLORS) == height) {
-            // The system may have rewritten fields of the header; the file gets the plain ones.
-            header.biSize = sizeof header;
-            header.biCompression = BI_RGB;
-            header.biSizeImage = DWORD(stride * height);
-            header.biXPelsPerMeter = header.biYPelsPerMeter = 0;
-            header.biClrUsed = header.biClrImportant = 0;
+                      reinterpret_cast<BITMAPINFO *>(&header), DIB_RGB_COLORS) == height)
+            rows = block;
+    }
+    int32_t result = 0;
+    if (rows) {
+        // The system may have rewritten fields of the header; the file gets the plain ones.
+        header.biSize = sizeof header;
+        header.biCompression = BI_RGB;
+        header.biSizeImage = DWORD(stride * height);
+        header.biXPelsPerMeter = header.biYPelsPerMeter = 0;
+        header.biClrUsed = header.biClrImportant = 0;
 
-            // The picture goes to a temporary file beside the final one and replaces it only
-            // when complete: a failed write must neither destroy an existing file nor leave a
-            // half-written one under the final name.
-            char folder[MAX_PATH];
-            char temporary[MAX_PATH];
-            FolderOf(fileName, folder, sizeof folder);
-            if (GetTempFileNameA(folder, "sht", 0, temporary)) {
-                result = formatId == ImageFormatBmp ? BmpWrite(temporary, header, block)
-                                                    : ImageEncode(temporary, block, formatId, width,
-                                                                  height, int32_t(stride), quality);
-                result = result ? 1 : 0;
-                if (result && !MoveFileExA(temporary, fileName, MOVEFILE_REPLACE_EXISTING))
-                    result = 0;
-                if (!result) DeleteFileA(temporary);
-            }
+        // The picture goes to a temporary file beside the final one and replaces it only when
+        // complete: a failed write must neither destroy an existing file nor leave a
+        // half-written one under the final name.
+        char folder[MAX_PATH];
+        char temporary[MAX_PATH];
+        FolderOf(fileName, folder, sizeof folder);
+        if (GetTempFileNameA(folder, "sht", 0, temporary)) {
+            result = formatId == ImageFormatBmp ? BmpWrite(temporary, header, rows)
+                                                : ImageEncode(temporary, rows, formatId, width,
+                                                              height, int32_t(stride), quality);
+            result = result ? 1 : 0;
+            if (result && !MoveFileExA(temporary, fileName, MOVEFILE_REPLACE_EXISTING)) result = 0;
+            if (!result) DeleteFileA(temporary);
         }
     }
-    MemoryFree(block);
+    if (block) MemoryFree(block);
     return result;
 }

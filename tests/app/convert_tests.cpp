@@ -149,6 +149,8 @@ TEST_F(Convert, FramesLandEightWideInReadingOrder) {
         ASSERT_EQ(expected.width, c.sheetWidth);
         ASSERT_EQ(expected.height, c.sheetHeight);
         EXPECT_TRUE(SheetIs(out + prefix + "_B" + count + ".bmp", expected));
+        EXPECT_EQ(ImageGetWidth(2) * std::min(c.count, 8), c.sheetWidth) << "the last frame";
+        EXPECT_EQ(ImageGetHeight(2) * ((c.count + 7) / 8), c.sheetHeight);
         ExpectCounts(++converted, 0);
     }
     // One sheet per strip and nothing else: no temporary file stays behind.

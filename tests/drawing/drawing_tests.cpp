@@ -193,6 +193,7 @@ TEST_F(Draw, ImagesArePlacedExactlyClippedScaledAndInverted) {
     DrawImageAt(image, -10, 230);
     DrawImageSized(image, 240, -20, 0, 5); // a zero width: the bitmap's own size
     DrawImageSized(red, 150, 30, 6, 4);
+    EXPECT_EQ(DrawImagePart(image, 100, 20, 5, 7, 10, 12), 1);
     DrawingSetMode(ModeInvert);
     DrawImageAt(black, 150, 10); // inverts what is below
     DrawImageAt(white, 160, 10); // sets black
@@ -202,6 +203,7 @@ TEST_F(Draw, ImagesArePlacedExactlyClippedScaledAndInverted) {
     expected = Paste(expected, W, picture, 32, -10, 230);
     expected = Paste(expected, W, picture, 32, 240, -20);
     expected = Paste(expected, W, Pixels(24, Red), 6, 150, 30);
+    expected = Paste(expected, W, Crop(picture, 32, 5, 7, 10, 12), 10, 100, 20);
     expected = Paste(expected, W, Inverted(Crop(background, W, 150, 10, 4, 4)), 4, 150, 10);
     expected = Paste(expected, W, Pixels(16, Black), 4, 160, 10);
     EXPECT_TRUE(SamePixels(ReadPixels(target), expected, W));
@@ -230,6 +232,7 @@ TEST_F(Draw, DibOutputsGetA24BitCopy) {
     HBITMAP target = Bitmap(8, 8, White);
     Begin(target, OutputKindDib);
     DrawImageAt(pattern, 2, 3);
+    EXPECT_EQ(DrawImagePart(pattern, 0, 0, 1, 1, 2, 2), 0) << "parts do not go to DIB outputs";
     DrawingEnd();
     EXPECT_EQ(releases, 1);
     EXPECT_TRUE(SamePixels(ReadPixels(target), Paste(Pixels(64, White), 8, picture, 5, 2, 3), 8));
@@ -281,6 +284,7 @@ TEST_F(Draw, IconsAreDrawnThroughTheirMask) {
     HBITMAP target = Bitmap(6, 6, Blue);
     Begin(target);
     DrawImageAt(icon, 1, 1);
+    EXPECT_EQ(DrawImagePart(icon, 0, 0, 0, 0, 2, 2), 0) << "only bitmaps are cut";
     DrawingEnd();
     DestroyIcon(icon);
     EXPECT_TRUE(

@@ -75,6 +75,11 @@ bool ReadBmp24(const std::string &bytes, Picture *picture, std::string *why) {
         for (int x = 0; x < width; x++)
             picture->pixels[size_t(topDown ? i : height - 1 - i) * width + x] =
                 RGB(uint8_t(row[x * 3 + 2]), uint8_t(row[x * 3 + 1]), uint8_t(row[x * 3]));
+        for (size_t pad = size_t(width) * 3; pad < rowBytes; pad++)
+            if (row[pad] != 0) {
+                *why = "row " + std::to_string(i) + " is padded with non-zero bytes";
+                return false;
+            }
     }
     return true;
 }

@@ -32,7 +32,7 @@ HICON IconImage(ObjectId id) {
     DeleteObject(mask);
     DeleteObject(color);
     auto *record = static_cast<ImageObject *>(RegistryAllocate(ImageRegistry, id));
-    *record = ImageObject{icon, 4, 4, 32, 0};
+    *record = ImageObject{icon, 4, 4, 32, 0, 0};
     return icon;
 }
 

@@ -39,8 +39,8 @@ struct JpegRowSink;
 using JpegRowCopy = void (*)(const JpegRowSink *sink, JDIMENSION width);
 
 struct JpegRowSink {
-    uint8_t *row; // the bitmap row the next scanline goes to
-    JpegRowCopy copy;
+    uint8_t *row;     // the bitmap row the next scanline goes to
+    JpegRowCopy copy; // null when libjpeg writes blue-green-red rows into the bitmap itself
     JSAMPARRAY buffer;
     JDIMENSION bufferRows;
 };
@@ -62,7 +62,6 @@ struct JpegWriteJob {
     JpegErrorManager errors;
     jpeg_compress_struct compressor;
     FILE *file;
-    JSAMPLE *rowBuffer;
 };
 
 JpegPicture picture;
@@ -133,6 +132,7 @@ void JpegSourceSkip(j_decompress_ptr decompressor, long count) {
     source->bytes_in_buffer -= left;
 }
 
+// Other three-component pictures come out in their stored order, taken as red-green-blue.
 void JpegCopyRgb(const JpegRowSink *sink, JDIMENSION width) {
     const JSAMPLE *in = sink->buffer[0];
     uint8_t *out = sink->row;
@@ -183,11 +183,15 @@ int32_t JpegStart() {
     jpeg_read_header(&decompressor, TRUE);
 
     decompressor.dct_method = JDCT_ISLOW;
-    JpegRowCopy copy = JpegCopyRgb;
+    // Colour and grey pictures come out of libjpeg-turbo as the bitmap's blue-green-red rows,
+    // straight into the bitmap; the others go through a row buffer and a conversion.
+    JpegRowCopy copy = nullptr;
     int components = 3;
     switch (decompressor.jpeg_color_space) {
     case JCS_GRAYSCALE:
-        decompressor.out_color_space = JCS_RGB;
+    case JCS_YCbCr:
+    case JCS_RGB:
+        decompressor.out_color_space = JCS_EXT_BGR;
         break;
     case JCS_CMYK:
     case JCS_YCCK:
@@ -196,6 +200,7 @@ int32_t JpegStart() {
         components = 4;
         break;
     default:
+        copy = JpegCopyRgb;
         break;
     }
     jpeg_calc_output_dimensions(&decompressor);
@@ -265,12 +270,14 @@ int32_t JpegDecode(uint8_t *pixels, int32_t stride) {
         JpegPictureRelease();
         return 0;
     }
+    JpegRowSink *sink = picture.sink;
     for (int32_t y = 0; y < picture.height; ++y) {
-        picture.sink->row = pixels + static_cast<ptrdiff_t>(y) * stride;
-        if (jpeg_read_scanlines(&picture.decompressor, picture.sink->buffer,
-                                picture.sink->bufferRows) == 0)
+        sink->row = pixels + static_cast<ptrdiff_t>(y) * stride;
+        JSAMPARRAY rows = sink->copy ? sink->buffer : &sink->row;
+        if (jpeg_read_scanlines(&picture.decompressor, rows, sink->copy ? sink->bufferRows : 1) ==
+            0)
             break;
-        picture.sink->copy(picture.sink, static_cast<JDIMENSION>(picture.width));
+        if (sink->copy) sink->copy(sink, static_cast<JDIMENSION>(picture.width));
     }
     jpeg_finish_decompress(&picture.decompressor);
     // Data that ends early was completed by libjpeg with made-up rows: a damaged picture.
@@ -289,8 +296,6 @@ int32_t JpegHeight() {
 
 void JpegWriteEnd() {
     jpeg_destroy_compress(&job.compressor);
-    free(job.rowBuffer);
-    job.rowBuffer = nullptr;
 }
 
 // libjpeg's own error exit would end the whole process and lose the rest of the batch: every
@@ -302,7 +307,6 @@ int32_t JpegEncode(const char *fileName, const uint8_t *pixels, int32_t width, i
     if (!fileName || width <= 0 || height <= 0) return 0;
     job.file = fopen(fileName, "wb");
     if (!job.file) return 0;
-    job.rowBuffer = nullptr;
     jpeg_compress_struct &compressor = job.compressor;
     compressor.err = jpeg_std_error(&job.errors.standard);
     job.errors.standard.error_exit = JpegErrorExit;
@@ -320,24 +324,19 @@ int32_t JpegEncode(const char *fileName, const uint8_t *pixels, int32_t width, i
     compressor.image_width = static_cast<JDIMENSION>(width);
     compressor.image_height = static_cast<JDIMENSION>(height);
     compressor.input_components = 3;
-    compressor.in_color_space = JCS_RGB;
+    // The rows are blue-green-red: libjpeg-turbo takes them as they are, with the same colour
+    // conversion it applies to red-green-blue rows.
+    compressor.in_color_space = JCS_EXT_BGR;
     jpeg_set_defaults(&compressor);
     int32_t scale = quality < 0 ? 0 : quality > 10 ? 10 : quality;
     jpeg_set_quality(&compressor, scale * 10, FALSE);
     jpeg_start_compress(&compressor, TRUE);
 
-    job.rowBuffer = static_cast<JSAMPLE *>(malloc(static_cast<size_t>(width) * 3));
-    if (!job.rowBuffer) ERREXIT1(&compressor, JERR_OUT_OF_MEMORY, 0);
     // The block is bottom-up: start from its last row so the first scanline is the top row.
+    // libjpeg only reads the rows it is given.
     for (int32_t i = 0; i < height; ++i) {
-        const uint8_t *in = pixels + static_cast<ptrdiff_t>(height - 1 - i) * stride;
-        JSAMPLE *out = job.rowBuffer;
-        for (int32_t x = 0; x < width; ++x, in += 3, out += 3) {
-            out[0] = in[2];
-            out[1] = in[1];
-            out[2] = in[0];
-        }
-        JSAMPROW row = job.rowBuffer;
+        JSAMPROW row =
+            const_cast<JSAMPROW>(pixels + static_cast<ptrdiff_t>(height - 1 - i) * stride);
         jpeg_write_scanlines(&compressor, &row, 1);
     }
     jpeg_finish_compress(&compressor);

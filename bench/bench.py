@@ -1,0 +1,315 @@
+#!/usr/bin/python3
+"""StripSheet's benchmark: writes a fixed (seeded) batch of strips, converts it three ways on the
+same files in the same run, and prints milliseconds per strip and the ratios.
+
+  ours   stripsheet_bench.exe under Wine: the shipped batch driver and conversion in one process,
+         with scripted dialogs; load, cut and save timed inside it.
+  floor  codec_floor.exe under Wine: decode, copy the frames' rows, encode, with the same libraries
+         at the same settings; no GDI, no runtime.
+  IM     ImageMagick: convert -crop, then montage -tile 8x, one pipeline a strip.
+
+Every sheet of ours is compared with the floor's, pixel for pixel: both did the same work.
+"""
+import argparse
+import os
+import random
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+from PIL import Image, ImageDraw
+
+# name: (frame count, frame side, direction)
+SIZES = {
+    "small": (8, 16, "H"),
+    "medium": (32, 64, "V"),
+    "large": (64, 256, "H"),
+}
+DEFAULT_STRIPS = {"small": 40, "medium": 8, "large": 2}
+FORMATS = ["png", "bmp", "jpg"]
+CONTENTS = ["flat", "noisy"]
+IM_CONVERT = "/usr/bin/convert"  # Debian's ImageMagick 6, package imagemagick
+IM_MONTAGE = "/usr/bin/montage"
+IM_POLICY = os.path.join(os.path.dirname(os.path.abspath(__file__)), "imagemagick")
+
+
+def strip_size(size):
+    count, side, direction = SIZES[size]
+    return (side * count, side) if direction == "H" else (side, side * count)
+
+
+def flat_strip(rng, size):
+    """Flat-colour sprites on a plain background, moving a little from frame to frame."""
+    count, side, direction = SIZES[size]
+    picture = Image.new("RGB", strip_size(size), tuple(rng.randrange(256) for _ in range(3)))
+    draw = ImageDraw.Draw(picture)
+    colours = [tuple(rng.randrange(256) for _ in range(3)) for _ in range(4)]
+    for i in range(count):
+        ox, oy = (i * side, 0) if direction == "H" else (0, i * side)
+        shift = (i * side) // (2 * count)
+        body = [ox + side // 4 + shift, oy + side // 4, ox + 3 * side // 4 + shift - 1, oy + side - 2]
+        draw.rectangle(body, fill=colours[0])
+        draw.ellipse([ox + side // 3, oy + 1, ox + 2 * side // 3, oy + side // 3], fill=colours[1])
+        draw.rectangle([body[0], body[3] - side // 8, body[2], body[3]], fill=colours[2])
+        draw.point([(ox + side // 2, oy + side // 6)], fill=colours[3])
+    return picture
+
+
+def noisy_strip(rng, size):
+    """Photographic-like noise: smooth coarse structure under grain, hard on any compressor."""
+    width, height = strip_size(size)
+    coarse_size = (max(1, width // 8), max(1, height // 8))
+    coarse = Image.frombytes("RGB", coarse_size, rng.randbytes(coarse_size[0] * coarse_size[1] * 3))
+    grain = Image.frombytes("RGB", (width, height), rng.randbytes(width * height * 3))
+    return Image.blend(coarse.resize((width, height), Image.BILINEAR), grain, 0.35)
+
+
+def make_strips(work, sizes, strips, seed):
+    """Writes the strips once; a second run with the same arguments reuses them."""
+    groups = []
+    for size in sizes:
+        count, side, direction = SIZES[size]
+        n = strips or DEFAULT_STRIPS[size]
+        for content in CONTENTS:
+            pictures = None
+            for fmt in FORMATS:
+                group = f"{size}-{content}-{fmt}"
+                folder = os.path.join(work, "strips", group)
+                names = [f"{content}{k:03d}_{direction}{count}.{fmt}" for k in range(n)]
+                paths = [os.path.join(folder, name) for name in names]
+                stamp = os.path.join(folder, f".seed{seed}")
+                if not os.path.exists(stamp) or not all(map(os.path.exists, paths)):
+                    if pictures is None:
+                        rng = random.Random(f"{seed}-{size}-{content}")
+                        make = flat_strip if content == "flat" else noisy_strip
+                        pictures = [make(rng, size) for _ in range(n)]
+                    shutil.rmtree(folder, ignore_errors=True)
+                    os.makedirs(folder)
+                    for picture, path in zip(pictures, paths):
+                        if fmt == "jpg":
+                            picture.save(path, quality=90)
+                        else:
+                            picture.save(path)
+                    open(stamp, "w").close()
+                groups.append((group, size, fmt, content, paths))
+    return groups
+
+
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def run_wine(build, program, *args):
+    wine_run = os.path.join(build, "wine-run")
+    exe = os.path.join(build, "bench", program)
+    result = subprocess.run([wine_run, exe, *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                            text=True, stdin=subprocess.DEVNULL)
+    if result.returncode != 0:
+        sys.exit(f"bench: {program} failed ({result.returncode}):\n{result.stderr[-2000:]}")
+    return result.stdout.splitlines()
+
+
+def run_ours(build, work, groups):
+    listing = os.path.join(work, "ours.txt")
+    with open(listing, "w") as f:
+        for group, _, _, _, paths in groups:
+            for path in paths:
+                f.write(f"{group} {windows_path(path)}\n")
+    out = os.path.join(work, "ours")
+    shutil.rmtree(out, ignore_errors=True)
+    strips = {}
+    for line in run_wine(build, "stripsheet_bench.exe", windows_path(listing), windows_path(out)):
+        fields = line.split()
+        if fields and fields[0] == "strip":
+            load, cut, save, whole, outcome = map(int, fields[4:9])
+            if outcome != 0:
+                sys.exit(f"bench: a strip of {fields[1]} was not converted (outcome {outcome})")
+            strips.setdefault(fields[1], []).append((load, cut, save, whole))
+    return strips, out
+
+
+def run_floor(build, work, groups):
+    listing = os.path.join(work, "floor.txt")
+    with open(listing, "w") as f:
+        for group, size, _, _, paths in groups:
+            count, _, direction = SIZES[size]
+            for path in paths:
+                f.write(f"{group} {windows_path(path)} {direction} {count}\n")
+    out = os.path.join(work, "floor")
+    shutil.rmtree(out, ignore_errors=True)
+    strips = {}
+    for line in run_wine(build, "codec_floor.exe", windows_path(listing), windows_path(out)):
+        fields = line.split()
+        if fields and fields[0] == "floor":
+            if fields[6] != "1":
+                sys.exit(f"bench: the floor failed on a strip of {fields[1]}")
+            strips.setdefault(fields[1], []).append(tuple(map(int, fields[2:6])))
+    return strips, out
+
+
+def im_options(fmt):
+    if fmt == "png":
+        return ("-depth 8 -define png:compression-level=9 -define png:compression-filter=0 "
+                "-define png:color-type=2", "PNG24:")
+    if fmt == "bmp":
+        return "-type TrueColor", "BMP3:"
+    return "-quality 70", "JPG:"
+
+
+def run_imagemagick(work, groups):
+    if not (os.access(IM_CONVERT, os.X_OK) and os.access(IM_MONTAGE, os.X_OK)):
+        return None
+    out = os.path.join(work, "imagemagick")
+    shutil.rmtree(out, ignore_errors=True)
+    times = {}
+    environment = dict(os.environ, MAGICK_CONFIGURE_PATH=IM_POLICY)
+    for group, size, fmt, _, paths in groups:
+        count, side, direction = SIZES[size]
+        os.makedirs(os.path.join(out, group))
+        options, prefix = im_options(fmt)
+        for path in paths:
+            sheet = os.path.join(out, group, os.path.basename(path))
+            command = (f"{IM_CONVERT} '{path}' -crop {side}x{side} +repage miff:- | "
+                       f"{IM_MONTAGE} - -tile 8x -geometry +0+0 -background black {options} "
+                       f"'{prefix}{sheet}'")
+            start = time.perf_counter()
+            subprocess.run(["bash", "-o", "pipefail", "-c", command], check=True, env=environment)
+            times.setdefault(group, []).append((time.perf_counter() - start) * 1e6)
+    return times
+
+
+def same_pixels(ours_folder, floor_folder, group):
+    """Every sheet of ours holds exactly the floor's pixels."""
+    names = sorted(os.listdir(os.path.join(floor_folder, group)))
+    for name in names:
+        mine = os.path.join(ours_folder, group, name)
+        if not os.path.exists(mine):
+            return False
+        with Image.open(mine) as a, Image.open(os.path.join(floor_folder, group, name)) as b:
+            if a.size != b.size or a.convert("RGB").tobytes() != b.convert("RGB").tobytes():
+                return False
+    return bool(names)
+
+
+def memory_run(build, work, groups, strips):
+    """One batch of `strips` medium strips (the medium flat PNGs over and over), sampled."""
+    medium = [g for g in groups if g[1] == "medium" and g[2] == "png" and g[3] == "flat"]
+    if not medium:
+        return
+    paths = medium[0][4]
+    listing = os.path.join(work, "memory.txt")
+    with open(listing, "w") as f:
+        for k in range(strips):
+            f.write(f"memory {windows_path(paths[k % len(paths)])}\n")
+    out = os.path.join(work, "memory")
+    shutil.rmtree(out, ignore_errors=True)
+    every = max(1, strips // 10)
+    samples = []
+    for line in run_wine(build, "stripsheet_bench.exe", windows_path(listing), windows_path(out),
+                         "--memory-every", str(every)):
+        fields = line.split()
+        if fields and fields[0] == "memory":
+            samples.append(tuple(map(int, fields[1:5])))
+    print(f"\nMemory over one batch of {strips} medium strips (sampled every {every}):")
+    print(f"{'strips':>7} {'committed KB':>13} {'working set KB':>15} {'GDI objects':>12}")
+    for done, committed, working, gdi in samples:
+        print(f"{done:>7} {committed:>13} {working:>15} {gdi:>12}")
+    if len(samples) >= 3:
+        # After the first strips (codec tables, heap growth), nothing may keep growing.
+        settled = samples[1]
+        last = samples[-1]
+        print(f"from strip {settled[0]} to {last[0]}: committed {last[1] - settled[1]:+d} KB, "
+              f"working set {last[2] - settled[2]:+d} KB, GDI objects {last[3] - settled[3]:+d}")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--build", required=True, help="the build folder (wine-run, bench/)")
+    parser.add_argument("--work", required=True, help="folder for strips and sheets")
+    parser.add_argument("--sizes", default="small,medium,large")
+    parser.add_argument("--strips", type=int, default=0, help="strips per group (0: by size)")
+    parser.add_argument("--seed", type=int, default=16)
+    parser.add_argument("--memory", type=int, default=0, help="strips in the memory batch")
+    parser.add_argument("--rounds", type=int, default=3, help="each way runs this often")
+    parser.add_argument("--no-imagemagick", action="store_true")
+    args = parser.parse_args()
+
+    sizes = [s for s in args.sizes.split(",") if s]
+    for s in sizes:
+        if s not in SIZES:
+            sys.exit(f"bench: unknown size {s}")
+    os.makedirs(args.work, exist_ok=True)
+    groups = make_strips(args.work, sizes, args.strips, args.seed)
+
+    # The machine is shared: ours and the floor take turns, round after round, and each keeps
+    # its best round (the one least disturbed by other work).
+    ours_rounds, floor_rounds, im_rounds = [], [], []
+    for _ in range(args.rounds):
+        ours, ours_folder = run_ours(args.build, args.work, groups)
+        floor, floor_folder = run_floor(args.build, args.work, groups)
+        ours_rounds.append(ours)
+        floor_rounds.append(floor)
+        if not args.no_imagemagick:
+            im_rounds.append(run_imagemagick(args.work, groups))
+    im = None if not im_rounds or im_rounds[0] is None else im_rounds
+    if im is None:
+        print("ImageMagick (/usr/bin/convert, /usr/bin/montage) not run: its column is empty")
+
+    ms = lambda us: us / 1000.0
+    print(f"\nms per strip, best of {args.rounds} rounds; ours = load + cut + save, "
+          f"floor = decode + lay out + encode")
+    print(f"{'size':<7}{'format':<7}{'content':<8}{'n':>4}{'MP':>7}"
+          f"{'ours':>9}{'load':>8}{'cut':>7}{'save':>8}{'MP/s':>7}"
+          f"{'floor':>9}{'dec':>8}{'lay':>7}{'enc':>8}{'IM':>9}{'ours/floor':>11}{'ours/IM':>9}"
+          f"  same pixels")
+    worst_floor = worst_im = 0.0
+    differing = []
+    for group, size, fmt, content, paths in groups:
+        n = len(paths)
+        width, height = strip_size(size)
+        mp = width * height / 1e6
+        # Per round, the mean of each column over the group's strips; the round with the best
+        # whole time gives the row.
+        mine = min((tuple(statistics.mean(r[k] for r in rnd[group]) for k in range(4))
+                    for rnd in ours_rounds), key=lambda t: t[3])
+        theirs = min((tuple(statistics.mean(r[k] for r in rnd[group]) for k in range(4))
+                      for rnd in floor_rounds), key=lambda t: t[3])
+        load, cut, save, whole = mine
+        decode, layout, encode, floor_ms = theirs
+        ratio_floor = whole / floor_ms
+        worst_floor = max(worst_floor, ratio_floor)
+        im_text = ratio_im_text = "-"
+        if im:
+            im_us = min(statistics.mean(rnd[group]) for rnd in im)
+            im_text = f"{ms(im_us):.1f}"
+            ratio_im_text = f"{whole / im_us:.2f}"
+            worst_im = max(worst_im, whole / im_us)
+        same = "yes" if same_pixels(ours_folder, floor_folder, group) else "NO"
+        if same != "yes":
+            differing.append(group)
+        print(f"{size:<7}{fmt:<7}{content:<8}{n:>4}{mp:>7.3f}"
+              f"{ms(whole):>9.2f}{ms(load):>8.2f}{ms(cut):>7.2f}{ms(save):>8.2f}"
+              f"{mp / (whole / 1e6):>7.2f}{ms(floor_ms):>9.2f}{ms(decode):>8.2f}"
+              f"{ms(layout):>7.2f}{ms(encode):>8.2f}{im_text:>9}"
+              f"{ratio_floor:>11.2f}{ratio_im_text:>9}  {same}")
+    print(f"worst ours/floor {worst_floor:.2f} (target at most 1.2)"
+          + (f", worst ours/IM {worst_im:.2f} (target at most 0.5)" if im else ""))
+    try:
+        load = os.getloadavg()
+        print(f"load average at the end: {load[0]:.2f} {load[1]:.2f} {load[2]:.2f} "
+              f"on {os.cpu_count()} cores")
+    except OSError:
+        pass
+
+    if args.memory:
+        memory_run(args.build, args.work, groups, args.memory)
+    # The times are only printed; sheets that differ from the floor's are a fault.
+    if differing:
+        sys.exit(f"bench: sheets differ from the floor's in {', '.join(differing)}")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,313 @@
+// The least work that turns a strip into its sheet with the codecs StripSheet links: decode the
+// file, copy each frame's rows into place, encode the sheet at StripSheet's settings (PNG: 8-bit
+// RGB, no row filter, compression level 9; JPEG: quality 70, integer DCT; BMP: 24-bit, bottom
+// up, rows copied). No GDI and no runtime: the floor against which the program's own overhead is
+// measured.
+//
+//   codec_floor LIST OUTPUT
+// LIST holds "GROUP PATH DIRECTION COUNT" a line; the sheet goes to OUTPUT\GROUP\ under the name
+// StripSheet gives it. Printed for each strip:
+//   floor GROUP DECODE_US LAYOUT_US ENCODE_US WHOLE_US OK
+#include <windows.h>
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <jpeglib.h>
+#include <png.h>
+
+namespace {
+
+int64_t Ticks() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
+int64_t Microseconds(int64_t ticks) {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return ticks * 1000000 / f.QuadPart;
+}
+
+enum class Format { Png, Bmp, Jpeg };
+
+// Top-down rows of 3 bytes a pixel, in the order the codec gives them (RGB, or BGR for BMP).
+struct Picture {
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> pixels;
+};
+
+std::vector<uint8_t> ReadFile(const char *path) {
+    std::vector<uint8_t> bytes;
+    FILE *f = fopen(path, "rb");
+    if (!f) return bytes;
+    fseek(f, 0, SEEK_END);
+    long size = ftell(f);
+    fseek(f, 0, SEEK_SET);
+    if (size > 0) {
+        bytes.resize(size_t(size));
+        if (fread(bytes.data(), 1, bytes.size(), f) != bytes.size()) bytes.clear();
+    }
+    fclose(f);
+    return bytes;
+}
+
+struct PngSource {
+    const uint8_t *next;
+    size_t left;
+};
+
+void PngRead(png_structp png, png_bytep out, size_t length) {
+    auto *source = static_cast<PngSource *>(png_get_io_ptr(png));
+    if (length > source->left) png_error(png, "short");
+    memcpy(out, source->next, length);
+    source->next += length;
+    source->left -= length;
+}
+
+bool DecodePng(const std::vector<uint8_t> &file, Picture *p) {
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        return false;
+    }
+    PngSource source{file.data(), file.size()};
+    png_set_read_fn(png, &source, PngRead);
+    png_read_info(png, info);
+    p->width = int(png_get_image_width(png, info));
+    p->height = int(png_get_image_height(png, info));
+    int type = png_get_color_type(png, info);
+    if (type == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
+    if (type & PNG_COLOR_MASK_ALPHA) png_set_strip_alpha(png);
+    if (png_get_bit_depth(png, info) == 16) png_set_strip_16(png);
+    png_read_update_info(png, info);
+    size_t stride = size_t(p->width) * 3;
+    p->pixels.resize(stride * size_t(p->height));
+    for (int y = 0; y < p->height; y++)
+        png_read_row(png, p->pixels.data() + stride * size_t(y), nullptr);
+    png_destroy_read_struct(&png, &info, nullptr);
+    return true;
+}
+
+bool EncodePng(const char *path, const Picture &p) {
+    FILE *f = fopen(path, "wb");
+    if (!f) return false;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        fclose(f);
+        return false;
+    }
+    png_init_io(png, f);
+    png_set_filter(png, 0, PNG_FILTER_NONE);
+    png_set_compression_level(png, 9);
+    png_set_IHDR(png, info, png_uint_32(p.width), png_uint_32(p.height), 8, PNG_COLOR_TYPE_RGB,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    size_t stride = size_t(p.width) * 3;
+    for (int y = 0; y < p.height; y++)
+        png_write_row(png, p.pixels.data() + stride * size_t(y));
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return fclose(f) == 0;
+}
+
+struct JpegErrors {
+    jpeg_error_mgr standard;
+    jmp_buf recovery;
+};
+
+void JpegFail(j_common_ptr codec) {
+    longjmp(reinterpret_cast<JpegErrors *>(codec->err)->recovery, 1);
+}
+
+bool DecodeJpeg(const std::vector<uint8_t> &file, Picture *p) {
+    jpeg_decompress_struct d;
+    JpegErrors errors;
+    d.err = jpeg_std_error(&errors.standard);
+    errors.standard.error_exit = JpegFail;
+    if (setjmp(errors.recovery)) {
+        jpeg_destroy_decompress(&d);
+        return false;
+    }
+    jpeg_create_decompress(&d);
+    jpeg_mem_src(&d, file.data(), static_cast<unsigned long>(file.size()));
+    jpeg_read_header(&d, TRUE);
+    d.dct_method = JDCT_ISLOW;
+    d.out_color_space = JCS_RGB;
+    jpeg_start_decompress(&d);
+    p->width = int(d.output_width);
+    p->height = int(d.output_height);
+    size_t stride = size_t(p->width) * 3;
+    p->pixels.resize(stride * size_t(p->height));
+    while (d.output_scanline < d.output_height) {
+        JSAMPROW row = p->pixels.data() + stride * d.output_scanline;
+        jpeg_read_scanlines(&d, &row, 1);
+    }
+    jpeg_finish_decompress(&d);
+    jpeg_destroy_decompress(&d);
+    return true;
+}
+
+bool EncodeJpeg(const char *path, const Picture &p) {
+    FILE *f = fopen(path, "wb");
+    if (!f) return false;
+    jpeg_compress_struct c;
+    JpegErrors errors;
+    c.err = jpeg_std_error(&errors.standard);
+    errors.standard.error_exit = JpegFail;
+    if (setjmp(errors.recovery)) {
+        jpeg_destroy_compress(&c);
+        fclose(f);
+        return false;
+    }
+    jpeg_create_compress(&c);
+    jpeg_stdio_dest(&c, f);
+    c.image_width = JDIMENSION(p.width);
+    c.image_height = JDIMENSION(p.height);
+    c.input_components = 3;
+    c.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&c);
+    jpeg_set_quality(&c, 70, FALSE);
+    jpeg_start_compress(&c, TRUE);
+    size_t stride = size_t(p.width) * 3;
+    while (c.next_scanline < c.image_height) {
+        JSAMPROW row = const_cast<uint8_t *>(p.pixels.data()) + stride * c.next_scanline;
+        jpeg_write_scanlines(&c, &row, 1);
+    }
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    return fclose(f) == 0;
+}
+
+// 24-bit BI_RGB files only, which is what the bench writes; rows turned top-down.
+bool DecodeBmp(const std::vector<uint8_t> &file, Picture *p) {
+    if (file.size() < 54 || file[0] != 'B' || file[1] != 'M') return false;
+    BITMAPFILEHEADER fh;
+    BITMAPINFOHEADER ih;
+    memcpy(&fh, file.data(), sizeof fh);
+    memcpy(&ih, file.data() + sizeof fh, sizeof ih);
+    if (ih.biBitCount != 24 || ih.biCompression != BI_RGB || ih.biHeight <= 0) return false;
+    p->width = ih.biWidth;
+    p->height = ih.biHeight;
+    size_t fileStride = (size_t(p->width) * 3 + 3) & ~size_t(3);
+    size_t stride = size_t(p->width) * 3;
+    if (fh.bfOffBits + fileStride * size_t(p->height) > file.size()) return false;
+    p->pixels.resize(stride * size_t(p->height));
+    for (int y = 0; y < p->height; y++)
+        memcpy(p->pixels.data() + stride * size_t(y),
+               file.data() + fh.bfOffBits + fileStride * size_t(p->height - 1 - y), stride);
+    return true;
+}
+
+bool EncodeBmp(const char *path, const Picture &p) {
+    size_t stride = size_t(p.width) * 3;
+    size_t fileStride = (stride + 3) & ~size_t(3);
+    std::vector<uint8_t> bytes(54 + fileStride * size_t(p.height));
+    BITMAPFILEHEADER fh{};
+    fh.bfType = 0x4D42;
+    fh.bfSize = DWORD(bytes.size());
+    fh.bfOffBits = 54;
+    BITMAPINFOHEADER ih{};
+    ih.biSize = sizeof ih;
+    ih.biWidth = p.width;
+    ih.biHeight = p.height;
+    ih.biPlanes = 1;
+    ih.biBitCount = 24;
+    ih.biSizeImage = DWORD(fileStride * size_t(p.height));
+    memcpy(bytes.data(), &fh, sizeof fh);
+    memcpy(bytes.data() + sizeof fh, &ih, sizeof ih);
+    for (int y = 0; y < p.height; y++)
+        memcpy(bytes.data() + 54 + fileStride * size_t(p.height - 1 - y),
+               p.pixels.data() + stride * size_t(y), stride);
+    FILE *f = fopen(path, "wb");
+    if (!f) return false;
+    bool written = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return fclose(f) == 0 && written;
+}
+
+// Frame i of the strip at column i mod 8, row i div 8 of a black sheet.
+Picture Layout(const Picture &strip, char direction, int count) {
+    int frameWidth = direction == 'H' ? strip.width / count : strip.width;
+    int frameHeight = direction == 'V' ? strip.height / count : strip.height;
+    Picture sheet;
+    sheet.width = frameWidth * (count < 8 ? count : 8);
+    sheet.height = frameHeight * ((count + 7) / 8);
+    sheet.pixels.assign(size_t(sheet.width) * 3 * size_t(sheet.height), 0);
+    size_t rowBytes = size_t(frameWidth) * 3;
+    for (int i = 0; i < count; i++) {
+        int fromX = direction == 'H' ? i * frameWidth : 0;
+        int fromY = direction == 'V' ? i * frameHeight : 0;
+        int toX = i % 8 * frameWidth, toY = i / 8 * frameHeight;
+        for (int y = 0; y < frameHeight; y++)
+            memcpy(&sheet.pixels[(size_t(toY + y) * sheet.width + toX) * 3],
+                   &strip.pixels[(size_t(fromY + y) * strip.width + fromX) * 3], rowBytes);
+    }
+    return sheet;
+}
+
+// The sheet's name as StripSheet makes it: prefix + "_B" + count + "." + lower-case extension.
+std::string SheetName(const std::string &path, int count, std::string *extension) {
+    size_t slash = path.find_last_of("\\/");
+    std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1);
+    size_t dot = name.rfind('.');
+    *extension = name.substr(dot + 1);
+    for (char &c : *extension)
+        c = char(tolower(c));
+    std::string base = name.substr(0, dot);
+    return base.substr(0, base.rfind('_')) + "_B" + std::to_string(count) + "." + *extension;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    if (argc < 3) {
+        fprintf(stderr, "usage: codec_floor LIST OUTPUT\n");
+        return 2;
+    }
+    FILE *list = fopen(argv[1], "r");
+    if (!list) return 2;
+    CreateDirectoryA(argv[2], nullptr);
+    char group[256], path[4096], direction[8];
+    int count = 0;
+    while (fscanf(list, "%255s %4095s %7s %d", group, path, direction, &count) == 4) {
+        std::string extension;
+        std::string folder = std::string(argv[2]) + "\\" + group;
+        CreateDirectoryA(folder.c_str(), nullptr);
+        std::string out = folder + "\\" + SheetName(path, count, &extension);
+        Format format = extension == "png"   ? Format::Png
+                        : extension == "bmp" ? Format::Bmp
+                                             : Format::Jpeg;
+
+        int64_t start = Ticks();
+        std::vector<uint8_t> file = ReadFile(path);
+        Picture strip;
+        bool ok = format == Format::Png   ? DecodePng(file, &strip)
+                  : format == Format::Bmp ? DecodeBmp(file, &strip)
+                                          : DecodeJpeg(file, &strip);
+        int64_t decoded = Ticks();
+        Picture sheet;
+        if (ok) sheet = Layout(strip, direction[0], count);
+        int64_t laidOut = Ticks();
+        if (ok)
+            ok = format == Format::Png   ? EncodePng(out.c_str(), sheet)
+                 : format == Format::Bmp ? EncodeBmp(out.c_str(), sheet)
+                                         : EncodeJpeg(out.c_str(), sheet);
+        int64_t end = Ticks();
+        printf("floor %s %lld %lld %lld %lld %d\n", group,
+               static_cast<long long>(Microseconds(decoded - start)),
+               static_cast<long long>(Microseconds(laidOut - decoded)),
+               static_cast<long long>(Microseconds(end - laidOut)),
+               static_cast<long long>(Microseconds(end - start)), ok ? 1 : 0);
+        fflush(stdout);
+    }
+    fclose(list);
+    return 0;
+}
