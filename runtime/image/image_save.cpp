@@ -1,7 +1,6 @@
 #include "runtime/image/image_save.h"
 
 #include "runtime/image/gdi_guards.h"
-
 #include "runtime/memory/memory.h"
 
 #include <cstdlib>
