@@ -6,7 +6,10 @@ libjpeg-turbo's djpeg (integer DCT) for JPEG files; pngcheck confirms that the d
 made here really are damaged. Every expected file is written as a line "width height channels"
 followed by the samples, top row first, red-green-blue(-alpha).
 
-usage: make_samples.py PNGSUITE TESTPNGS JPEG_TESTIMAGES OUTPUT
+usage: make_samples.py PNGSUITE TESTPNGS JPEG_TESTIMAGES OUTPUT [COPY...]
+
+Each COPY gets the finished folder too: test programs that run at the same time must not open
+one file together, since the image loader reads a file's signature without sharing it.
 """
 import glob
 import io
@@ -20,7 +23,9 @@ import zlib
 from PIL import Image
 
 pngsuite, testpngs, jpegimages, out = sys.argv[1:5]
-shutil.rmtree(out, ignore_errors=True)
+copies = sys.argv[5:]
+for folder in [out] + copies:
+    shutil.rmtree(folder, ignore_errors=True)
 os.makedirs(os.path.join(out, "png"))
 os.makedirs(os.path.join(out, "jpeg"))
 manifest = []
@@ -290,4 +295,6 @@ for quality in (0, 50, 70, 100):
 
 with open(os.path.join(out, "manifest.txt"), "w") as f:
     f.write("\n".join(manifest) + "\n")
+for folder in copies:
+    shutil.copytree(out, folder)
 print("make_samples: %d entries in %s" % (len(manifest), out))
