@@ -20,7 +20,7 @@ import subprocess
 import sys
 import zlib
 
-from PIL import Image
+from PIL import Image, ImageChops
 
 pngsuite, testpngs, jpegimages, out = sys.argv[1:5]
 copies = sys.argv[5:]
@@ -264,6 +264,17 @@ same_pixels("jpeg/progressive.jpg", "jpeg/testorig.jpg")
 # such data into RGB by the same rule.
 Image.open(ppm).convert("CMYK").save(jpeg_path("cmyk.jpg"), quality=90)
 add_jpeg("cmyk.jpg")
+# Black that varies across the picture, under colours that are neither none nor full: the
+# conversion's rounding shows. djpeg and PIL convert it independently and must agree exactly.
+r, g, b = Image.open(ppm).split()
+black = Image.linear_gradient("L").resize(r.size)
+Image.merge("CMYK", [ImageChops.invert(c) for c in (r, g, b)] + [black]).save(
+    jpeg_path("cmyk-black.jpg"), quality=90)
+add_jpeg("cmyk-black.jpg")
+with open(jpeg_path("cmyk-black.jpg.expected"), "rb") as f:
+    by_djpeg = f.read().split(b"\n", 1)[1]
+if by_djpeg != Image.open(jpeg_path("cmyk-black.jpg")).convert("RGB").tobytes():
+    sys.exit("make_samples: djpeg and PIL convert cmyk-black.jpg differently")
 Image.new("CMYK", (16, 16), (0, 255, 255, 0)).save(jpeg_path("cmyk-red.jpg"), quality=95)
 add_jpeg("cmyk-red.jpg")
 manifest.append("jpeg-solid jpeg/cmyk-red.jpg 255,0,0")
