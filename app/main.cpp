@@ -17,11 +17,6 @@ namespace {
 
 constexpr int32_t PlainMessage = 0;
 
-// Stops at the first subsystem that cannot start; the later ones are not tried.
-bool DirectXStarted() {
-    return ScreenInit() && KeyboardInit() && MouseInit() && SoundInit() && QuadInit();
-}
-
 } // namespace
 
 // The command line is not read. The process-wide values (heap and module handles, the four file
@@ -36,7 +31,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     ImageLibraryInit();
     DialogInit();
 
-    if (DirectXStarted()) {
+    if (DirectXInit()) {
         // Decoders are tried in this order when a file is loaded.
         PngDecoderRegister();
         PngEncoderRegister();
