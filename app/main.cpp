@@ -22,11 +22,6 @@ namespace {
 constexpr int32_t PlainMessage = 0;
 constexpr int32_t NothingDoneExit = 2;
 
-// Stops at the first subsystem that cannot start; the later ones are not tried.
-bool DirectXStarted() {
-    return ScreenInit() && KeyboardInit() && MouseInit() && SoundInit() && QuadInit();
-}
-
 // On the console the program was started from, else in a message box.
 void Tell(const char *title, const char *text) {
     if (!ConsoleWrite(text)) DialogMessage(title, text, PlainMessage);
@@ -68,7 +63,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     } else if (request.kind == CommandKind::Refused) {
         TellLine("Error", request.error);
         exitCode = NothingDoneExit;
-    } else if (noDialogs || DirectXStarted()) {
+    } else if (noDialogs || DirectXInit()) {
         // A run without dialogs needs no display, input or sound device: it converts on a build
         // machine that has none. Decoders are tried in this order when a file is loaded.
         PngDecoderRegister();

@@ -285,6 +285,10 @@ int32_t QuadInit() {
     return Quads.registry ? 1 : 0;
 }
 
+int32_t DirectXInit() {
+    return ScreenInit() && KeyboardInit() && MouseInit() && SoundInit() && QuadInit() ? 1 : 0;
+}
+
 void QuadFreeAll() {
     FreeEveryObject(Quads.registry);
     // The interface holds a reference to the DirectDraw object: without this release,

@@ -152,6 +152,10 @@ int32_t MouseInit();
 int32_t SoundInit();
 int32_t QuadInit();
 
+// The entry's DirectX start-up: the five steps above in that order, stopping at the first that
+// fails (the later ones are not tried). 1 when all five started.
+int32_t DirectXInit();
+
 // ---- Shut-down steps, in the order the entry calls them, after a normal run and after a failed
 // start-up alike: each copes with a subsystem that never started or started only in part.
 void QuadFreeAll();

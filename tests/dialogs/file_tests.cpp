@@ -98,6 +98,7 @@ TEST(FileDialog, ChosenFilesComeBackWholeInTheDialogsOrder) {
     std::string folder = TestFolder("chosen");
     MakeFiles(folder, {"a.png", "b.png", "hero_V12.bmp"});
     ExpectChosen(folder, {"b.png", "a.png"});
+    ExpectChosen(folder, {"hero_V12.bmp", "a.png", "b.png"});
     ExpectChosen(folder, {"hero_V12.bmp"}, 0); // single selection
 
     // A drive root already ends in a backslash: it is not doubled.

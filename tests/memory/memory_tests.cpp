@@ -97,6 +97,13 @@ TEST_F(Registry, ANumberBeyondAnyTableIsRefusedAndTheTableKept) {
         EXPECT_EQ(r->handle, uintptr_t(100 + n));
     }
     EXPECT_TRUE(freed.empty());
+
+    // The first number past the table is no table record, although the memory behind the table
+    // looks like a live one here.
+    std::vector<Record> wider(17);
+    wider[16].handle = 1;
+    registry->table = reinterpret_cast<uint8_t *>(wider.data());
+    EXPECT_EQ(RegistryValidate(registry, 16), nullptr);
 }
 
 TEST_F(Registry, ReallocatingALiveNumberFreesItFirst) {

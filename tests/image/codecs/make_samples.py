@@ -6,7 +6,10 @@ libjpeg-turbo's djpeg (integer DCT) for JPEG files; pngcheck confirms that the d
 made here really are damaged. Every expected file is written as a line "width height channels"
 followed by the samples, top row first, red-green-blue(-alpha).
 
-usage: make_samples.py PNGSUITE TESTPNGS JPEG_TESTIMAGES OUTPUT
+usage: make_samples.py PNGSUITE TESTPNGS JPEG_TESTIMAGES OUTPUT [COPY...]
+
+Each COPY gets the finished folder too: test programs that run at the same time must not open
+one file together, since the image loader reads a file's signature without sharing it.
 """
 import glob
 import io
@@ -17,10 +20,12 @@ import subprocess
 import sys
 import zlib
 
-from PIL import Image
+from PIL import Image, ImageChops
 
 pngsuite, testpngs, jpegimages, out = sys.argv[1:5]
-shutil.rmtree(out, ignore_errors=True)
+copies = sys.argv[5:]
+for folder in [out] + copies:
+    shutil.rmtree(folder, ignore_errors=True)
 os.makedirs(os.path.join(out, "png"))
 os.makedirs(os.path.join(out, "jpeg"))
 os.makedirs(os.path.join(out, "bmp"))
@@ -260,6 +265,17 @@ same_pixels("jpeg/progressive.jpg", "jpeg/testorig.jpg")
 # such data into RGB by the same rule.
 Image.open(ppm).convert("CMYK").save(jpeg_path("cmyk.jpg"), quality=90)
 add_jpeg("cmyk.jpg")
+# Black that varies across the picture, under colours that are neither none nor full: the
+# conversion's rounding shows. djpeg and PIL convert it independently and must agree exactly.
+r, g, b = Image.open(ppm).split()
+black = Image.linear_gradient("L").resize(r.size)
+Image.merge("CMYK", [ImageChops.invert(c) for c in (r, g, b)] + [black]).save(
+    jpeg_path("cmyk-black.jpg"), quality=90)
+add_jpeg("cmyk-black.jpg")
+with open(jpeg_path("cmyk-black.jpg.expected"), "rb") as f:
+    by_djpeg = f.read().split(b"\n", 1)[1]
+if by_djpeg != Image.open(jpeg_path("cmyk-black.jpg")).convert("RGB").tobytes():
+    sys.exit("make_samples: djpeg and PIL convert cmyk-black.jpg differently")
 Image.new("CMYK", (16, 16), (0, 255, 255, 0)).save(jpeg_path("cmyk-red.jpg"), quality=95)
 add_jpeg("cmyk-red.jpg")
 manifest.append("jpeg-solid jpeg/cmyk-red.jpg 255,0,0")
@@ -341,4 +357,6 @@ for quality in (0, 50, 70, 100):
 
 with open(os.path.join(out, "manifest.txt"), "w") as f:
     f.write("\n".join(manifest) + "\n")
+for folder in copies:
+    shutil.copytree(out, folder)
 print("make_samples: %d entries in %s" % (len(manifest), out))
