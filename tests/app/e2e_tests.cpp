@@ -339,15 +339,6 @@ TEST_F(Utility, RunsWithoutDialogsFromTheCommandLine) {
          "notes.txt: skipped: not a strip's name\r\nbroken_H2.png: not a picture\r\n"
          "cut_H4.png: damaged\r\nthin_H40.png: more frames than pixels\r\n"
          "wide_H2.png: too large\r\nghost_H4.png: could not be written\r\n"},
-        // A folder of fewer than 260 characters but more than 260 bytes in UTF-8.
-        {u8"\u9577\u3044\u540d\u524d\u306e\u30d5\u30a9\u30eb\u30c0\u30fc"
-         u8"\u9577\u3044\u540d\u524d\u306e\u30d5\u30a9\u30eb\u30c0\u30fc"
-         u8"\u9577\u3044\u540d\u524d\u306e\u30d5\u30a9\u30eb\u30c0\u30fc"
-         u8"\u9577\u3044\u540d\u524d\u306e\u30d5\u30a9\u30eb\u30c0\u30fc"
-         u8"\u9577\u3044\u540d\u524d\u306e\u30d5\u30a9\u30eb\u30c0\u30fc"
-         u8"\u9577\u3044\u540d\u524d\u306e\u30d5\u30a9\u30eb\u30c0\u30fc",
-         "OUT hero_V10.png", nullptr, 0, "hero_B10.png ",
-         "Files Selected: 1\r\nFiles Converted: 1\r\nFiles Skipped: 0\r\nFiles Errors: 0\r\n"},
         {"unknown option", "/x OUT hero_V10.png", nullptr, 2, "",
          "StripSheet: unknown option /x (StripSheet /? shows the usage)\r\n"},
         {"missing file", "OUT hero_V10.png nothing_H2.png", nullptr, 2, "",
