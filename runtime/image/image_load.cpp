@@ -59,8 +59,8 @@ HANDLE OpenAndReadStart(const char *fileName, size_t *startSize, uint64_t *fileS
     LARGE_INTEGER size{};
     DWORD read = 0;
     if (GetFileSizeEx(file, &size)) {
-        DWORD want = uint64_t(size.QuadPart) <= WholeFileBytes ? DWORD(WholeFileBytes)
-                                                               : DWORD(BmpHeadBytes);
+        DWORD want =
+            uint64_t(size.QuadPart) <= WholeFileBytes ? DWORD(WholeFileBytes) : DWORD(BmpHeadBytes);
         if (!ReadFile(file, FileStart, want, &read, nullptr)) read = 0;
     }
     *startSize = read;
