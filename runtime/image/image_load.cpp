@@ -4,6 +4,9 @@
 #include "runtime/image/gdi_guards.h"
 #include "runtime/memory/memory.h"
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +23,12 @@ const ImageDecoder *CurrentDecoder;
 FILE *ChainFile; // the file the chain opened for the accepting decoder; null otherwise
 
 ImageLoadFailure LastFailure;
+
+// A file up to this size is read whole with its first read and decoded from memory: under Wine
+// every open of a file costs tens of microseconds, as much as decoding a small strip.
+constexpr size_t WholeFileBytes = 64 * 1024;
+static_assert(WholeFileBytes >= BmpHeadBytes, "the start read must hold a bitmap file's headers");
+uint8_t FileStart[WholeFileBytes];
 
 void CloseOpenFile() {
     if (ChainFile) fclose(ChainFile);
@@ -41,20 +50,22 @@ bool Fits(const BITMAP &info) {
     return ImageSizeFits(info.bmWidth, std::abs(info.bmHeight));
 }
 
-// The start of the file (enough for a bitmap file's headers) and its size, read without letting
-// anyone else have it meanwhile. False when the file cannot be opened.
-bool ReadHead(const char *fileName, uint8_t head[BmpHeadBytes], size_t *headSize,
-              uint64_t *fileSize) {
+// Opens the file without letting anyone else have it and reads its start: all of it when it fits
+// FileStart, else enough for a bitmap file's headers. The handle stays open for the decoders;
+// null when the file cannot be opened.
+HANDLE OpenAndReadStart(const char *fileName, size_t *startSize, uint64_t *fileSize) {
     HANDLE file = CreateFileA(fileName, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
     LARGE_INTEGER size{};
     DWORD read = 0;
-    if (!GetFileSizeEx(file, &size) || !ReadFile(file, head, BmpHeadBytes, &read, nullptr))
-        read = 0;
-    *headSize = read;
+    if (GetFileSizeEx(file, &size)) {
+        DWORD want =
+            uint64_t(size.QuadPart) <= WholeFileBytes ? DWORD(WholeFileBytes) : DWORD(BmpHeadBytes);
+        if (!ReadFile(file, FileStart, want, &read, nullptr)) read = 0;
+    }
+    *startSize = read;
     *fileSize = uint64_t(size.QuadPart) < read ? read : uint64_t(size.QuadPart);
-    CloseHandle(file);
-    return true;
+    return file;
 }
 
 // Icon and cursor files begin with a directory (reserved 0, type 1 or 2), animated cursors with
@@ -118,6 +129,35 @@ bool DescribeIcon(HICON icon, BITMAP *info) {
     return info->bmWidth > 0;
 }
 
+// Offers the open file to each decoder from its start; the file is kept for the accepting one and
+// closed when none accepts it.
+int32_t FindForFile(FILE *file, intptr_t name) {
+    ChainFile = file;
+    if (!ChainFile) return 0;
+    for (int32_t i = 0; i < DecoderCount; i++) {
+        fseek(ChainFile, 0, SEEK_SET);
+        int32_t kind = Decoders[i]->Open(ChainFile, nullptr, name);
+        if (kind) {
+            CurrentDecoder = Decoders[i];
+            return kind;
+        }
+    }
+    CloseOpenFile();
+    return 0;
+}
+
+// The decoders read a larger file through the handle that read its start, not a second open.
+FILE *StreamOf(HANDLE file) {
+    int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_RDONLY | _O_BINARY);
+    if (descriptor == -1) {
+        CloseHandle(file);
+        return nullptr;
+    }
+    FILE *stream = _fdopen(descriptor, "rb");
+    if (!stream) _close(descriptor);
+    return stream;
+}
+
 intptr_t LoadFailed(ObjectId id, void *record, ImageLoadFailure why) {
     // A dynamic record whose id is never handed out must not stay in the registry.
     if (id == AutoNumber && record) RegistryFree(ImageRegistry, reinterpret_cast<ObjectId>(record));
@@ -152,18 +192,7 @@ int32_t ImageDecoderFind(intptr_t nameOrSize, const void *memory) {
     }
     auto *name = reinterpret_cast<const char *>(nameOrSize);
     if (!name) return 0;
-    ChainFile = fopen(name, "rb");
-    if (!ChainFile) return 0;
-    for (int32_t i = 0; i < DecoderCount; i++) {
-        fseek(ChainFile, 0, SEEK_SET);
-        int32_t kind = Decoders[i]->Open(ChainFile, nullptr, nameOrSize);
-        if (kind) {
-            CurrentDecoder = Decoders[i];
-            return kind;
-        }
-    }
-    CloseOpenFile();
-    return 0;
+    return FindForFile(fopen(name, "rb"), nameOrSize);
 }
 
 HBITMAP ImageBitmapFromDecoder(int32_t kind, int32_t flags) {
@@ -238,32 +267,48 @@ intptr_t ImageLoad(ObjectId id, const char *fileName, int32_t flags) {
     if (!record) return LoadFailed(id, nullptr, ImageLoadFailure::NoBitmap);
     if (!fileName) return LoadFailed(id, record, ImageLoadFailure::Unreadable);
 
-    uint8_t head[BmpHeadBytes];
-    size_t headSize = 0;
+    size_t startSize = 0;
     uint64_t fileSize = 0;
-    if (!ReadHead(fileName, head, &headSize, &fileSize))
-        return LoadFailed(id, record, ImageLoadFailure::Unreadable);
+    HANDLE file = OpenAndReadStart(fileName, &startSize, &fileSize);
+    if (!file) return LoadFailed(id, record, ImageLoadFailure::Unreadable);
+    const uint8_t *head = FileStart;
+
+    // The system loaders open the file themselves; a small file is decoded from FileStart.
+    bool bitmapFile = startSize >= 2 && head[0] == 'B' && head[1] == 'M';
+    bool iconFile = MayBeIconFile(head, startSize);
+    bool inMemory = startSize == fileSize;
+    if (bitmapFile || iconFile || inMemory) {
+        CloseHandle(file);
+        file = nullptr;
+    }
 
     HANDLE handle = nullptr;
     BITMAP info{};
-    if (headSize >= 2 && head[0] == 'B' && head[1] == 'M') {
+    if (bitmapFile) {
         // A bitmap file is not offered to the decoders, whatever becomes of it.
-        ImageLoadFailure why = CheckBitmapFile(head, headSize, fileSize);
+        ImageLoadFailure why = CheckBitmapFile(head, startSize, fileSize);
         if (why != ImageLoadFailure::None) return LoadFailed(id, record, why);
         HBITMAP bitmap = LoadBitmapFile(fileName, flags, &info);
         if (!bitmap) return LoadFailed(id, record, ImageLoadFailure::NoBitmap);
         handle = bitmap;
     } else if (HANDLE icon =
-                   MayBeIconFile(head, headSize)
-                       ? LoadImageA(ModuleHandle, fileName, IMAGE_ICON, 0, 0, LR_LOADFROMFILE)
-                       : nullptr) {
+                   iconFile ? LoadImageA(ModuleHandle, fileName, IMAGE_ICON, 0, 0, LR_LOADFROMFILE)
+                            : nullptr) {
         handle = icon;
         if (!DescribeIcon(static_cast<HICON>(icon), &info)) {
             DestroyIcon(static_cast<HICON>(icon));
             return LoadFailed(id, record, ImageLoadFailure::NotAnImage);
         }
     } else {
-        int32_t kind = ImageDecoderFind(reinterpret_cast<intptr_t>(fileName), nullptr);
+        int32_t kind = 0;
+        if (inMemory) {
+            kind = ImageDecoderFind(intptr_t(startSize), FileStart);
+        } else if (file) {
+            CloseOpenFile();
+            kind = FindForFile(StreamOf(file), reinterpret_cast<intptr_t>(fileName));
+        } else {
+            kind = ImageDecoderFind(reinterpret_cast<intptr_t>(fileName), nullptr);
+        }
         if (!kind) return LoadFailed(id, record, ImageLoadFailure::NotAnImage);
         HBITMAP bitmap = ImageBitmapFromDecoder(kind, flags);
         if (!bitmap) return LoadFailed(id, record, LastFailure);

@@ -305,23 +305,30 @@ TEST_F(Library, SheetsThatCannotBeWrittenAreErrorsAndKeepTheEarlierSheet) {
     }
 }
 
-// A strip cut off inside its image data must not become a sheet with made-up rows.
+// A strip cut off inside its image data must not become a sheet with made-up rows, whether the
+// loader reads the file whole at once (up to 64 KB) or the decoder reads it from the open file.
 TEST_F(Library, AStripCutShortIsAFailedConversionAndWritesNothing) {
     std::string folder = TestFolder("cut-strip");
-    for (const char *extension : {"png", "jpg"}) {
-        bool jpeg = extension[0] == 'j';
-        std::string whole = folder + "whole." + extension;
-        ASSERT_EQ(
-            EncodePicture(jpeg ? JpegEncoder : PngEncoder, whole, RandomPicture(64, 16, 4), 7), 1);
-        std::string bytes = ReadWholeFile(whole);
-        std::string stripPath = folder + "run_H4." + extension;
-        ASSERT_TRUE(WriteWholeFile(stripPath, bytes.data(), bytes.size() * 3 / 4));
+    struct Size {
+        int32_t width, height, quality;
+    };
+    for (const char *extension : {"png", "jpg"})
+        for (Size size : {Size{64, 16, 7}, Size{1024, 64, 95}}) {
+            bool jpeg = extension[0] == 'j';
+            std::string whole = folder + "whole." + extension;
+            ASSERT_EQ(EncodePicture(jpeg ? JpegEncoder : PngEncoder, whole,
+                                    RandomPicture(size.width, size.height, 4), size.quality),
+                      1);
+            std::string bytes = ReadWholeFile(whole);
+            if (size.width > 64) ASSERT_GT(bytes.size() * 3 / 4, 64u * 1024) << extension;
+            std::string stripPath = folder + "run_H4." + extension;
+            ASSERT_TRUE(WriteWholeFile(stripPath, bytes.data(), bytes.size() * 3 / 4));
 
-        int32_t converted = FilesConverted, errors = FilesErrors;
-        EXPECT_EQ(ConvertStrip(stripPath.c_str(), "run", extension, "H", 4, folder.c_str()),
-                  ConvertOutcome::Damaged);
-        EXPECT_EQ(FilesConverted, converted);
-        EXPECT_EQ(FilesErrors, errors + 1);
-        EXPECT_FALSE(FileExists(folder + "run_B4." + extension));
-    }
+            int32_t converted = FilesConverted, errors = FilesErrors;
+            EXPECT_EQ(ConvertStrip(stripPath.c_str(), "run", extension, "H", 4, folder.c_str()),
+                      ConvertOutcome::Damaged);
+            EXPECT_EQ(FilesConverted, converted);
+            EXPECT_EQ(FilesErrors, errors + 1);
+            EXPECT_FALSE(FileExists(folder + "run_B4." + extension));
+        }
 }

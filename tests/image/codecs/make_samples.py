@@ -14,6 +14,7 @@ one file together, since the image loader reads a file's signature without shari
 import glob
 import io
 import os
+import random
 import shutil
 import struct
 import subprocess
@@ -79,6 +80,12 @@ for path in sorted(glob.glob(os.path.join(pngsuite, "interlaced", "*.png"))):
     add_png(path, "interlaced-" + os.path.basename(path))
 for path in sorted(glob.glob(os.path.join(testpngs, "*.png"))):
     add_png(path, "testpngs-" + os.path.basename(path))
+# Noise, larger than the loader reads at once: decoded from the open file rather than memory.
+noise = Image.frombytes("RGB", (256, 256), random.Random(16).randbytes(256 * 256 * 3))
+noise.save(os.path.join(out, "noise.png"))
+add_png(os.path.join(out, "noise.png"), "noise.png")
+os.remove(os.path.join(out, "noise.png"))
+assert os.path.getsize(os.path.join(out, "png", "noise.png")) > 64 * 1024
 
 def same_pixels(first, second):
     """Twins must have one expected picture: the decode test then holds each of them to it."""
@@ -254,6 +261,9 @@ made = {
     "restarts.jpg": ["cjpeg", "-restart", "1", ppm],
     "progressive.jpg": ["jpegtran", "-progressive", os.path.join(jpegimages, "testorig.jpg")],
 }
+noise.save(jpeg_path("noise.jpg"), quality=95)
+add_jpeg("noise.jpg")
+assert os.path.getsize(jpeg_path("noise.jpg")) > 64 * 1024
 for name, command in made.items():
     with open(jpeg_path(name), "wb") as f:
         f.write(run(*command))
