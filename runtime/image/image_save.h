@@ -18,8 +18,9 @@ int32_t ImageSave(ObjectId id, const char *fileName, int32_t formatId,
 
 // How many saves may be under way at once, each on a thread of its own.
 constexpr int32_t ImageSaveSlots = 2;
-// Larger pictures are written by ImageSaveStart before it returns, rather than copied for a thread.
-constexpr int64_t ImageSaveCopyBytes = int64_t(64) << 20;
+// Larger pictures are written by ImageSaveStart before it returns, rather than copied for a thread:
+// a 32-bit program keeps its address space for the strips and sheets that ImageMaxBytes allows.
+constexpr int64_t ImageSaveCopyBytes = int64_t(sizeof(void *) == 8 ? 256 : 16) << 20;
 
 // Starts saving image `id` as ImageSave does, on a thread of its own, and returns at once: the
 // image may be changed or freed straight away. 1 when the save is queued, 0 when it failed at
