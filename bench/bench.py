@@ -27,7 +27,7 @@ SIZES = {
     "medium": (32, 64, "V"),
     "large": (64, 256, "H"),
 }
-DEFAULT_STRIPS = {"small": 40, "medium": 8, "large": 2}
+DEFAULT_STRIPS = {"small": 40, "medium": 8, "large": 6}
 FORMATS = ["png", "bmp", "jpg"]
 CONTENTS = ["flat", "noisy"]
 IM_CONVERT = "/usr/bin/convert"  # Debian's ImageMagick 6, package imagemagick
