@@ -20,9 +20,20 @@ constexpr char FilePattern[] =
 constexpr int32_t MultipleSelection = 1;
 constexpr int32_t PlainMessage = 0;
 constexpr char NotAStripName[] = "skipped: not a strip's name";
+// Not a reason: the strip's sheet is still being written.
+constexpr char StillSaving[] = "still saving";
 
 // The next name of the files given on the command line; null when the file dialog delivers them.
 const char *GivenFile;
+
+// Where the lines of the files not converted go (null: nowhere), and whether one was a failure.
+BatchReportRoutine Report;
+bool AnyFailed;
+
+// The strips whose sheets are still being written, oldest first, by name.
+StringValue Saving[ConvertSavesAtOnce];
+int32_t SavingFirst;
+int32_t SavingCount;
 
 // The next file to examine, by the area's result protocol; empty when none is left.
 void NextFile(int32_t position) {
@@ -51,6 +62,8 @@ const char *Reason(ConvertOutcome outcome) {
         return "too large";
     case ConvertOutcome::NotWritten:
         return "could not be written";
+    case ConvertOutcome::Saving:
+        return StillSaving;
     }
     return "not converted";
 }
@@ -146,9 +159,36 @@ const char *ExamineFile(const char *currentFile, const char *outputDirectory) {
 
     if (accept == 1)
         return Reason(ConvertStrip(currentFile, name.prefix, name.extension, name.direction, count,
-                                   outputDirectory));
+                                   outputDirectory, true));
     FilesSkipped += 1;
     return NotAStripName;
+}
+
+// Adds the file's line to the reasons piled up in the area, when it was not converted.
+void Note(const char *file, const char *why) {
+    if (why && Report) {
+        StringConcat(file);
+        StringConcat(": ");
+        StringConcat(why);
+        StringConcat("\r\n");
+    }
+    if (why && why != NotAStripName) AnyFailed = true;
+}
+
+void FinishOldestSave() {
+    StringValue &file = Saving[SavingFirst];
+    Note(file, Reason(ConvertStripFinish()));
+    StringFree(file);
+    file = nullptr;
+    SavingFirst = (SavingFirst + 1) % ConvertSavesAtOnce;
+    SavingCount -= 1;
+}
+
+// The lines come in the order the files were given: every save still under way is finished
+// before a later file's line is added.
+void FinishSaves() {
+    while (SavingCount > 0)
+        FinishOldestSave();
 }
 
 } // namespace
@@ -175,7 +215,8 @@ int32_t BatchConvert(const char *files, const char *outputFolder, BatchReportRou
     StringValue currentFile = nullptr;
     StringValue summary = nullptr;
     StringValue reasons = nullptr;
-    bool failed = false;
+    Report = report;
+    AnyFailed = false;
     StringAssign(&pattern, FilePattern);
     StringAssign(&initialPath, "C:\\");
     GivenFile = files;
@@ -200,19 +241,23 @@ int32_t BatchConvert(const char *files, const char *outputFolder, BatchReportRou
         // The reason lines pile up at the area's start position; everything the loop builds
         // goes behind them and is taken back before the next line is added.
         int32_t reasonsStart = TempString.end;
+        // While one strip's sheet is being written, the next strip is loaded and cut.
         while (!StringEqual(currentFile, "")) {
+            if (SavingCount == ConvertSavesAtOnce) FinishOldestSave();
             const char *why = ExamineFile(currentFile, outputDirectory);
-            if (why && report) {
-                StringConcat(currentFile);
-                StringConcat(": ");
-                StringConcat(why);
-                StringConcat("\r\n");
+            if (why == StillSaving) {
+                StringAssign(&Saving[(SavingFirst + SavingCount) % ConvertSavesAtOnce],
+                             currentFile);
+                SavingCount += 1;
+            } else {
+                FinishSaves();
+                Note(currentFile, why);
             }
-            if (why && why != NotAStripName) failed = true;
             start = TempString.end;
             NextFile(start);
             StringAssignTemp(&currentFile, start);
         }
+        FinishSaves();
         StringAssignTemp(&reasons, reasonsStart);
 
         start = TempString.end;
@@ -242,11 +287,12 @@ int32_t BatchConvert(const char *files, const char *outputFolder, BatchReportRou
     }
 
     GivenFile = nullptr;
+    Report = nullptr;
     StringFree(pattern);
     StringFree(initialPath);
     StringFree(outputDirectory);
     StringFree(currentFile);
     StringFree(summary);
     StringFree(reasons);
-    return report && failed ? 1 : 0;
+    return report && AnyFailed ? 1 : 0;
 }

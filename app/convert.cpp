@@ -18,6 +18,7 @@ constexpr int32_t SheetColumns = 8;
 // The sheet is a 24-bit section rather than a display-compatible bitmap: it keeps the strip's
 // colours exactly whatever the display's depth, and saving takes its rows as they are.
 constexpr int32_t SheetDepth = 24;
+static_assert(ConvertSavesAtOnce <= ImageSaveSlots, "every strip Saving needs a save slot");
 
 // The copies of the arguments and the output name, released when the conversion returns.
 struct ConversionStrings {
@@ -86,7 +87,8 @@ ConvertOutcome Failed(ConvertOutcome why) {
 } // namespace
 
 ConvertOutcome ConvertStrip(const char *stripPath, const char *prefix, const char *extension,
-                            const char *direction, int32_t count, const char *outputDirectory) {
+                            const char *direction, int32_t count, const char *outputDirectory,
+                            bool background) {
     ConversionStrings s;
     StringCopyNew(&s.stripPath, stripPath);
     StringCopyNew(&s.prefix, prefix);
@@ -158,8 +160,19 @@ ConvertOutcome ConvertStrip(const char *stripPath, const char *prefix, const cha
     // A frame that could not be cut (an icon file under a strip's name, or no memory for it)
     // would leave its cell black: such a sheet is a failed conversion, not one to write.
     if (!everyFrame) return Failed(ConvertOutcome::Damaged);
-    if (!ImageExists(SheetImage) || !ImageSave(SheetImage, s.outputName, format))
-        return Failed(ConvertOutcome::NotWritten);
+    if (!ImageExists(SheetImage)) return Failed(ConvertOutcome::NotWritten);
+    if (background) {
+        if (!ImageSaveStart(SheetImage, s.outputName, format))
+            return Failed(ConvertOutcome::NotWritten);
+        return ConvertOutcome::Saving;
+    }
+    if (!ImageSave(SheetImage, s.outputName, format)) return Failed(ConvertOutcome::NotWritten);
+    FilesConverted += 1;
+    return ConvertOutcome::Converted;
+}
+
+ConvertOutcome ConvertStripFinish() {
+    if (!ImageSaveFinish()) return Failed(ConvertOutcome::NotWritten);
     FilesConverted += 1;
     return ConvertOutcome::Converted;
 }

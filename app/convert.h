@@ -11,9 +11,21 @@ enum class ConvertOutcome {
     TooManyFrames, // the count does not leave a frame of at least one pixel
     TooLarge,      // the strip or its sheet is larger than an image can be
     NotWritten,    // the sheet could not be written
+    Saving,        // the sheet is still being written: ConvertStripFinish tells the rest
 };
+
+// How many strips may be Saving at once.
+constexpr int32_t ConvertSavesAtOnce = 2;
 
 // Counts the outcome in FilesConverted or FilesErrors (or neither when the strip cannot be read)
 // and returns it, so that a caller can tell why a strip was not converted.
+// With `background` the sheet may be written on a thread of its own while the caller goes on
+// with the next strip: the outcome is then Saving, and nothing is counted yet. At most
+// ConvertSavesAtOnce strips may be Saving; the caller must have finished the others first.
 ConvertOutcome ConvertStrip(const char *stripPath, const char *prefix, const char *extension,
-                            const char *direction, int32_t count, const char *outputDirectory);
+                            const char *direction, int32_t count, const char *outputDirectory,
+                            bool background = false);
+
+// Waits for the sheet of the oldest strip still Saving, counts its outcome as ConvertStrip does
+// and returns it (Converted or NotWritten).
+ConvertOutcome ConvertStripFinish();

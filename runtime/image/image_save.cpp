@@ -3,6 +3,8 @@
 #include "runtime/image/gdi_guards.h"
 #include "runtime/memory/memory.h"
 
+#include <process.h>
+
 #include <cstdlib>
 #include <cstring>
 
@@ -43,6 +45,17 @@ int32_t BmpWrite(const char *fileName, const BITMAPINFOHEADER &header, const uin
     return written && closed ? 1 : 0;
 }
 
+// A sheet's rows ready to be written, and what to write them as.
+struct SheetRows {
+    BITMAPINFOHEADER header; // the file's header: bottom-up, 24 bits, plain fields
+    const uint8_t *rows;     // `header.biHeight` rows of `stride` bytes, bottom row first
+    uint8_t *block;          // the rows' block when it belongs to the save, else null
+    const char *fileName;
+    int32_t formatId;
+    int32_t quality;
+    int32_t stride;
+};
+
 // The folder part of a file name, for a temporary file beside it: up to and including the last
 // separator, or the current folder.
 void FolderOf(const char *fileName, char *folder, size_t size) {
@@ -79,6 +92,141 @@ uint8_t *SectionRows24(const ImageObject &image, int32_t width, int32_t height, 
     return rows;
 }
 
+// The picture goes to a temporary file beside the final one and replaces it only when complete: a
+// failed write must neither destroy an existing file nor leave a half-written one under the
+// final name. Touches nothing but its arguments and the file system, so any thread may run it.
+int32_t WriteSheetFile(const SheetRows &sheet) {
+    char folder[MAX_PATH];
+    char temporary[MAX_PATH];
+    FolderOf(sheet.fileName, folder, sizeof folder);
+    if (!GetTempFileNameA(folder, "sht", 0, temporary)) return 0;
+    int32_t result = sheet.formatId == ImageFormatBmp
+                         ? BmpWrite(temporary, sheet.header, sheet.rows)
+                         : ImageEncode(temporary, sheet.rows, sheet.formatId, sheet.header.biWidth,
+                                       sheet.header.biHeight, sheet.stride, sheet.quality);
+    result = result ? 1 : 0;
+    if (result && !MoveFileExA(temporary, sheet.fileName, MOVEFILE_REPLACE_EXISTING)) result = 0;
+    if (!result) DeleteFileA(temporary);
+    return result;
+}
+
+// Reads image `id` as 24-bit rows for writing: the section's own rows when it is a 24-bit
+// bottom-up section, else a block of its own (`sheet.block`). False when there is nothing to
+// write.
+bool TakeRows(ObjectId id, const char *fileName, int32_t formatId, int32_t quality,
+              SheetRows *sheet) {
+    ImageObject *record = ImageRecord(id);
+    if (!record || !fileName) return false;
+    if (formatId != ImageFormatBmp && !EncoderFor(formatId)) return false;
+
+    // The system's own size, not the record's 16-bit copy.
+    BITMAP bitmap{};
+    if (GetObjectType(record->handle) != OBJ_BITMAP ||
+        !GetObjectA(record->handle, sizeof bitmap, &bitmap))
+        return false;
+    int32_t width = bitmap.bmWidth;
+    int32_t height = std::abs(bitmap.bmHeight);
+    if (width < 1 || height < 1) return false;
+    int64_t stride = int64_t(width) * 3 + width % 4;
+    uint64_t blockSize = uint64_t(height + 1) * uint64_t(stride);
+    if (blockSize > UINT32_MAX || blockSize > SIZE_MAX) return false;
+
+    BITMAPINFOHEADER &header = sheet->header;
+    header = BITMAPINFOHEADER{};
+    header.biSize = sizeof header;
+    header.biWidth = width;
+    header.biHeight = height; // bottom-up
+    header.biPlanes = bitmap.bmPlanes;
+    header.biBitCount = 24;
+    header.biCompression = BI_RGB;
+    header.biSizeImage = DWORD(stride * height);
+
+    // A 24-bit bottom-up section already holds the rows as they are written: no copy is made.
+    sheet->rows = SectionRows24(*record, width, height, stride);
+    // Otherwise a zero-filled block, so the padding at the end of each row is written as zeros.
+    sheet->block = nullptr;
+    if (!sheet->rows) {
+        sheet->block = static_cast<uint8_t *>(MemoryAlloc(size_t(blockSize)));
+        if (!sheet->block) return false;
+        MemoryDc memory;
+        if (memory.dc && GetDIBits(memory.dc, static_cast<HBITMAP>(record->handle), 0, UINT(height),
+                                   sheet->block, reinterpret_cast<BITMAPINFO *>(&header),
+                                   DIB_RGB_COLORS) == height)
+            sheet->rows = sheet->block;
+    }
+    if (!sheet->rows) {
+        if (sheet->block) MemoryFree(sheet->block);
+        sheet->block = nullptr;
+        return false;
+    }
+    // The system may have rewritten fields of the header; the file gets the plain ones.
+    header.biSize = sizeof header;
+    header.biCompression = BI_RGB;
+    header.biSizeImage = DWORD(stride * height);
+    header.biXPelsPerMeter = header.biYPelsPerMeter = 0;
+    header.biClrUsed = header.biClrImportant = 0;
+    sheet->fileName = fileName;
+    sheet->formatId = formatId;
+    sheet->quality = quality;
+    sheet->stride = int32_t(stride);
+    return true;
+}
+
+// A save under way on a thread of its own. Each slot has one thread, started when the slot is
+// first used and kept: starting a thread costs as much as writing a small sheet under Wine.
+struct SaveJob {
+    SheetRows sheet;
+    char *fileName; // the job's own copy
+    int32_t result;
+    bool running; // `done` is still to be signalled
+    HANDLE thread;
+    HANDLE start; // auto-reset: the job is ready
+    HANDLE done;  // manual-reset: the file is written or given up
+};
+
+SaveJob Jobs[ImageSaveSlots];
+int32_t JobFirst; // the oldest queued job
+int32_t JobCount;
+
+unsigned __stdcall SaveThread(void *argument) {
+    auto *job = static_cast<SaveJob *>(argument);
+    for (;;) {
+        if (WaitForSingleObject(job->start, INFINITE) != WAIT_OBJECT_0) return 0;
+        job->result = WriteSheetFile(job->sheet);
+        SetEvent(job->done);
+    }
+}
+
+bool SlotReady(SaveJob &job) {
+    if (!job.start) job.start = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (!job.done) job.done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (job.start && job.done && !job.thread)
+        job.thread =
+            reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, SaveThread, &job, 0, nullptr));
+    return job.start && job.done && job.thread;
+}
+
+void WaitForJob(SaveJob &job) {
+    if (!job.running) return;
+    WaitForSingleObject(job.done, INFINITE);
+    job.running = false;
+}
+
+// Two saves of one file must reach it in the order they were asked for.
+void WaitForSameFile(const char *fileName) {
+    for (int32_t i = 0; i < JobCount; i++) {
+        SaveJob &job = Jobs[(JobFirst + i) % ImageSaveSlots];
+        if (lstrcmpiA(job.fileName, fileName) == 0) WaitForJob(job);
+    }
+}
+
+char *CopyOf(const char *text) {
+    size_t size = strlen(text) + 1;
+    auto *copy = static_cast<char *>(MemoryAlloc(size));
+    if (copy) memcpy(copy, text, size);
+    return copy;
+}
+
 } // namespace
 
 void ImageEncoderRegister(const ImageEncoder *encoder) {
@@ -94,68 +242,56 @@ int32_t ImageEncode(const char *fileName, const uint8_t *pixels, int32_t formatI
 }
 
 int32_t ImageSave(ObjectId id, const char *fileName, int32_t formatId, int32_t quality) {
-    ImageObject *record = ImageRecord(id);
-    if (!record || !fileName) return 0;
-    if (formatId != ImageFormatBmp && !EncoderFor(formatId)) return 0;
-
-    // The system's own size, not the record's 16-bit copy.
-    BITMAP bitmap{};
-    if (GetObjectType(record->handle) != OBJ_BITMAP ||
-        !GetObjectA(record->handle, sizeof bitmap, &bitmap))
-        return 0;
-    int32_t width = bitmap.bmWidth;
-    int32_t height = std::abs(bitmap.bmHeight);
-    if (width < 1 || height < 1) return 0;
-    int64_t stride = int64_t(width) * 3 + width % 4;
-    uint64_t blockSize = uint64_t(height + 1) * uint64_t(stride);
-    if (blockSize > UINT32_MAX || blockSize > SIZE_MAX) return 0;
-
-    BITMAPINFOHEADER header{};
-    header.biSize = sizeof header;
-    header.biWidth = width;
-    header.biHeight = height; // bottom-up
-    header.biPlanes = bitmap.bmPlanes;
-    header.biBitCount = 24;
-    header.biCompression = BI_RGB;
-    header.biSizeImage = DWORD(stride * height);
-
-    // A 24-bit bottom-up section already holds the rows as they are written: no copy is made.
-    uint8_t *rows = SectionRows24(*record, width, height, stride);
-    // Otherwise a zero-filled block, so the padding at the end of each row is written as zeros.
-    uint8_t *block = nullptr;
-    if (!rows) {
-        block = static_cast<uint8_t *>(MemoryAlloc(size_t(blockSize)));
-        if (!block) return 0;
-        MemoryDc memory;
-        if (memory.dc &&
-            GetDIBits(memory.dc, static_cast<HBITMAP>(record->handle), 0, UINT(height), block,
-                      reinterpret_cast<BITMAPINFO *>(&header), DIB_RGB_COLORS) == height)
-            rows = block;
-    }
-    int32_t result = 0;
-    if (rows) {
-        // The system may have rewritten fields of the header; the file gets the plain ones.
-        header.biSize = sizeof header;
-        header.biCompression = BI_RGB;
-        header.biSizeImage = DWORD(stride * height);
-        header.biXPelsPerMeter = header.biYPelsPerMeter = 0;
-        header.biClrUsed = header.biClrImportant = 0;
-
-        // The picture goes to a temporary file beside the final one and replaces it only when
-        // complete: a failed write must neither destroy an existing file nor leave a
-        // half-written one under the final name.
-        char folder[MAX_PATH];
-        char temporary[MAX_PATH];
-        FolderOf(fileName, folder, sizeof folder);
-        if (GetTempFileNameA(folder, "sht", 0, temporary)) {
-            result = formatId == ImageFormatBmp ? BmpWrite(temporary, header, rows)
-                                                : ImageEncode(temporary, rows, formatId, width,
-                                                              height, int32_t(stride), quality);
-            result = result ? 1 : 0;
-            if (result && !MoveFileExA(temporary, fileName, MOVEFILE_REPLACE_EXISTING)) result = 0;
-            if (!result) DeleteFileA(temporary);
-        }
-    }
-    if (block) MemoryFree(block);
+    SheetRows sheet{};
+    if (!TakeRows(id, fileName, formatId, quality, &sheet)) return 0;
+    WaitForSameFile(fileName);
+    int32_t result = WriteSheetFile(sheet);
+    if (sheet.block) MemoryFree(sheet.block);
     return result;
+}
+
+int32_t ImageSaveStart(ObjectId id, const char *fileName, int32_t formatId, int32_t quality) {
+    if (JobCount == ImageSaveSlots) return 0;
+    SheetRows sheet{};
+    if (!TakeRows(id, fileName, formatId, quality, &sheet)) return 0;
+    SaveJob &job = Jobs[(JobFirst + JobCount) % ImageSaveSlots];
+    job.fileName = CopyOf(fileName);
+    if (!job.fileName) {
+        if (sheet.block) MemoryFree(sheet.block);
+        return 0;
+    }
+    WaitForSameFile(fileName);
+    sheet.fileName = job.fileName;
+
+    // The image may change as soon as this returns: the job writes its own copy of the rows.
+    // A sheet too large to copy twice over is written here and now instead.
+    size_t bytes = sheet.header.biSizeImage;
+    if (!sheet.block && int64_t(bytes) <= ImageSaveCopyBytes) {
+        sheet.block = static_cast<uint8_t *>(MemoryAlloc(size_t(bytes)));
+        if (sheet.block)
+            sheet.rows = static_cast<uint8_t *>(memcpy(sheet.block, sheet.rows, bytes));
+    }
+    job.sheet = sheet;
+    JobCount += 1;
+    if (sheet.block && SlotReady(job)) {
+        job.running = true;
+        ResetEvent(job.done);
+        SetEvent(job.start);
+    } else {
+        job.result = WriteSheetFile(sheet);
+    }
+    return 1;
+}
+
+int32_t ImageSaveFinish() {
+    if (JobCount == 0) return 0;
+    SaveJob &job = Jobs[JobFirst];
+    WaitForJob(job);
+    if (job.sheet.block) MemoryFree(job.sheet.block);
+    MemoryFree(job.fileName);
+    job.sheet = SheetRows{};
+    job.fileName = nullptr;
+    JobFirst = (JobFirst + 1) % ImageSaveSlots;
+    JobCount -= 1;
+    return job.result;
 }

@@ -16,6 +16,24 @@ constexpr int32_t ImageDefaultQuality = 7;
 int32_t ImageSave(ObjectId id, const char *fileName, int32_t formatId,
                   int32_t quality = ImageDefaultQuality);
 
+// How many saves may be under way at once, each on a thread of its own.
+constexpr int32_t ImageSaveSlots = 2;
+// Larger pictures are written by ImageSaveStart before it returns, rather than copied for a thread:
+// a 32-bit program keeps its address space for the strips and sheets that ImageMaxBytes allows.
+constexpr int64_t ImageSaveCopyBytes = int64_t(sizeof(void *) == 8 ? 256 : 16) << 20;
+
+// Starts saving image `id` as ImageSave does, on a thread of its own, and returns at once: the
+// image may be changed or freed straight away. 1 when the save is queued, 0 when it failed at
+// once (no such image or encoder, no memory, or ImageSaveSlots saves already waiting for
+// ImageSaveFinish). A later save of the same file name waits for the earlier one, so the last
+// asked for is the one that stays.
+int32_t ImageSaveStart(ObjectId id, const char *fileName, int32_t formatId,
+                       int32_t quality = ImageDefaultQuality);
+
+// Waits for the oldest save ImageSaveStart queued and returns its result as ImageSave would; 0
+// when none is queued.
+int32_t ImageSaveFinish();
+
 // Hands the block (`height` rows of blue-green-red, bottom row first, `stride` bytes apart) to
 // the first encoder registered for the format id; its result, or 0 when there is none.
 int32_t ImageEncode(const char *fileName, const uint8_t *pixels, int32_t formatId, int32_t width,

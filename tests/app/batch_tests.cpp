@@ -18,6 +18,13 @@ using Texts = std::vector<std::string>;
 
 Texts conversions;  // "file|prefix|extension|direction|count|output folder" of each call
 Texts failingFiles; // strips whose conversion counts as an error
+Texts savingFiles;  // strips whose sheets are left to be written in the background
+Texts stillSaving;  // those of them not finished yet, oldest first
+size_t mostSaving;  // the most sheets under way at once
+
+bool Listed(const Texts &list, const std::string &file) {
+    return std::find(list.begin(), list.end(), file) != list.end();
+}
 
 std::string Converted(const std::string &file, const std::string &prefix, const char *extension,
                       const char *direction, int32_t count) {
@@ -32,6 +39,9 @@ class Batch : public ::testing::Test {
         Dialogs = DialogScript();
         conversions.clear();
         failingFiles.clear();
+        savingFiles.clear();
+        stillSaving.clear();
+        mostSaving = 0;
         FilesSelected = FilesSkipped = FilesConverted = FilesErrors = 0;
         TempString.end = 0;
         StringConcat("caller's expression");
@@ -118,6 +128,31 @@ TEST_F(Batch, AsksWithTheFixedTitlesAndShowsTheCountsInOrder) {
                                    "Files Skipped: 4\r\nFiles Errors: 2\r\n");
 }
 
+std::string reported; // what the driver handed to its report routine
+
+// Sheets left to be written in the background are counted, and their lines reported, in the
+// order the files were given, whatever else comes between them; never more than the driver's
+// limit are under way.
+TEST_F(Batch, SheetsStillBeingWrittenAreReportedInTheFilesOrder) {
+    savingFiles = {"E:\\a_H1.png", "E:\\b_H1.png", "E:\\c_H1.png", "E:\\e_H1.png", "E:\\f_H1.png"};
+    failingFiles = {"E:\\b_H1.png", "E:\\d_H1.png", "E:\\e_H1.png"};
+    const char files[] = "E:\\a_H1.png\0E:\\b_H1.png\0E:\\x.txt\0E:\\c_H1.png\0E:\\d_H1.png\0"
+                         "E:\\e_H1.png\0E:\\f_H1.png\0";
+    reported.clear();
+    int32_t exitCode = BatchConvert(files, "D:\\Out\\", [](const char *text) { reported = text; });
+    EXPECT_EQ(exitCode, 1);
+    EXPECT_EQ(reported, "Files Selected: 7\r\nFiles Converted: 3\r\nFiles Skipped: 1\r\n"
+                        "Files Errors: 3\r\n"
+                        "E:\\b_H1.png: could not be written\r\n"
+                        "E:\\x.txt: skipped: not a strip's name\r\n"
+                        "E:\\d_H1.png: could not be written\r\n"
+                        "E:\\e_H1.png: could not be written\r\n");
+    EXPECT_TRUE(stillSaving.empty());
+    EXPECT_EQ(mostSaving, size_t(ConvertSavesAtOnce));
+    EXPECT_EQ(Dialogs.calls, Texts{});
+    EXPECT_EQ(std::string(TempString.base, size_t(TempString.end)), "caller's expression");
+}
+
 TEST_F(Batch, CancellingEitherDialogEndsSilently) {
     Run({});
     EXPECT_EQ(Dialogs.calls, Texts{"open"});
@@ -151,11 +186,27 @@ TEST(TextIsNumber, DigitsAndTheTwoFlags) {
 
 // The recording conversion the driver links against in this program.
 ConvertOutcome ConvertStrip(const char *stripPath, const char *prefix, const char *extension,
-                            const char *direction, int32_t count, const char *outputDirectory) {
+                            const char *direction, int32_t count, const char *outputDirectory,
+                            bool background) {
     conversions.push_back(std::string(stripPath) + "|" + prefix + "|" + extension + "|" +
                           direction + "|" + std::to_string(count) + "|" + outputDirectory);
-    bool fails =
-        std::find(failingFiles.begin(), failingFiles.end(), stripPath) != failingFiles.end();
+    if (background && Listed(savingFiles, stripPath)) {
+        stillSaving.push_back(stripPath);
+        mostSaving = std::max(mostSaving, stillSaving.size());
+        return ConvertOutcome::Saving;
+    }
+    bool fails = Listed(failingFiles, stripPath);
+    (fails ? FilesErrors : FilesConverted) += 1;
+    return fails ? ConvertOutcome::NotWritten : ConvertOutcome::Converted;
+}
+
+ConvertOutcome ConvertStripFinish() {
+    if (stillSaving.empty()) {
+        ADD_FAILURE() << "a save finished that was never started";
+        return ConvertOutcome::NotWritten;
+    }
+    bool fails = Listed(failingFiles, stillSaving.front());
+    stillSaving.erase(stillSaving.begin());
     (fails ? FilesErrors : FilesConverted) += 1;
     return fails ? ConvertOutcome::NotWritten : ConvertOutcome::Converted;
 }

@@ -266,23 +266,26 @@ TEST_F(Convert, AStripWhoseFramesCannotBeCutIsAnErrorAndWritesNothing) {
 }
 
 TEST_F(Convert, TheDriverConvertsRealStripsAndCountsThem) {
-    Picture walk = Strip(128, 32), hero = Strip(8, 96);
+    // Two strips give the same sheet's name: the one given last is the one that stays, though
+    // the sheets may be written at the same time.
+    Picture walk = Strip(128, 32), walkDown = Strip(32, 128), hero = Strip(8, 96);
     ASSERT_TRUE(WriteText(strips + "walk_H4.bmp", MakeBmp(walk, 24, false)));
+    ASSERT_TRUE(WriteText(strips + "walk_V4.bmp", MakeBmp(walkDown, 24, false)));
     ASSERT_TRUE(WriteText(strips + "Hero_v012.BMP", MakeBmp(hero, 24, false)));
     ASSERT_TRUE(WriteText(strips + "notes.txt", "notes"));
     Dialogs = DialogScript();
-    Dialogs.files = {strips + "walk_H4.bmp", strips + "notes.txt", strips + "Hero_v012.BMP",
-                     strips + "gone_H2.bmp"};
+    Dialogs.files = {strips + "walk_H4.bmp", strips + "walk_V4.bmp", strips + "notes.txt",
+                     strips + "Hero_v012.BMP", strips + "gone_H2.bmp"};
     Dialogs.folder = out;
     BatchConvert();
 
     EXPECT_EQ(Dialogs.messages,
               (std::vector<std::string>{"Conversion Completed",
-                                        "Files Selected: 4\r\nFiles Converted: 2\r\n"
+                                        "Files Selected: 5\r\nFiles Converted: 3\r\n"
                                         "Files Skipped: 1\r\nFiles Errors: 0\r\n",
                                         "0"}));
     EXPECT_EQ(FilesIn(out), (std::vector<std::string>{"Hero_B12.bmp", "walk_B4.bmp"}));
-    EXPECT_TRUE(SheetIs(out + "walk_B4.bmp", ExpectedSheet(walk, 'H', 4)));
+    EXPECT_TRUE(SheetIs(out + "walk_B4.bmp", ExpectedSheet(walkDown, 'V', 4)));
     EXPECT_TRUE(SheetIs(out + "Hero_B12.bmp", ExpectedSheet(hero, 'V', 12)));
 }
 

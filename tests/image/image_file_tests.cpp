@@ -32,9 +32,9 @@ COLORREF Distinct(int x, int y) {
     return RGB(40 + x * 23, 30 + y * 41, 200 - (x + y) * 7);
 }
 
-// A display-compatible image holding the picture.
-bool ImageFrom(ObjectId id, const Picture &p) {
-    return ImageCreate(id, p.width, p.height) &&
+// An image holding the picture: display-compatible, or a section of `depth` bits.
+bool ImageFrom(ObjectId id, const Picture &p, int32_t depth = ImageDisplayFormat) {
+    return ImageCreate(id, p.width, p.height, depth) &&
            WritePixels(static_cast<HBITMAP>(ImageHandle(id)), p.pixels);
 }
 
@@ -301,6 +301,39 @@ COLORREF Widened(COLORREF c, int greenBits) {
         return v << (8 - bits) | v >> (2 * bits - 8);
     };
     return RGB(widen(GetRValue(c), 5), widen(GetGValue(c), greenBits), widen(GetBValue(c), 5));
+}
+
+// A save started in the background writes the picture as it was when it started; two saves of
+// one name land in the order asked for; a failure shows only when the save is finished.
+TEST_F(ImageFiles, BackgroundSavesWriteThePictureAsItWasInTheOrderAsked) {
+    std::string folder = TestFolder("save-background");
+    std::string a = folder + "a.bmp", b = folder + "b.bmp";
+    Picture first = MakePicture(5, 2, Distinct), second = MakePicture(3, 3, Distinct);
+    EXPECT_EQ(ImageSaveFinish(), 0) << "nothing started";
+    // The sheets of the conversion are 24-bit sections, whose rows the save copies.
+    ASSERT_TRUE(ImageFrom(1, first, 24));
+    ASSERT_EQ(ImageSaveStart(1, a.c_str(), ImageFormatBmp), 1);
+    ASSERT_TRUE(ImageFrom(1, second, 24));
+    ASSERT_EQ(ImageSaveStart(1, b.c_str(), ImageFormatBmp), 1);
+    static_assert(ImageSaveSlots == 2, "the next start finds every slot taken");
+    EXPECT_EQ(ImageSaveStart(1, (folder + "c.bmp").c_str(), ImageFormatBmp), 0);
+    EXPECT_EQ(ImageSaveFinish(), 1);
+    EXPECT_EQ(ImageSaveFinish(), 1);
+    EXPECT_EQ(ReadWholeFile(a), MakeBmp(first, 24, false));
+    EXPECT_EQ(ReadWholeFile(b), MakeBmp(second, 24, false));
+
+    ASSERT_EQ(ImageSaveStart(1, a.c_str(), ImageFormatBmp), 1);
+    ASSERT_TRUE(ImageFrom(1, first));
+    ASSERT_EQ(ImageSaveStart(1, a.c_str(), ImageFormatBmp), 1);
+    ImageFree(1);
+    EXPECT_EQ(ImageSaveFinish(), 1);
+    EXPECT_EQ(ImageSaveFinish(), 1);
+    EXPECT_EQ(ReadWholeFile(a), MakeBmp(first, 24, false));
+
+    ASSERT_TRUE(ImageFrom(1, first));
+    ASSERT_EQ(ImageSaveStart(1, (folder + "missing\\x.bmp").c_str(), ImageFormatBmp), 1);
+    EXPECT_EQ(ImageSaveFinish(), 0);
+    EXPECT_EQ(FilesIn(folder), (Names{"a.bmp", "b.bmp"}));
 }
 
 TEST_F(ImageFiles, BitmapFilesOfEveryCommonKindLoad) {

@@ -65,7 +65,8 @@ struct JpegWriteJob {
 };
 
 JpegPicture picture;
-JpegWriteJob job;
+// Sheets may be written on several threads at once: each has its own write job.
+thread_local JpegWriteJob job;
 bool decoderRegistered;
 bool encoderRegistered;
 

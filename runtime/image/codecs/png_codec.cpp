@@ -27,7 +27,8 @@ struct PngWriteJob {
 };
 
 PngPicture picture;
-PngWriteJob job;
+// Sheets may be written on several threads at once: each has its own write job.
+thread_local PngWriteJob job;
 bool decoderRegistered;
 bool encoderRegistered;
 
