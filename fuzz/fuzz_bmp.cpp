@@ -12,9 +12,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     BmpCheck check = BmpCheckFile(head.data(), head.size(), size, &layout);
     if (check != BmpCheck::Sound) return 0;
     if (layout.width < 1 || layout.height < 1) abort();
-    // Uncompressed rows must all be in the file, wherever the data starts.
+    // Uncompressed rows must all be in the file from where the data starts: the loader copies
+    // plain rows from there itself.
     uint64_t rows = (uint64_t(layout.width) * layout.bitsPerPixel + 31) / 32 * 4 * layout.height;
     uint32_t compression = size >= 34 && data[14] != 12 ? data[30] : 0;
-    if ((compression == 0 || compression == 3) && rows > size) abort();
+    if (layout.compression != compression) abort();
+    if ((compression == 0 || compression == 3) && layout.dataStart + rows > size) abort();
     return 0;
 }

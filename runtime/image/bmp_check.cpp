@@ -78,6 +78,8 @@ BmpCheck BmpCheckFile(const uint8_t *head, size_t headSize, uint64_t fileSize, B
     uint64_t dataSize = runLength ? imageSize : rowBytes * uint64_t(height);
     if (dataStart > fileSize || dataSize > fileSize - dataStart) return BmpCheck::CutShort;
 
-    if (layout) *layout = BmpLayout{int32_t(width), int32_t(height), int32_t(bits), topDown};
+    if (layout)
+        *layout = BmpLayout{int32_t(width), int32_t(height), int32_t(bits), topDown,
+                            headerSize,     compression,     colorsUsed,    dataStart};
     return BmpCheck::Sound;
 }

@@ -18,6 +18,10 @@ struct BmpLayout {
     int32_t height; // positive; `topDown` says the rows are stored top row first
     int32_t bitsPerPixel;
     bool topDown;
+    uint32_t headerSize;  // of the info header: 12 for a core header, 40 or more otherwise
+    uint32_t compression; // 0 plain rows, 1 and 2 run-length, 3 bit fields
+    uint32_t colorsUsed;  // as the header gives it (0 for a core header)
+    uint64_t dataStart;   // where the pixel data starts; its end lies inside the file
 };
 
 // Enough of the start of a file for every header, bit masks and a full colour table.

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -80,9 +81,9 @@ bool MayBeIconFile(const uint8_t *head, size_t headSize) {
 // The system loader reads wherever a bitmap file's headers point: only a file whose headers and
 // size agree, and whose picture fits an image, is handed to it. One it then refuses all the
 // same could not be given memory.
-ImageLoadFailure CheckBitmapFile(const uint8_t *head, size_t headSize, uint64_t fileSize) {
-    BmpLayout layout{};
-    switch (BmpCheckFile(head, headSize, fileSize, &layout)) {
+ImageLoadFailure CheckBitmapFile(const uint8_t *head, size_t headSize, uint64_t fileSize,
+                                 BmpLayout *layout) {
+    switch (BmpCheckFile(head, headSize, fileSize, layout)) {
     case BmpCheck::NotABitmap:
         return ImageLoadFailure::NotAnImage;
     case BmpCheck::CutShort:
@@ -91,9 +92,79 @@ ImageLoadFailure CheckBitmapFile(const uint8_t *head, size_t headSize, uint64_t 
         break;
     }
     // Palette pictures end up as display-compatible bitmaps, taken at 32 bits a pixel.
-    int32_t bits = layout.bitsPerPixel <= 8 ? 32 : layout.bitsPerPixel;
-    if (!ImageBytesFit(layout.width, layout.height, bits)) return ImageLoadFailure::TooLarge;
+    int32_t bits = layout->bitsPerPixel <= 8 ? 32 : layout->bitsPerPixel;
+    if (!ImageBytesFit(layout->width, layout->height, bits)) return ImageLoadFailure::TooLarge;
     return ImageLoadFailure::None;
+}
+
+// The system loader costs most of a small strip's conversion under Wine. Plain 24- and 32-bit
+// rows need none of its conversions: they are copied into the section it would make.
+bool PlainRows(const BmpLayout &layout, int32_t flags) {
+    return !(flags & ImageDisplayFormat) && layout.headerSize == 40 && layout.compression == 0 &&
+           layout.colorsUsed == 0 && (layout.bitsPerPixel == 24 || layout.bitsPerPixel == 32);
+}
+
+// Reads `size` bytes at the file's position; false when the file ends first.
+bool ReadExactly(HANDLE file, uint8_t *to, uint64_t size) {
+    constexpr DWORD MostAtOnce = DWORD(1) << 30;
+    while (size > 0) {
+        DWORD read = 0;
+        DWORD want = size > MostAtOnce ? MostAtOnce : DWORD(size);
+        if (!ReadFile(file, to, want, &read, nullptr) || read == 0) return false;
+        to += read;
+        size -= read;
+    }
+    return true;
+}
+
+// The section the system loader makes of a plain file: bottom-up whatever the file's row order,
+// the file's depth, and every byte of every row as the file holds it (the fourth byte of a
+// 32-bit pixel and the row padding too). The rows come from `whole`, the whole file, when given,
+// else from `file` at the data's start. A file that ends before its last row is damaged.
+HBITMAP SectionFromRows(const BmpLayout &layout, const uint8_t *whole, HANDLE file,
+                        ImageLoadFailure *why) {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = layout.width;
+    info.bmiHeader.biHeight = layout.height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = WORD(layout.bitsPerPixel);
+    info.bmiHeader.biCompression = BI_RGB;
+    void *pixels = nullptr;
+    HDC display = ImageDisplayDc();
+    HBITMAP bitmap =
+        display ? CreateDIBSection(display, &info, DIB_RGB_COLORS, &pixels, nullptr, 0) : nullptr;
+    if (!bitmap || !pixels) {
+        if (bitmap) DeleteObject(bitmap);
+        *why = ImageLoadFailure::NoBitmap;
+        return nullptr;
+    }
+    auto *rows = static_cast<uint8_t *>(pixels);
+    size_t rowBytes = (size_t(layout.width) * size_t(layout.bitsPerPixel) + 31) / 32 * 4;
+    size_t height = size_t(layout.height);
+    if (whole) {
+        const uint8_t *from = whole + layout.dataStart;
+        if (!layout.topDown) {
+            memcpy(rows, from, rowBytes * height);
+        } else {
+            for (size_t i = 0; i < height; i++)
+                memcpy(rows + (height - 1 - i) * rowBytes, from + i * rowBytes, rowBytes);
+        }
+        return bitmap;
+    }
+    LARGE_INTEGER at{};
+    at.QuadPart = LONGLONG(layout.dataStart);
+    if (!SetFilePointerEx(file, at, nullptr, FILE_BEGIN) ||
+        !ReadExactly(file, rows, uint64_t(rowBytes) * height)) {
+        DeleteObject(bitmap);
+        *why = ImageLoadFailure::Damaged;
+        return nullptr;
+    }
+    if (layout.topDown)
+        for (size_t i = 0; i < height / 2; i++)
+            std::swap_ranges(rows + i * rowBytes, rows + (i + 1) * rowBytes,
+                             rows + (height - 1 - i) * rowBytes);
+    return bitmap;
 }
 
 HBITMAP LoadBitmapFile(const char *fileName, int32_t flags, BITMAP *info) {
@@ -273,11 +344,12 @@ intptr_t ImageLoad(ObjectId id, const char *fileName, int32_t flags) {
     if (!file) return LoadFailed(id, record, ImageLoadFailure::Unreadable);
     const uint8_t *head = FileStart;
 
-    // The system loaders open the file themselves; a small file is decoded from FileStart.
+    // The system loaders open the file themselves; a small file is decoded from FileStart. A
+    // larger bitmap file stays open until it is known whether its rows are read here.
     bool bitmapFile = startSize >= 2 && head[0] == 'B' && head[1] == 'M';
     bool iconFile = MayBeIconFile(head, startSize);
     bool inMemory = startSize == fileSize;
-    if (bitmapFile || iconFile || inMemory) {
+    if (iconFile || inMemory) {
         CloseHandle(file);
         file = nullptr;
     }
@@ -286,10 +358,19 @@ intptr_t ImageLoad(ObjectId id, const char *fileName, int32_t flags) {
     BITMAP info{};
     if (bitmapFile) {
         // A bitmap file is not offered to the decoders, whatever becomes of it.
-        ImageLoadFailure why = CheckBitmapFile(head, startSize, fileSize);
+        BmpLayout layout{};
+        ImageLoadFailure why = CheckBitmapFile(head, startSize, fileSize, &layout);
+        HBITMAP bitmap = nullptr;
+        if (why == ImageLoadFailure::None && PlainRows(layout, flags))
+            bitmap = SectionFromRows(layout, inMemory ? FileStart : nullptr, file, &why);
+        if (file) CloseHandle(file); // the system loader opens the file without sharing too
         if (why != ImageLoadFailure::None) return LoadFailed(id, record, why);
-        HBITMAP bitmap = LoadBitmapFile(fileName, flags, &info);
-        if (!bitmap) return LoadFailed(id, record, ImageLoadFailure::NoBitmap);
+        if (bitmap) {
+            info = Describe(bitmap);
+        } else {
+            bitmap = LoadBitmapFile(fileName, flags, &info);
+            if (!bitmap) return LoadFailed(id, record, ImageLoadFailure::NoBitmap);
+        }
         handle = bitmap;
     } else if (HANDLE icon =
                    iconFile ? LoadImageA(ModuleHandle, fileName, IMAGE_ICON, 0, 0, LR_LOADFROMFILE)

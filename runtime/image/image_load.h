@@ -19,9 +19,10 @@ enum class ImageLoadFailure {
 };
 
 // Makes image `id` from a file. `flags` ImageDisplayFormat asks for a display-compatible bitmap.
-// A file beginning with "BM" goes to the system bitmap loader only, once its headers are found
-// to agree with its size; otherwise the icon loader,
-// then the decoders in registration order. Returns the record address for AutoNumber, the
+// A file beginning with "BM" is loaded as a bitmap file only, once its headers are found to
+// agree with its size: plain 24- and 32-bit rows are copied into a section as the system bitmap
+// loader would make it, every other kind goes to that loader. Otherwise the icon loader, then the
+// decoders in registration order. Returns the record address for AutoNumber, the
 // handle for a number, 0 on failure; the number no longer holds its earlier image either way.
 intptr_t ImageLoad(ObjectId id, const char *fileName, int32_t flags = 0);
 ImageLoadFailure ImageLastLoadFailure();

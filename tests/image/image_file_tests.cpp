@@ -343,6 +343,7 @@ TEST_F(ImageFiles, BitmapFilesOfEveryCommonKindLoad) {
         int bits;
         COLORREF (*color)(int, int);
         int reloadedDepth; // 8 bits or less are reloaded display-compatible (0: the display's)
+        int width = 5, height = 3;
     } kinds[] = {
         {1, [](int x, int y) { return (x + y) % 2 ? RGB(200, 30, 40) : RGB(20, 90, 250); }, 0},
         // The system keeps a black-and-white file monochrome.
@@ -352,6 +353,9 @@ TEST_F(ImageFiles, BitmapFilesOfEveryCommonKindLoad) {
         {16, Distinct, 0},
         {24, Distinct, 0},
         {32, Distinct, 0},
+        // Larger than the loader reads at once: the rows are read from the open file.
+        {24, Distinct, 0, 150, 151},
+        {32, Distinct, 0, 131, 130},
     };
     bool wine = RunningUnderWine();
     for (bool topDown : {false, true}) {
@@ -359,10 +363,12 @@ TEST_F(ImageFiles, BitmapFilesOfEveryCommonKindLoad) {
             for (int32_t flags : {0, ImageDisplayFormat}) {
                 SCOPED_TRACE(std::to_string(kind.bits) + " bits" + (topDown ? ", top-down" : "") +
                              (flags ? ", display format" : ""));
-                Picture p = MakePicture(5, 3, kind.color);
-                ASSERT_TRUE(WriteText(name, MakeBmp(p, kind.bits, topDown, 0x33)));
+                Picture p = MakePicture(kind.width, kind.height, kind.color);
+                std::string bytes = MakeBmp(p, kind.bits, topDown, 0x33);
+                if (kind.width > 5) ASSERT_GT(bytes.size(), 64u * 1024);
+                ASSERT_TRUE(WriteText(name, bytes));
                 ASSERT_NE(ImageLoad(0, name.c_str(), flags), 0);
-                EXPECT_EQ(SizeOf(0), "5x3");
+                EXPECT_EQ(SizeOf(0), std::to_string(p.width) + "x" + std::to_string(p.height));
                 EXPECT_EQ(ImageRecord(0)->flags, flags);
                 bool section = kind.bits > 8 && !flags;
                 DIBSECTION s{};
@@ -372,15 +378,23 @@ TEST_F(ImageFiles, BitmapFilesOfEveryCommonKindLoad) {
                                                  : kind.reloadedDepth ? kind.reloadedDepth
                                                                       : display);
                 EXPECT_TRUE(NotHeldOpen(name));
+                // A section of plain rows is bottom-up, as the system loader makes it, and holds
+                // every byte of the file's rows, the fourth byte of a 32-bit pixel included.
+                bool plain = section && kind.bits >= 24;
+                if (plain) {
+                    std::string rows = MakeBmp(p, kind.bits, false, 0x33).substr(54);
+                    EXPECT_EQ(std::string(static_cast<const char *>(s.dsBm.bmBits), rows.size()),
+                              rows);
+                }
                 // Wine's bitmap loader reads top-down files at the right size but leaves every
-                // pixel black (Windows reads them).
-                if (topDown && wine) continue;
+                // pixel black (Windows reads them); plain rows are read without it.
+                if (topDown && wine && !plain) continue;
                 Pixels expected = p.pixels;
                 // Wine's loader makes a 5-5-5 section of a 5-6-5 file: green loses a bit there.
                 if (kind.bits == 16)
                     for (COLORREF &c : expected)
                         c = Widened(c, wine && !flags ? 5 : 6);
-                EXPECT_TRUE(SamePixels(ImagePixels(0), expected, 5));
+                EXPECT_TRUE(SamePixels(ImagePixels(0), expected, p.width));
             }
         }
     }
@@ -452,6 +466,8 @@ TEST_F(ImageFiles, FilesThatAreNoPictureFailAndFreeTheNumber) {
         {"bits-7.bmp", Patched(SmallBmp(24), 28, 7), true, 0, ImageLoadFailure::NotAnImage},
         {"rle-24.bmp", Patched(SmallBmp(24), 30, 1), true, 0, ImageLoadFailure::NotAnImage},
         {"cut-rows.bmp", SmallBmp(24).substr(0, 60), true, 0, ImageLoadFailure::Damaged},
+        {"cut-rows-large.bmp", MakeBmp(MakePicture(200, 120, Distinct), 32, true).substr(0, 90000),
+         true, 0, ImageLoadFailure::Damaged},
         {"cut-palette.bmp", SmallBmp(8).substr(0, 80), true, 0, ImageLoadFailure::Damaged},
         {"offset-beyond.bmp", Patched(SmallBmp(24), 10, 5000), true, 0, ImageLoadFailure::Damaged},
         {"tall.bmp", Patched(SmallBmp(24), 22, 0x10000), true, 0, ImageLoadFailure::Damaged},
