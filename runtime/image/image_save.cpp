@@ -178,38 +178,49 @@ struct SaveJob {
     SheetRows sheet;
     char *fileName; // the job's own copy
     int32_t result;
-    bool running; // `done` is still to be signalled
+    bool ready;   // handed to the thread, not yet taken up
+    bool running; // the file is not yet written or given up
     HANDLE thread;
-    HANDLE start; // auto-reset: the job is ready
-    HANDLE done;  // manual-reset: the file is written or given up
 };
 
 SaveJob Jobs[ImageSaveSlots];
 int32_t JobFirst; // the oldest queued job
 int32_t JobCount;
 
+// The jobs' `ready`, `running` and `result` change only under the lock. A condition variable
+// waits within the process: under Wine an event costs a round trip through its server, about
+// as long as writing a small sheet.
+SRWLOCK JobLock = SRWLOCK_INIT;
+CONDITION_VARIABLE JobChanged = CONDITION_VARIABLE_INIT;
+
 unsigned __stdcall SaveThread(void *argument) {
     auto *job = static_cast<SaveJob *>(argument);
+    AcquireSRWLockExclusive(&JobLock);
     for (;;) {
-        if (WaitForSingleObject(job->start, INFINITE) != WAIT_OBJECT_0) return 0;
-        job->result = WriteSheetFile(job->sheet);
-        SetEvent(job->done);
+        while (!job->ready)
+            SleepConditionVariableSRW(&JobChanged, &JobLock, INFINITE, 0);
+        job->ready = false;
+        ReleaseSRWLockExclusive(&JobLock);
+        int32_t result = WriteSheetFile(job->sheet);
+        AcquireSRWLockExclusive(&JobLock);
+        job->result = result;
+        job->running = false;
+        WakeAllConditionVariable(&JobChanged);
     }
 }
 
 bool SlotReady(SaveJob &job) {
-    if (!job.start) job.start = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    if (!job.done) job.done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (job.start && job.done && !job.thread)
+    if (!job.thread)
         job.thread =
             reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, SaveThread, &job, 0, nullptr));
-    return job.start && job.done && job.thread;
+    return job.thread != nullptr;
 }
 
 void WaitForJob(SaveJob &job) {
-    if (!job.running) return;
-    WaitForSingleObject(job.done, INFINITE);
-    job.running = false;
+    AcquireSRWLockExclusive(&JobLock);
+    while (job.running)
+        SleepConditionVariableSRW(&JobChanged, &JobLock, INFINITE, 0);
+    ReleaseSRWLockExclusive(&JobLock);
 }
 
 // Two saves of one file must reach it in the order they were asked for.
@@ -274,9 +285,11 @@ int32_t ImageSaveStart(ObjectId id, const char *fileName, int32_t formatId, int3
     job.sheet = sheet;
     JobCount += 1;
     if (sheet.block && SlotReady(job)) {
+        AcquireSRWLockExclusive(&JobLock);
         job.running = true;
-        ResetEvent(job.done);
-        SetEvent(job.start);
+        job.ready = true;
+        WakeAllConditionVariable(&JobChanged);
+        ReleaseSRWLockExclusive(&JobLock);
     } else {
         job.result = WriteSheetFile(sheet);
     }
