@@ -62,6 +62,10 @@ int32_t DrawingEnd() {
         DeleteObject(Drawing.fillBrush);
         Drawing.fillBrush = nullptr;
     }
+    if (Drawing.sourceDc) {
+        DeleteDC(Drawing.sourceDc);
+        Drawing.sourceDc = nullptr;
+    }
     // Idle before the release routine runs, so that a routine which looks at the layer sees the
     // drawing already over.
     Drawing.dc = nullptr;
@@ -191,14 +195,18 @@ int32_t DrawImagePart(HANDLE image, int32_t x, int32_t y, int32_t fromX, int32_t
     if (!DrawingRevalidate()) return 0;
     if (Drawing.kind == OutputKindDib || GetObjectType(image) != OBJ_BITMAP) return 0;
     HDC dc = Drawing.dc;
-    HDC memory = CreateCompatibleDC(dc);
+    // One dc for the whole drawing: a sheet's frames are drawn one after the other from the same
+    // strip, and making a dc for each costs more than the copy under Wine.
+    if (!Drawing.sourceDc) Drawing.sourceDc = CreateCompatibleDC(dc);
+    HDC memory = Drawing.sourceDc;
     if (!memory) return 0;
     BOOL copied = FALSE;
-    if (SelectObject(memory, image)) {
+    if (HGDIOBJ earlier = SelectObject(memory, image)) {
         DWORD rop = (Drawing.mode & ModeInvert) ? NOTSRCERASE : SRCCOPY;
         copied = BitBlt(dc, x, y, width, height, memory, fromX, fromY, rop);
+        // The image does not stay selected: it may be freed, or drawn into, before the next copy.
+        SelectObject(memory, earlier);
     }
-    DeleteDC(memory);
     return copied ? 1 : 0;
 }
 

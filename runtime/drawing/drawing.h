@@ -47,6 +47,7 @@ struct DrawingState {
     HPEN defaultPen;     // made once by DrawingInit
     HGDIOBJ savedBrush;  // what the dc had selected before DrawingBegin
     HGDIOBJ savedPen;
+    HDC sourceDc; // the images drawn from are selected here in turn; deleted by DrawingEnd
     int32_t kind;
     HWND window;
     DrawingReleaseRoutine release;

@@ -194,6 +194,12 @@ TEST_F(Draw, ImagesArePlacedExactlyClippedScaledAndInverted) {
     DrawImageSized(image, 240, -20, 0, 5); // a zero width: the bitmap's own size
     DrawImageSized(red, 150, 30, 6, 4);
     EXPECT_EQ(DrawImagePart(image, 100, 20, 5, 7, 10, 12), 1);
+    // The image is free for any other use at once, while the drawing goes on.
+    HDC elsewhere = CreateCompatibleDC(nullptr);
+    HGDIOBJ earlier = SelectObject(elsewhere, image);
+    EXPECT_NE(earlier, nullptr) << "the image stays selected after a part of it is drawn";
+    SelectObject(elsewhere, earlier);
+    DeleteDC(elsewhere);
     DrawingSetMode(ModeInvert);
     DrawImageAt(black, 150, 10); // inverts what is below
     DrawImageAt(white, 160, 10); // sets black
