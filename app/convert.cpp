@@ -79,6 +79,13 @@ ConvertOutcome SheetGeometry(int32_t stripWidth, int32_t stripHeight, bool horiz
     return ConvertOutcome::Converted;
 }
 
+// True when image 1 is a sheet this conversion made, of the size the next one needs.
+bool SameSheet(const Geometry &g) {
+    const ImageObject *sheet = ImageRecord(SheetImage);
+    return sheet && sheet->bottomUpSection && sheet->depth == SheetDepth &&
+           ImageGetWidth(SheetImage) == g.sheetWidth && ImageGetHeight(SheetImage) == g.sheetHeight;
+}
+
 ConvertOutcome Failed(ConvertOutcome why) {
     if (why != ConvertOutcome::NotAPicture) FilesErrors += 1;
     return why;
@@ -126,7 +133,9 @@ ConvertOutcome ConvertStrip(const char *stripPath, const char *prefix, const cha
     // Frames of no size, or a sheet too large: nothing sensible to write.
     if (fits != ConvertOutcome::Converted) return Failed(fits);
 
-    ImageCreate(SheetImage, g.sheetWidth, g.sheetHeight, SheetDepth);
+    // The last sheet is drawn over when it has the size of this one (batches are mostly strips
+    // of one size): a new section costs fresh memory, and the box below clears it all the same.
+    if (!SameSheet(g)) ImageCreate(SheetImage, g.sheetWidth, g.sheetHeight, SheetDepth);
     bool drawing = DrawingBegin(ImageDrawTarget(SheetImage)) != nullptr;
     DrawingSetMode(ModeTransparent);
     DrawBox(0, 0, g.sheetWidth, g.sheetHeight, ColorRgb(0, 0, 0));
