@@ -39,10 +39,11 @@ struct ImageDecoder {
     void (*Drop)();
 };
 
-// Encode writes `height` rows of blue-green-red pixels, bottom row first in memory, to the file.
+// Encode writes `height` rows of blue-green-red pixels, bottom row first in memory, to the stream,
+// which the caller opened for writing and closes; 0 on failure, leaving what was written.
 struct ImageEncoder {
     int32_t FormatId;
-    int32_t (*Encode)(const char *fileName, const uint8_t *pixels, int32_t width, int32_t height,
+    int32_t (*Encode)(FILE *stream, const uint8_t *pixels, int32_t width, int32_t height,
                       int32_t stride, int32_t quality);
 };
 

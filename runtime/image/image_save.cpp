@@ -3,8 +3,11 @@
 #include "runtime/image/gdi_guards.h"
 #include "runtime/memory/memory.h"
 
+#include <fcntl.h>
+#include <io.h>
 #include <process.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -21,28 +24,23 @@ const ImageEncoder *EncoderFor(int32_t formatId) {
     return nullptr;
 }
 
-bool WriteAll(HANDLE file, const void *data, DWORD size) {
-    DWORD written = 0;
-    return WriteFile(file, data, size, &written, nullptr) && written == size;
+bool WriteAll(FILE *stream, const void *data, size_t size) {
+    return fwrite(data, 1, size, stream) == size;
 }
 
 // The built-in writer: a 14-byte file header, the 40-byte info header and the rows as they are
 // in the block (bottom row first, each padded to whole 32-bit words).
-int32_t BmpWrite(const char *fileName, const BITMAPINFOHEADER &header, const uint8_t *pixels) {
-    HANDLE file = CreateFileA(fileName, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return 0;
+int32_t BmpWrite(FILE *stream, const BITMAPINFOHEADER &header, const uint8_t *pixels) {
     DWORD headerBytes = header.biSize + 4 * header.biClrUsed;
     BITMAPFILEHEADER fileHeader{};
     fileHeader.bfType = 0x4D42; // "BM"
     fileHeader.bfSize = sizeof fileHeader + headerBytes + header.biSizeImage;
     fileHeader.bfOffBits = sizeof fileHeader + headerBytes;
-    bool written = WriteAll(file, &fileHeader, sizeof fileHeader) &&
-                   WriteAll(file, &header, headerBytes) &&
-                   WriteAll(file, pixels, header.biSizeImage);
-    // Data the system still holds may fail to reach the disk only at the close.
-    bool closed = CloseHandle(file) != 0;
-    return written && closed ? 1 : 0;
+    return WriteAll(stream, &fileHeader, sizeof fileHeader) &&
+                   WriteAll(stream, &header, headerBytes) &&
+                   WriteAll(stream, pixels, header.biSizeImage)
+               ? 1
+               : 0;
 }
 
 // A sheet's rows ready to be written, and what to write them as.
@@ -92,6 +90,35 @@ uint8_t *SectionRows24(const ImageObject &image, int32_t width, int32_t height, 
     return rows;
 }
 
+// A file of the thread's own in the folder, "~sht<thread>-<n>.tmp", made new (never one that is
+// there already) and opened for writing through the handle that made it: under Wine every open
+// of a name costs a look through the folder. Null when none can be made; `temporary` gets its name.
+FILE *CreateTemporary(const char *folder, char *temporary, size_t size) {
+    for (unsigned attempt = 0; attempt < 100; attempt++) {
+        int length = snprintf(temporary, size, "%s~sht%lx-%x.tmp", folder,
+                              static_cast<unsigned long>(GetCurrentThreadId()), attempt);
+        if (length < 0 || size_t(length) >= size) return nullptr;
+        HANDLE file = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            DWORD error = GetLastError();
+            if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
+            return nullptr;
+        }
+        int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_BINARY);
+        if (descriptor == -1) {
+            CloseHandle(file);
+        } else if (FILE *stream = _fdopen(descriptor, "wb")) {
+            return stream;
+        } else {
+            _close(descriptor);
+        }
+        DeleteFileA(temporary);
+        return nullptr;
+    }
+    return nullptr;
+}
+
 // The picture goes to a temporary file beside the final one and replaces it only when complete: a
 // failed write must neither destroy an existing file nor leave a half-written one under the
 // final name. Touches nothing but its arguments and the file system, so any thread may run it.
@@ -99,12 +126,17 @@ int32_t WriteSheetFile(const SheetRows &sheet) {
     char folder[MAX_PATH];
     char temporary[MAX_PATH];
     FolderOf(sheet.fileName, folder, sizeof folder);
-    if (!GetTempFileNameA(folder, "sht", 0, temporary)) return 0;
+    FILE *stream = CreateTemporary(folder, temporary, sizeof temporary);
+    if (!stream) return 0;
     int32_t result = sheet.formatId == ImageFormatBmp
-                         ? BmpWrite(temporary, sheet.header, sheet.rows)
-                         : ImageEncode(temporary, sheet.rows, sheet.formatId, sheet.header.biWidth,
+                         ? BmpWrite(stream, sheet.header, sheet.rows)
+                         : ImageEncode(stream, sheet.rows, sheet.formatId, sheet.header.biWidth,
                                        sheet.header.biHeight, sheet.stride, sheet.quality);
-    result = result ? 1 : 0;
+    // Data still buffered may fail to reach the disk only now. The flush is asked for on its own:
+    // the C runtime under Wine reports a full disk from fflush but not from fclose.
+    bool flushed = fflush(stream) == 0 && !ferror(stream);
+    bool closed = fclose(stream) == 0;
+    result = result && flushed && closed ? 1 : 0;
     if (result && !MoveFileExA(temporary, sheet.fileName, MOVEFILE_REPLACE_EXISTING)) result = 0;
     if (!result) DeleteFileA(temporary);
     return result;
@@ -245,11 +277,11 @@ void ImageEncoderRegister(const ImageEncoder *encoder) {
     Encoders[EncoderCount++] = encoder;
 }
 
-int32_t ImageEncode(const char *fileName, const uint8_t *pixels, int32_t formatId, int32_t width,
+int32_t ImageEncode(FILE *stream, const uint8_t *pixels, int32_t formatId, int32_t width,
                     int32_t height, int32_t stride, int32_t quality) {
     const ImageEncoder *encoder = EncoderFor(formatId);
     if (!encoder) return 0;
-    return encoder->Encode(fileName, pixels, width, height, stride, quality);
+    return encoder->Encode(stream, pixels, width, height, stride, quality);
 }
 
 int32_t ImageSave(ObjectId id, const char *fileName, int32_t formatId, int32_t quality) {

@@ -34,7 +34,8 @@ int32_t ImageSaveStart(ObjectId id, const char *fileName, int32_t formatId,
 // when none is queued.
 int32_t ImageSaveFinish();
 
-// Hands the block (`height` rows of blue-green-red, bottom row first, `stride` bytes apart) to
-// the first encoder registered for the format id; its result, or 0 when there is none.
-int32_t ImageEncode(const char *fileName, const uint8_t *pixels, int32_t formatId, int32_t width,
+// Hands the block (`height` rows of blue-green-red, bottom row first, `stride` bytes apart) and
+// the open stream to the first encoder registered for the format id; its result, or 0 when there
+// is none.
+int32_t ImageEncode(FILE *stream, const uint8_t *pixels, int32_t formatId, int32_t width,
                     int32_t height, int32_t stride, int32_t quality);

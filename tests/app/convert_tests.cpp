@@ -75,14 +75,15 @@ std::vector<std::string> encoded;
 bool encodersFail = false;
 
 template <char Tag>
-int32_t MarkerEncode(const char *fileName, const uint8_t *, int32_t width, int32_t height, int32_t,
+int32_t MarkerEncode(FILE *stream, const uint8_t *, int32_t width, int32_t height, int32_t,
                      int32_t) {
     encoded.push_back(std::string(1, Tag));
     if (encodersFail) {
-        WriteText(fileName, "half");
+        fputs("half", stream);
         return 0;
     }
-    return WriteText(fileName, Tag + std::to_string(width) + "x" + std::to_string(height)) ? 1 : 0;
+    std::string marker = Tag + std::to_string(width) + "x" + std::to_string(height);
+    return fputs(marker.c_str(), stream) >= 0 ? 1 : 0;
 }
 
 const ImageEncoder PngMarker = {ImageFormatPng, MarkerEncode<'P'>};

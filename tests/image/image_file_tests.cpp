@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -162,19 +163,20 @@ constexpr int32_t FormatGood = 0x444F4F47; // writes "GOOD" and succeeds
 constexpr int32_t FormatFail = 0x4C494146; // writes a little, then fails
 
 struct EncoderCall {
-    std::string fileName;
+    Names filesThen; // the files of savingFolder while the encoder wrote
     int32_t width, height, stride, quality;
     std::string block;
 };
 std::vector<EncoderCall> encoderCalls;
+std::string savingFolder;
 
 template <bool Succeed>
-int32_t Encode(const char *fileName, const uint8_t *pixels, int32_t width, int32_t height,
-               int32_t stride, int32_t quality) {
+int32_t Encode(FILE *stream, const uint8_t *pixels, int32_t width, int32_t height, int32_t stride,
+               int32_t quality) {
     encoderCalls.push_back(
-        {fileName, width, height, stride, quality,
+        {savingFolder.empty() ? Names{} : FilesIn(savingFolder), width, height, stride, quality,
          std::string(reinterpret_cast<const char *>(pixels), size_t(stride) * height)});
-    return WriteText(fileName, Succeed ? "GOOD" : "half a pict") && Succeed;
+    return fputs(Succeed ? "GOOD" : "half a pict", stream) >= 0 && Succeed;
 }
 
 const ImageEncoder Encoders[] = {{FormatGood, Encode<true>}, {FormatFail, Encode<false>}};
@@ -268,13 +270,14 @@ TEST_F(ImageFiles, SavingReplacesAFileOnlyWhenTheNewOneIsComplete) {
 
     // An encoder that fails part-way: the file under the final name stays as it was.
     ASSERT_TRUE(WriteText(name, "an earlier sheet"));
+    savingFolder = folder;
     EXPECT_EQ(ImageSave(1, name.c_str(), FormatFail), 0);
+    savingFolder.clear();
     EXPECT_EQ(ReadWholeFile(name), "an earlier sheet");
     ASSERT_EQ(encoderCalls.size(), 1u);
-    const std::string &temporary = encoderCalls[0].fileName;
-    EXPECT_NE(temporary, name) << "the encoder writes a temporary file";
-    EXPECT_EQ(temporary.substr(0, folder.size()), folder) << "beside the final one";
-    EXPECT_EQ(temporary.find('\\', folder.size()), std::string::npos);
+    const Names &filesThen = encoderCalls[0].filesThen;
+    EXPECT_EQ(filesThen.size(), 2u) << "the encoder writes a temporary file beside the final one";
+    EXPECT_EQ(std::count(filesThen.begin(), filesThen.end(), "sheet.bmp"), 1);
     EXPECT_EQ(FilesIn(folder), Names{"sheet.bmp"});
 
     // An encoder that succeeds: its file becomes the sheet. It is handed the rows a bitmap file

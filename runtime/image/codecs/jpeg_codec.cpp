@@ -61,7 +61,6 @@ struct JpegPicture {
 struct JpegWriteJob {
     JpegErrorManager errors;
     jpeg_compress_struct compressor;
-    FILE *file;
 };
 
 JpegPicture picture;
@@ -301,26 +300,20 @@ void JpegWriteEnd() {
 
 // libjpeg's own error exit would end the whole process and lose the rest of the batch: every
 // error long-jumps back here instead, and the encoder reports failure.
-int32_t JpegEncode(const char *fileName, const uint8_t *pixels, int32_t width, int32_t height,
+int32_t JpegEncode(FILE *stream, const uint8_t *pixels, int32_t width, int32_t height,
                    int32_t stride, int32_t quality) {
     // libjpeg's own size check misses a negative width on systems where long has 32 bits, and
     // its memory manager then divides by zero.
-    if (!fileName || width <= 0 || height <= 0) return 0;
-    job.file = fopen(fileName, "wb");
-    if (!job.file) return 0;
+    if (!stream || width <= 0 || height <= 0) return 0;
     jpeg_compress_struct &compressor = job.compressor;
     compressor.err = jpeg_std_error(&job.errors.standard);
     job.errors.standard.error_exit = JpegErrorExit;
     if (setjmp(job.errors.recovery)) {
-        // A half-written JPEG is of no use to anyone: it goes.
         JpegWriteEnd();
-        fclose(job.file);
-        job.file = nullptr;
-        remove(fileName);
         return 0;
     }
     jpeg_create_compress(&compressor);
-    jpeg_stdio_dest(&compressor, job.file);
+    jpeg_stdio_dest(&compressor, stream);
     // libjpeg checks the size when compression starts: too large ends in an error.
     compressor.image_width = static_cast<JDIMENSION>(width);
     compressor.image_height = static_cast<JDIMENSION>(height);
@@ -342,12 +335,6 @@ int32_t JpegEncode(const char *fileName, const uint8_t *pixels, int32_t width, i
     }
     jpeg_finish_compress(&compressor);
     JpegWriteEnd();
-    FILE *file = job.file;
-    job.file = nullptr;
-    if (fclose(file) != 0) {
-        remove(fileName);
-        return 0;
-    }
     return 1;
 }
 

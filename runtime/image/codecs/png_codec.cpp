@@ -23,7 +23,6 @@ struct PngPicture {
 struct PngWriteJob {
     png_structp write;
     png_infop info;
-    FILE *file;
 };
 
 PngPicture picture;
@@ -137,25 +136,16 @@ void PngWriteEnd() {
     job.info = nullptr;
 }
 
-int32_t PngEncode(const char *fileName, const uint8_t *pixels, int32_t width, int32_t height,
+int32_t PngEncode(FILE *stream, const uint8_t *pixels, int32_t width, int32_t height,
                   int32_t stride, int32_t) {
-    if (!fileName) return 0;
-    job.file = fopen(fileName, "wb");
-    if (!job.file) return 0;
+    if (!stream) return 0;
     job.write = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    if (!job.write) {
-        fclose(job.file);
-        job.file = nullptr;
-        return 0;
-    }
+    if (!job.write) return 0;
     if (setjmp(png_jmpbuf(job.write))) {
-        // The part of the file written so far stays.
         PngWriteEnd();
-        fclose(job.file);
-        job.file = nullptr;
         return 0;
     }
-    png_init_io(job.write, job.file);
+    png_init_io(job.write, stream);
     job.info = png_create_info_struct(job.write);
     if (!job.info) png_error(job.write, "Insufficient memory");
     png_set_filter(job.write, 0, PNG_FILTER_NONE);
@@ -171,12 +161,7 @@ int32_t PngEncode(const char *fileName, const uint8_t *pixels, int32_t width, in
         png_write_row(job.write, pixels + static_cast<ptrdiff_t>(height - 1 - i) * stride);
     png_write_end(job.write, job.info);
     PngWriteEnd();
-    // Data still buffered in the stream may fail to reach the disk only now. The flush is asked
-    // for on its own: the C runtime under Wine reports a full disk from fflush but not from fclose.
-    FILE *file = job.file;
-    job.file = nullptr;
-    bool flushed = fflush(file) == 0 && !ferror(file);
-    return fclose(file) == 0 && flushed ? 1 : 0;
+    return 1;
 }
 
 } // namespace

@@ -157,8 +157,11 @@ int32_t EncodePicture(const ImageEncoder &encoder, const std::string &path, cons
             row[x + 2] = in[x];
         }
     }
-    return encoder.Encode(path.c_str(), block.data(), picture.width, picture.height, stride,
-                          quality);
+    FILE *stream = fopen(path.c_str(), "wb");
+    if (!stream) return 0;
+    int32_t result =
+        encoder.Encode(stream, block.data(), picture.width, picture.height, stride, quality);
+    return fclose(stream) == 0 ? result : 0;
 }
 
 const std::string &WrittenFolder() {
