@@ -192,19 +192,25 @@ intptr_t ImageGrab(ObjectId sourceId, ObjectId id, int32_t x, int32_t y, int32_t
     return result;
 }
 
-void ImageFree(ObjectId id) {
-    if (id == AutoNumber) return;
+HBITMAP ImageTakeBitmap(ObjectId id) {
+    if (id == AutoNumber) return nullptr;
     ImageObject *record = ImageRecord(id);
-    if (!record) return;
+    if (!record) return nullptr;
     HANDLE handle = record->handle;
-    // A bitmap still selected in the output's dc could not be deleted.
+    // A bitmap still selected in the output's dc could not be deleted, nor used elsewhere.
     if (OutputDcHolding(handle)) CloseImageOutput();
+    HBITMAP bitmap = nullptr;
     if (GetObjectType(handle) == OBJ_BITMAP) {
-        DeleteObject(handle);
+        bitmap = static_cast<HBITMAP>(handle);
     } else {
         DestroyIcon(static_cast<HICON>(handle));
     }
     RegistryFree(ImageRegistry, id);
+    return bitmap;
+}
+
+void ImageFree(ObjectId id) {
+    if (HBITMAP bitmap = ImageTakeBitmap(id)) DeleteObject(bitmap);
 }
 
 intptr_t ImageExists(ObjectId id) {

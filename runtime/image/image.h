@@ -25,7 +25,12 @@ struct ImageObject {
     // section): its memory holds the picture's rows bottom row first. The system's description
     // of a section does not tell its row order.
     uint8_t bottomUpSection;
+    // ImageLoad's own section (LoadedBottomUp or LoadedTopDown), which the next load of the
+    // number may fill again rather than make anew; 0 for every other bitmap.
+    uint8_t loadedSection;
 };
+constexpr uint8_t LoadedBottomUp = 1;
+constexpr uint8_t LoadedTopDown = 2;
 constexpr int32_t ImageRecordSize = 16;
 static_assert(sizeof(ImageObject) <= ImageRecordSize, "an image record must fit 16 bytes");
 
@@ -71,6 +76,10 @@ intptr_t ImageGrab(ObjectId sourceId, ObjectId id, int32_t x, int32_t y, int32_t
 // Releases the image if it exists (also the registry's free callback). An image that is the
 // current drawing output stops being one first.
 void ImageFree(ObjectId id);
+
+// Releases the image as ImageFree does but hands its bitmap to the caller instead of deleting
+// it; null (and the image released all the same) when it holds an icon.
+HBITMAP ImageTakeBitmap(ObjectId id);
 
 intptr_t ImageExists(ObjectId id);
 int32_t ImageGetWidth(ObjectId id);

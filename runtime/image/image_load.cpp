@@ -25,6 +25,68 @@ FILE *ChainFile; // the file the chain opened for the accepting decoder; null ot
 
 ImageLoadFailure LastFailure;
 
+// The section a number held from its last load, taken off it when the number is loaded again:
+// a batch loads strip after strip of one size into one number, and a new section costs fresh
+// memory (under Wine a page fault for every 4 KB, a third of a medium strip's load). It is filled
+// again only by a picture of the same size, depth and row order, and deleted at the end of the
+// load otherwise.
+struct SpareSection {
+    HBITMAP bitmap;
+    void *bits;
+    int32_t width;
+    int32_t height;
+    int32_t bitCount;
+    uint8_t rows; // LoadedBottomUp or LoadedTopDown
+};
+SpareSection Spare;
+uint8_t MadeSection; // what kind of section this load made, for the record
+
+void KeepSpare(ObjectId id) {
+    const ImageObject *record = id == AutoNumber ? nullptr : ImageRecord(id);
+    if (!record || !record->loadedSection) return;
+    uint8_t rows = record->loadedSection;
+    DIBSECTION section{};
+    HBITMAP bitmap = ImageTakeBitmap(id);
+    if (!bitmap) return;
+    if (GetObjectA(bitmap, sizeof section, &section) != sizeof section || !section.dsBm.bmBits) {
+        DeleteObject(bitmap);
+        return;
+    }
+    Spare = SpareSection{bitmap,
+                         section.dsBm.bmBits,
+                         section.dsBm.bmWidth,
+                         std::abs(section.dsBm.bmHeight),
+                         section.dsBm.bmBitsPixel,
+                         rows};
+}
+
+void DropSpare() {
+    if (Spare.bitmap) DeleteObject(Spare.bitmap);
+    Spare = SpareSection{};
+}
+
+// The spare section when it fits the picture, else a new section; null when none can be made.
+HBITMAP LoadSection(int32_t width, int32_t height, int32_t bitCount, uint8_t rows, void **pixels) {
+    MadeSection = rows;
+    if (Spare.bitmap && Spare.width == width && Spare.height == height &&
+        Spare.bitCount == bitCount && Spare.rows == rows) {
+        HBITMAP bitmap = Spare.bitmap;
+        *pixels = Spare.bits;
+        Spare = SpareSection{};
+        return bitmap;
+    }
+    HDC display = ImageDisplayDc();
+    if (!display) return nullptr;
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = rows == LoadedTopDown ? -height : height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = WORD(bitCount);
+    info.bmiHeader.biCompression = BI_RGB;
+    return CreateDIBSection(display, &info, DIB_RGB_COLORS, pixels, nullptr, 0);
+}
+
 // A file up to this size is read whole with its first read and decoded from memory: under Wine
 // every open of a file costs tens of microseconds, as much as decoding a small strip.
 constexpr size_t WholeFileBytes = 64 * 1024;
@@ -123,17 +185,9 @@ bool ReadExactly(HANDLE file, uint8_t *to, uint64_t size) {
 // else from `file` at the data's start. A file that ends before its last row is damaged.
 HBITMAP SectionFromRows(const BmpLayout &layout, const uint8_t *whole, HANDLE file,
                         ImageLoadFailure *why) {
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = layout.width;
-    info.bmiHeader.biHeight = layout.height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = WORD(layout.bitsPerPixel);
-    info.bmiHeader.biCompression = BI_RGB;
     void *pixels = nullptr;
-    HDC display = ImageDisplayDc();
     HBITMAP bitmap =
-        display ? CreateDIBSection(display, &info, DIB_RGB_COLORS, &pixels, nullptr, 0) : nullptr;
+        LoadSection(layout.width, layout.height, layout.bitsPerPixel, LoadedBottomUp, &pixels);
     if (!bitmap || !pixels) {
         if (bitmap) DeleteObject(bitmap);
         *why = ImageLoadFailure::NoBitmap;
@@ -291,6 +345,7 @@ HBITMAP ImageBitmapFromDecoder(int32_t kind, int32_t flags) {
     HBITMAP bitmap = nullptr;
     void *pixels = nullptr;
     HDC display = ImageDisplayDc();
+    MadeSection = 0;
     if (!ImageBytesFit(width, height, info.header.biBitCount)) {
         why = ImageLoadFailure::TooLarge; // refused before any memory is asked for
     } else if (!display) {
@@ -300,7 +355,7 @@ HBITMAP ImageBitmapFromDecoder(int32_t kind, int32_t flags) {
         if (compatible)
             pixels = MemoryAlloc((size_t(height) + 1) * size_t(stride));
         else
-            bitmap = CreateDIBSection(display, bitmapInfo, DIB_RGB_COLORS, &pixels, nullptr, 0);
+            bitmap = LoadSection(width, height, info.header.biBitCount, LoadedTopDown, &pixels);
         if (!pixels) why = ImageLoadFailure::NoBitmap;
     }
 
@@ -333,7 +388,13 @@ HBITMAP ImageBitmapFromDecoder(int32_t kind, int32_t flags) {
 
 intptr_t ImageLoad(ObjectId id, const char *fileName, int32_t flags) {
     LastFailure = ImageLoadFailure::None;
+    MadeSection = 0;
     if (!ImageRegistry) return LoadFailed(id, nullptr, ImageLoadFailure::NoBitmap);
+    KeepSpare(id);
+    // The spare section goes on every way out unless this load filled it.
+    struct SpareDrop {
+        ~SpareDrop() { DropSpare(); }
+    } spareDrop;
     auto *record = static_cast<ImageObject *>(RegistryAllocate(ImageRegistry, id));
     if (!record) return LoadFailed(id, nullptr, ImageLoadFailure::NoBitmap);
     if (!fileName) return LoadFailed(id, record, ImageLoadFailure::Unreadable);
@@ -410,6 +471,7 @@ intptr_t ImageLoad(ObjectId id, const char *fileName, int32_t flags) {
     record->height = static_cast<int16_t>(std::abs(info.bmHeight));
     record->depth = static_cast<int8_t>(info.bmBitsPixel);
     record->flags = static_cast<uint8_t>(flags & 0xFF);
+    record->loadedSection = MadeSection;
     return id == AutoNumber ? reinterpret_cast<intptr_t>(record)
                             : reinterpret_cast<intptr_t>(handle);
 }

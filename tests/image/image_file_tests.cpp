@@ -554,7 +554,8 @@ TEST_F(ImageFiles, ADecodedPictureBecomesATopDownSectionOrADisplayBitmap) {
     ImageDecoderRegister(&DecoderA);
     Picture p = MakePicture(5, 3, Distinct);
     // Named like a bitmap file: only the content decides.
-    std::string name = TestFolder("chain") + "strip_H2.bmp";
+    std::string folder = TestFolder("chain");
+    std::string name = folder + "strip_H2.bmp";
     for (bool alpha : {false, true}) {
         for (int32_t flags : {0, ImageDisplayFormat}) {
             SCOPED_TRACE(std::to_string(alpha) + " " + std::to_string(flags));
@@ -577,6 +578,14 @@ TEST_F(ImageFiles, ADecodedPictureBecomesATopDownSectionOrADisplayBitmap) {
             }
             EXPECT_TRUE(SamePixels(ImagePixels(0), p.pixels, 5));
             EXPECT_TRUE(NotHeldOpen(name));
+
+            // A bitmap file of that size and depth loaded into the number next gets its rows
+            // the right way up, though the number's section is filled again.
+            Picture q = MakePicture(5, 3, [](int x, int y) { return Distinct(4 - x, 2 - y); });
+            std::string plain = folder + "plain.bmp";
+            ASSERT_TRUE(WriteText(plain, MakeBmp(q, alpha ? 32 : 24, false)));
+            ASSERT_NE(ImageLoad(0, plain.c_str(), flags), 0);
+            EXPECT_TRUE(SamePixels(ImagePixels(0), q.pixels, 5));
         }
     }
     intptr_t id = ImageLoad(AutoNumber, name.c_str());
