@@ -41,17 +41,21 @@ struct SpareSection {
 SpareSection Spare;
 uint8_t MadeSection; // what kind of section this load made, for the record
 
+// Larger sections are freed as before: kept until the next picture's size is known, they would
+// add to the most memory a load takes, which a 32-bit program needs for the largest pictures.
+constexpr int64_t SpareMaxBytes = int64_t(sizeof(void *) == 8 ? 256 : 16) << 20;
+
 void KeepSpare(ObjectId id) {
     const ImageObject *record = id == AutoNumber ? nullptr : ImageRecord(id);
     if (!record || !record->loadedSection) return;
     uint8_t rows = record->loadedSection;
     DIBSECTION section{};
+    if (GetObjectA(record->handle, sizeof section, &section) != sizeof section ||
+        !section.dsBm.bmBits ||
+        int64_t(section.dsBm.bmWidthBytes) * std::abs(section.dsBm.bmHeight) > SpareMaxBytes)
+        return;
     HBITMAP bitmap = ImageTakeBitmap(id);
     if (!bitmap) return;
-    if (GetObjectA(bitmap, sizeof section, &section) != sizeof section || !section.dsBm.bmBits) {
-        DeleteObject(bitmap);
-        return;
-    }
     Spare = SpareSection{bitmap,
                          section.dsBm.bmBits,
                          section.dsBm.bmWidth,
@@ -75,6 +79,7 @@ HBITMAP LoadSection(int32_t width, int32_t height, int32_t bitCount, uint8_t row
         Spare = SpareSection{};
         return bitmap;
     }
+    DropSpare(); // before the new section is asked for
     HDC display = ImageDisplayDc();
     if (!display) return nullptr;
     BITMAPINFO info{};
@@ -352,10 +357,12 @@ HBITMAP ImageBitmapFromDecoder(int32_t kind, int32_t flags) {
         why = ImageLoadFailure::NoBitmap;
     } else {
         stride = int32_t(DecodedStride(kind, width));
-        if (compatible)
+        if (compatible) {
+            DropSpare(); // before the picture's memory is asked for
             pixels = MemoryAlloc((size_t(height) + 1) * size_t(stride));
-        else
+        } else {
             bitmap = LoadSection(width, height, info.header.biBitCount, LoadedTopDown, &pixels);
+        }
         if (!pixels) why = ImageLoadFailure::NoBitmap;
     }
 
@@ -429,6 +436,7 @@ intptr_t ImageLoad(ObjectId id, const char *fileName, int32_t flags) {
         if (bitmap) {
             info = Describe(bitmap);
         } else {
+            DropSpare();
             bitmap = LoadBitmapFile(fileName, flags, &info);
             if (!bitmap) return LoadFailed(id, record, ImageLoadFailure::NoBitmap);
         }
