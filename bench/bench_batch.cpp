@@ -12,6 +12,7 @@
 //   memory STRIPS COMMITTED_KB WORKING_SET_KB GDI_OBJECTS   (every N strips, and before the first)
 #include "app/batch.h"
 #include "app/convert.h"
+#include "bench/bench_clock.h"
 #include "runtime/drawing/drawing.h"
 #include "runtime/image/codecs/jpeg_codec.h"
 #include "runtime/image/codecs/png_codec.h"
@@ -31,21 +32,6 @@
 #include <vector>
 
 namespace {
-
-int64_t Ticks() {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return now.QuadPart;
-}
-
-int64_t Microseconds(int64_t ticks) {
-    static int64_t frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f.QuadPart;
-    }();
-    return ticks * 1000000 / frequency;
-}
 
 // Time spent in the loader and the saver during the strip being converted.
 int64_t loadTicks, saveTicks;

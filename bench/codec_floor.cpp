@@ -8,6 +8,8 @@
 // LIST holds "GROUP PATH DIRECTION COUNT" a line; the sheet goes to OUTPUT\GROUP\ under the name
 // StripSheet gives it. Printed for each strip:
 //   floor GROUP DECODE_US LAYOUT_US ENCODE_US WHOLE_US OK
+#include "bench/bench_clock.h"
+
 #include <windows.h>
 
 #include <csetjmp>
@@ -20,18 +22,6 @@
 #include <png.h>
 
 namespace {
-
-int64_t Ticks() {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return now.QuadPart;
-}
-
-int64_t Microseconds(int64_t ticks) {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return ticks * 1000000 / f.QuadPart;
-}
 
 enum class Format { Png, Bmp, Jpeg };
 

@@ -350,7 +350,6 @@ HBITMAP ImageBitmapFromDecoder(int32_t kind, int32_t flags) {
     HBITMAP bitmap = nullptr;
     void *pixels = nullptr;
     HDC display = ImageDisplayDc();
-    MadeSection = 0;
     if (!ImageBytesFit(width, height, info.header.biBitCount)) {
         why = ImageLoadFailure::TooLarge; // refused before any memory is asked for
     } else if (!display) {

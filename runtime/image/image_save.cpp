@@ -55,13 +55,13 @@ struct SheetRows {
 };
 
 // The folder part of a file name, for a temporary file beside it: up to and including the last
-// separator, or the current folder.
+// separator, or nothing for a name in the current folder (the temporary's name is put after it).
 void FolderOf(const char *fileName, char *folder, size_t size) {
     const char *end = nullptr;
     for (const char *p = fileName; *p; p++)
         if (*p == '\\' || *p == '/' || *p == ':') end = p + 1;
     if (!end) {
-        strncpy(folder, ".", size);
+        folder[0] = 0;
         return;
     }
     size_t n = size_t(end - fileName);

@@ -292,6 +292,15 @@ TEST_F(ImageFiles, SavingReplacesAFileOnlyWhenTheNewOneIsComplete) {
     EXPECT_EQ(good.block, MakeBmp(p, 24, false).substr(54));
     EXPECT_EQ(ImageSave(1, name.c_str(), FormatGood), 1);
     EXPECT_EQ(encoderCalls.back().quality, ImageDefaultQuality);
+
+    // A name without a folder is saved in the current folder, its temporary file too.
+    char earlier[MAX_PATH];
+    ASSERT_NE(GetCurrentDirectoryA(MAX_PATH, earlier), 0u);
+    ASSERT_TRUE(SetCurrentDirectoryA(folder.c_str()));
+    EXPECT_EQ(ImageSave(1, "bare.bmp", ImageFormatBmp), 1);
+    SetCurrentDirectoryA(earlier);
+    EXPECT_EQ(ReadWholeFile(folder + "bare.bmp"), MakeBmp(p, 24, false));
+    EXPECT_EQ(FilesIn(folder), (Names{"bare.bmp", "sheet.bmp"}));
 }
 
 // ---- Loading bitmap and icon files ------------------------------------------------------------
