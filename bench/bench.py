@@ -2,11 +2,14 @@
 """StripSheet's benchmark: writes a fixed (seeded) batch of strips, converts it three ways on the
 same files in the same run, and prints milliseconds per strip and the ratios.
 
-  ours   stripsheet_bench.exe under Wine: the shipped batch driver and conversion in one process,
-         with scripted dialogs; the whole batch timed, load, cut and save inside it.
-  floor  codec_floor.exe under Wine: decode, copy the frames' rows, encode, with the same libraries
-         at the same settings; no GDI, no runtime.
+  ours   the shipped batch driver and conversion, with scripted dialogs; the whole batch timed,
+         load, cut and save inside it.
+  floor  decode, copy the frames' rows, encode, with the same libraries at the same settings; no
+         GDI, no runtime (codec_floor.cpp).
   IM     ImageMagick: convert -crop, then montage -tile 8x, one pipeline a strip.
+
+Ours and the floor run in one process under Wine (stripsheet_bench.exe), taking turns group by
+group, round after round.
 
 Every sheet of ours is compared with the floor's, pixel for pixel: both did the same work.
 """
@@ -121,61 +124,56 @@ def warm_up(groups):
     return [("warm-up", size, path) for size, path in firsts.values()]
 
 
-def run_ours(build, work, groups):
-    listing = os.path.join(work, "ours.txt")
+def strip_line(group, size, path):
+    count, _, direction = SIZES[size]
+    return f"{group} {windows_path(path)} {direction} {count}\n"
+
+
+def run_both(build, work, groups, rounds):
+    """Ours and the floor in one process, taking turns group by group, round after round.
+    Returns, for each round, the strips' times of each group, both ways, and the output folder."""
+    listing = os.path.join(work, "strips.txt")
     with open(listing, "w") as f:
-        for group, _, path in warm_up(groups):
-            f.write(f"{group} {windows_path(path)}\n")
-        for group, _, _, _, paths in groups:
+        for group, size, path in warm_up(groups):
+            f.write(strip_line(group, size, path))
+        for group, size, _, _, paths in groups:
             for path in paths:
-                f.write(f"{group} {windows_path(path)}\n")
-    out = os.path.join(work, "ours")
+                f.write(strip_line(group, size, path))
+    out = os.path.join(work, "sheets")
     shutil.rmtree(out, ignore_errors=True)
-    strips, waits, batches = {}, {}, {}
-    for line in run_wine(build, "stripsheet_bench.exe", windows_path(listing), windows_path(out)):
+    ours = [{} for _ in range(rounds)]
+    floor = [{} for _ in range(rounds)]
+    waits, batches = {}, {}
+    for line in run_wine(build, "stripsheet_bench.exe", windows_path(listing), windows_path(out),
+                         "--rounds", str(rounds)):
         fields = line.split()
-        if fields and fields[0] == "strip":
-            load, cut, save, whole, outcome = map(int, fields[4:9])
+        if not fields:
+            continue
+        kind, key = fields[0], (int(fields[1]), fields[2]) if len(fields) > 2 else None
+        if kind == "strip":
+            load, cut, save, whole, outcome = map(int, fields[5:10])
             if outcome not in (CONVERTED, SAVING):
-                sys.exit(f"bench: a strip of {fields[1]} was not converted (outcome {outcome})")
-            strips.setdefault(fields[1], []).append((load, cut, save))
-        elif fields and fields[0] == "finish":
-            if int(fields[3]) != CONVERTED:
-                sys.exit(f"bench: a sheet of {fields[1]} was not written")
-            waits[fields[1]] = waits.get(fields[1], 0) + int(fields[2])
-        elif fields and fields[0] == "batch":
-            batches[fields[1]] = int(fields[3])
+                sys.exit(f"bench: a strip of {key[1]} was not converted (outcome {outcome})")
+            ours[key[0]].setdefault(key[1], []).append((load, cut, save))
+        elif kind == "finish":
+            if int(fields[4]) != CONVERTED:
+                sys.exit(f"bench: a sheet of {key[1]} was not written")
+            waits[key] = waits.get(key, 0) + int(fields[3])
+        elif kind == "batch":
+            batches[key] = int(fields[4])
+        elif kind == "floor":
+            if fields[7] != "1":
+                sys.exit(f"bench: the floor failed on a strip of {key[1]}")
+            floor[key[0]].setdefault(key[1], []).append(tuple(map(int, fields[3:7])))
     # Sheets are written in the background while the next strips are loaded and cut: a strip
     # takes the batch's time shared out, and its save is the time the batch spent starting
     # saves and waiting for them.
-    timed = {}
-    for group, rows in strips.items():
-        wait = waits.get(group, 0) / len(rows)
-        whole = batches[group] / len(rows)
-        timed[group] = [(load, cut, save + wait, whole) for load, cut, save in rows]
-    return timed, out
-
-
-def run_floor(build, work, groups):
-    listing = os.path.join(work, "floor.txt")
-    with open(listing, "w") as f:
-        for group, size, path in warm_up(groups):
-            count, _, direction = SIZES[size]
-            f.write(f"{group} {windows_path(path)} {direction} {count}\n")
-        for group, size, _, _, paths in groups:
-            count, _, direction = SIZES[size]
-            for path in paths:
-                f.write(f"{group} {windows_path(path)} {direction} {count}\n")
-    out = os.path.join(work, "floor")
-    shutil.rmtree(out, ignore_errors=True)
-    strips = {}
-    for line in run_wine(build, "codec_floor.exe", windows_path(listing), windows_path(out)):
-        fields = line.split()
-        if fields and fields[0] == "floor":
-            if fields[6] != "1":
-                sys.exit(f"bench: the floor failed on a strip of {fields[1]}")
-            strips.setdefault(fields[1], []).append(tuple(map(int, fields[2:6])))
-    return strips, out
+    for round_, groups_ in enumerate(ours):
+        for group, rows in groups_.items():
+            wait = waits.get((round_, group), 0) / len(rows)
+            whole = batches[(round_, group)] / len(rows)
+            groups_[group] = [(load, cut, save + wait, whole) for load, cut, save in rows]
+    return ours, floor, out
 
 
 def im_options(fmt):
@@ -209,14 +207,16 @@ def run_imagemagick(work, groups):
     return times
 
 
-def same_pixels(ours_folder, floor_folder, group):
-    """Every sheet of ours holds exactly the floor's pixels."""
-    names = sorted(os.listdir(os.path.join(floor_folder, group)))
+def same_pixels(sheets, group):
+    """Every sheet of ours holds exactly the floor's pixels (the first round's)."""
+    ours_folder = os.path.join(sheets, "ours", "0", group)
+    floor_folder = os.path.join(sheets, "floor", "0", group)
+    names = sorted(os.listdir(floor_folder))
     for name in names:
-        mine = os.path.join(ours_folder, group, name)
+        mine = os.path.join(ours_folder, name)
         if not os.path.exists(mine):
             return False
-        with Image.open(mine) as a, Image.open(os.path.join(floor_folder, group, name)) as b:
+        with Image.open(mine) as a, Image.open(os.path.join(floor_folder, name)) as b:
             if a.size != b.size or a.convert("RGB").tobytes() != b.convert("RGB").tobytes():
                 return False
     return bool(names)
@@ -231,7 +231,7 @@ def memory_run(build, work, groups, strips):
     listing = os.path.join(work, "memory.txt")
     with open(listing, "w") as f:
         for k in range(strips):
-            f.write(f"memory {windows_path(paths[k % len(paths)])}\n")
+            f.write(strip_line("memory", "medium", paths[k % len(paths)]))
     out = os.path.join(work, "memory")
     shutil.rmtree(out, ignore_errors=True)
     every = max(1, strips // 10)
@@ -262,7 +262,9 @@ def main():
     parser.add_argument("--strips", type=int, default=0, help="strips per group (0: by size)")
     parser.add_argument("--seed", type=int, default=16)
     parser.add_argument("--memory", type=int, default=0, help="strips in the memory batch")
-    parser.add_argument("--rounds", type=int, default=3, help="each way runs this often")
+    parser.add_argument("--rounds", type=int, default=7,
+                        help="ours and the floor take turns this often")
+    parser.add_argument("--im-rounds", type=int, default=3, help="ImageMagick runs this often")
     parser.add_argument("--no-imagemagick", action="store_true")
     args = parser.parse_args()
 
@@ -273,42 +275,42 @@ def main():
     os.makedirs(args.work, exist_ok=True)
     groups = make_strips(args.work, sizes, args.strips, args.seed)
 
-    # The machine is shared: ours and the floor take turns, round after round, and each keeps
-    # its best round (the one least disturbed by other work).
-    ours_rounds, floor_rounds, im_rounds = [], [], []
-    for _ in range(args.rounds):
-        ours, ours_folder = run_ours(args.build, args.work, groups)
-        floor, floor_folder = run_floor(args.build, args.work, groups)
-        ours_rounds.append(ours)
-        floor_rounds.append(floor)
-        if not args.no_imagemagick:
+    # The machine is shared and its speed changes from one moment to the next: ours and the floor
+    # take turns group by group in one process, round after round, and each way's figure is its
+    # median round. The best rounds are printed too.
+    ours_rounds, floor_rounds, sheets = run_both(args.build, args.work, groups, args.rounds)
+    im_rounds = []
+    if not args.no_imagemagick:
+        for _ in range(args.im_rounds):
             im_rounds.append(run_imagemagick(args.work, groups))
     im = None if not im_rounds or im_rounds[0] is None else im_rounds
     if im is None:
         print("ImageMagick (/usr/bin/convert, /usr/bin/montage) not run: its column is empty")
 
     ms = lambda us: us / 1000.0
-    print(f"\nms per strip, best of {args.rounds} rounds; ours = the batch's time a strip "
-          f"(sheets saved in the background), floor = decode + lay out + encode")
+    print(f"\nms per strip, median of {args.rounds} rounds; ours = the batch's time a strip "
+          f"(sheets saved in the background), floor = decode + lay out + encode; IM: best of "
+          f"{args.im_rounds}; best = the ratio of the two ways' best rounds")
     print(f"{'size':<7}{'format':<7}{'content':<8}{'n':>4}{'MP':>7}"
           f"{'ours':>9}{'load':>8}{'cut':>7}{'save':>8}{'MP/s':>7}"
-          f"{'floor':>9}{'dec':>8}{'lay':>7}{'enc':>8}{'IM':>9}{'ours/floor':>11}{'ours/IM':>9}"
-          f"  same pixels")
+          f"{'floor':>9}{'dec':>8}{'lay':>7}{'enc':>8}{'IM':>9}{'ours/floor':>11}{'best':>6}"
+          f"{'ours/IM':>9}  same pixels")
     worst_floor = worst_im = 0.0
     differing = []
     for group, size, fmt, content, paths in groups:
         n = len(paths)
         width, height = strip_size(size)
         mp = width * height / 1e6
-        # Per round, the mean of each column over the group's strips; the round with the best
-        # whole time gives the row.
-        mine = min((tuple(statistics.mean(r[k] for r in rnd[group]) for k in range(4))
-                    for rnd in ours_rounds), key=lambda t: t[3])
-        theirs = min((tuple(statistics.mean(r[k] for r in rnd[group]) for k in range(4))
-                      for rnd in floor_rounds), key=lambda t: t[3])
-        load, cut, save, whole = mine
-        decode, layout, encode, floor_ms = theirs
+        # Per round, the mean of each column over the group's strips; the median round by whole
+        # time gives the row.
+        mine = sorted((tuple(statistics.mean(r[k] for r in rnd[group]) for k in range(4))
+                       for rnd in ours_rounds), key=lambda t: t[3])
+        theirs = sorted((tuple(statistics.mean(r[k] for r in rnd[group]) for k in range(4))
+                         for rnd in floor_rounds), key=lambda t: t[3])
+        load, cut, save, whole = mine[(len(mine) - 1) // 2]
+        decode, layout, encode, floor_ms = theirs[(len(theirs) - 1) // 2]
         ratio_floor = whole / floor_ms
+        ratio_best = mine[0][3] / theirs[0][3]
         worst_floor = max(worst_floor, ratio_floor)
         im_text = ratio_im_text = "-"
         if im:
@@ -316,14 +318,14 @@ def main():
             im_text = f"{ms(im_us):.1f}"
             ratio_im_text = f"{whole / im_us:.2f}"
             worst_im = max(worst_im, whole / im_us)
-        same = "yes" if same_pixels(ours_folder, floor_folder, group) else "NO"
+        same = "yes" if same_pixels(sheets, group) else "NO"
         if same != "yes":
             differing.append(group)
         print(f"{size:<7}{fmt:<7}{content:<8}{n:>4}{mp:>7.3f}"
               f"{ms(whole):>9.2f}{ms(load):>8.2f}{ms(cut):>7.2f}{ms(save):>8.2f}"
               f"{mp / (whole / 1e6):>7.2f}{ms(floor_ms):>9.2f}{ms(decode):>8.2f}"
               f"{ms(layout):>7.2f}{ms(encode):>8.2f}{im_text:>9}"
-              f"{ratio_floor:>11.2f}{ratio_im_text:>9}  {same}")
+              f"{ratio_floor:>11.2f}{ratio_best:>6.2f}{ratio_im_text:>9}  {same}")
     print(f"worst ours/floor {worst_floor:.2f} (target at most 1.2)"
           + (f", worst ours/IM {worst_im:.2f} (target at most 0.5)" if im else ""))
     try:

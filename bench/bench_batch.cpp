@@ -1,18 +1,25 @@
-// Times StripSheet's own conversion: the batch driver runs with scripted dialogs over a list of
-// strips, in one process, exactly as the program does after start-up. The linker redirects the
-// conversion's calls of ConvertStrip, ImageLoad and ImageSaveStart through the timers below (see
-// bench/CMakeLists.txt), so the code being timed is the shipped code, unchanged.
+// Times StripSheet's own conversion against the codec floor, in one process: the batch driver
+// runs with scripted dialogs over a list of strips, exactly as the program does after start-up,
+// and the floor (codec_floor.cpp) converts the same strips, the two taking turns group by group
+// so that both meet the same machine. The linker redirects the conversion's calls of
+// ConvertStrip, ImageLoad and ImageSaveStart through the timers below (see bench/CMakeLists.txt),
+// so the code being timed is the shipped code, unchanged.
 //
-//   stripsheet_bench LIST OUTPUT [--memory-every N]
-// LIST holds one strip a line as "GROUP PATH"; consecutive lines of one group form one batch,
-// whose sheets go to OUTPUT\GROUP\. Printed, one a line:
-//   strip GROUP WIDTH HEIGHT LOAD_US CUT_US SAVE_US WHOLE_US OUTCOME
-//   finish GROUP WAIT_US OUTCOME   (a sheet written in the background, when the batch takes it)
-//   batch GROUP STRIPS WHOLE_US CONVERTED ERRORS
+//   stripsheet_bench LIST OUTPUT [--rounds N] [--memory-every N]
+// LIST holds one strip a line as "GROUP PATH DIRECTION COUNT"; consecutive lines of one group
+// form one batch. Each round converts every group both ways: ours into the folder
+// OUTPUT\ours\ROUND\GROUP, the floor's into OUTPUT\floor\ROUND\GROUP. With --memory-every only
+// ours runs, once.
+// Printed, one a line:
+//   strip ROUND GROUP WIDTH HEIGHT LOAD_US CUT_US SAVE_US WHOLE_US OUTCOME
+//   finish ROUND GROUP WAIT_US OUTCOME   (a sheet written in the background, when taken)
+//   batch ROUND GROUP STRIPS WHOLE_US CONVERTED ERRORS
+//   floor ROUND GROUP DECODE_US LAYOUT_US ENCODE_US WHOLE_US OK
 //   memory STRIPS COMMITTED_KB WORKING_SET_KB GDI_OBJECTS   (every N strips, and before the first)
 #include "app/batch.h"
 #include "app/convert.h"
 #include "bench/bench_clock.h"
+#include "bench/codec_floor.h"
 #include "runtime/drawing/drawing.h"
 #include "runtime/image/codecs/jpeg_codec.h"
 #include "runtime/image/codecs/png_codec.h"
@@ -36,6 +43,7 @@ namespace {
 // Time spent in the loader and the saver during the strip being converted.
 int64_t loadTicks, saveTicks;
 std::string currentGroup;
+int currentRound;
 int64_t stripsDone;
 int64_t memoryEvery;
 
@@ -97,8 +105,8 @@ ConvertOutcome __wrap__Z12ConvertStripPKcS0_S0_S0_iS0_b(const char *path, const 
     ConvertOutcome outcome = __real__Z12ConvertStripPKcS0_S0_S0_iS0_b(
         path, prefix, extension, direction, count, output, background);
     int64_t whole = Ticks() - start;
-    printf("strip %s %d %d %lld %lld %lld %lld %d\n", currentGroup.c_str(), ImageGetWidth(0),
-           ImageGetHeight(0), static_cast<long long>(Microseconds(loadTicks)),
+    printf("strip %d %s %d %d %lld %lld %lld %lld %d\n", currentRound, currentGroup.c_str(),
+           ImageGetWidth(0), ImageGetHeight(0), static_cast<long long>(Microseconds(loadTicks)),
            static_cast<long long>(Microseconds(whole - loadTicks - saveTicks)),
            static_cast<long long>(Microseconds(saveTicks)),
            static_cast<long long>(Microseconds(whole)), static_cast<int>(outcome));
@@ -113,7 +121,7 @@ ConvertOutcome __wrap__Z12ConvertStripPKcS0_S0_S0_iS0_b(const char *path, const 
 ConvertOutcome __wrap__Z18ConvertStripFinishv() {
     int64_t start = Ticks();
     ConvertOutcome outcome = __real__Z18ConvertStripFinishv();
-    printf("finish %s %lld %d\n", currentGroup.c_str(),
+    printf("finish %d %s %lld %d\n", currentRound, currentGroup.c_str(),
            static_cast<long long>(Microseconds(Ticks() - start)), static_cast<int>(outcome));
     return outcome;
 }
@@ -121,20 +129,49 @@ ConvertOutcome __wrap__Z18ConvertStripFinishv() {
 
 namespace {
 
-void RunBatch(const std::string &group, const std::vector<std::string> &files,
-              const std::string &output) {
-    std::string folder = output + "\\" + group;
+struct Strip {
+    std::string path;
+    char direction;
+    int count;
+};
+
+std::string Folder(const std::string &output, const char *way, int round,
+                   const std::string &group) {
+    std::string folder = output + "\\" + way;
     CreateDirectoryA(folder.c_str(), nullptr);
+    folder += "\\" + std::to_string(round);
+    CreateDirectoryA(folder.c_str(), nullptr);
+    folder += "\\" + group;
+    CreateDirectoryA(folder.c_str(), nullptr);
+    return folder;
+}
+
+void RunOurs(int round, const std::string &group, const std::vector<Strip> &strips,
+             const std::string &output) {
     Dialogs = DialogScript{};
-    Dialogs.files = files;
-    Dialogs.folder = folder + "\\";
+    for (const Strip &strip : strips)
+        Dialogs.files.push_back(strip.path);
+    Dialogs.folder = Folder(output, "ours", round, group) + "\\";
     FilesSelected = FilesSkipped = FilesConverted = FilesErrors = 0;
     currentGroup = group;
+    currentRound = round;
     int64_t start = Ticks();
     BatchConvert();
     int64_t whole = Ticks() - start;
-    printf("batch %s %zu %lld %d %d\n", group.c_str(), files.size(),
+    printf("batch %d %s %zu %lld %d %d\n", round, group.c_str(), strips.size(),
            static_cast<long long>(Microseconds(whole)), FilesConverted, FilesErrors);
+    fflush(stdout);
+}
+
+void RunFloor(int round, const std::string &group, const std::vector<Strip> &strips,
+              const std::string &output) {
+    std::string folder = Folder(output, "floor", round, group);
+    for (const Strip &strip : strips) {
+        FloorTimes t = FloorConvert(strip.path.c_str(), strip.direction, strip.count, folder);
+        printf("floor %d %s %lld %lld %lld %lld %d\n", round, group.c_str(),
+               static_cast<long long>(t.decodeUs), static_cast<long long>(t.layoutUs),
+               static_cast<long long>(t.encodeUs), static_cast<long long>(t.wholeUs), t.ok ? 1 : 0);
+    }
     fflush(stdout);
 }
 
@@ -142,11 +179,17 @@ void RunBatch(const std::string &group, const std::vector<std::string> &files,
 
 int main(int argc, char **argv) {
     if (argc < 3) {
-        fprintf(stderr, "usage: stripsheet_bench LIST OUTPUT [--memory-every N]\n");
+        fprintf(stderr, "usage: stripsheet_bench LIST OUTPUT [--rounds N] [--memory-every N]\n");
         return 2;
     }
-    if (argc >= 5 && strcmp(argv[3], "--memory-every") == 0) memoryEvery = atoll(argv[4]);
+    int rounds = 1;
+    for (int i = 3; i + 1 < argc; i += 2) {
+        if (strcmp(argv[i], "--memory-every") == 0) memoryEvery = atoll(argv[i + 1]);
+        if (strcmp(argv[i], "--rounds") == 0) rounds = atoi(argv[i + 1]);
+    }
 
+    // Lines are printed inside the timed batches: they go to a buffer, written between batches.
+    setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
     // The program's own start-up, less DirectX and the real dialogs, which conversion never uses.
     ModuleHandle = GetModuleHandleA(nullptr);
     MainHeapInit();
@@ -165,25 +208,34 @@ int main(int argc, char **argv) {
         fprintf(stderr, "cannot read %s\n", argv[1]);
         return 2;
     }
-    CreateDirectoryA(argv[2], nullptr);
-    if (memoryEvery > 0) SampleMemory();
-    std::string group;
-    std::vector<std::string> files;
-    char line[4096];
-    while (fgets(line, sizeof line, list)) {
-        line[strcspn(line, "\r\n")] = 0;
-        char *space = strchr(line, ' ');
-        if (!space) continue;
-        *space = 0;
-        if (group != line && !files.empty()) {
-            RunBatch(group, files, argv[2]);
-            files.clear();
-        }
-        group = line;
-        files.push_back(space + 1);
+    // Groups in the order of the list, each with its strips.
+    std::vector<std::pair<std::string, std::vector<Strip>>> groups;
+    char group[256], path[4096], direction[8];
+    int count = 0;
+    while (fscanf(list, "%255s %4095s %7s %d", group, path, direction, &count) == 4) {
+        if (groups.empty() || groups.back().first != group) groups.push_back({group, {}});
+        groups.back().second.push_back({path, direction[0], count});
     }
     fclose(list);
-    if (!files.empty()) RunBatch(group, files, argv[2]);
+
+    std::string output = argv[2];
+    CreateDirectoryA(output.c_str(), nullptr);
+    if (memoryEvery > 0) {
+        SampleMemory();
+        for (const auto &g : groups)
+            RunOurs(0, g.first, g.second, output);
+    } else {
+        for (int round = 0; round < rounds; round++) {
+            for (size_t k = 0; k < groups.size(); k++) {
+                // Which way goes first changes from group to group and round to round.
+                bool oursFirst = (round + k) % 2 == 0;
+                const auto &g = groups[k];
+                if (!oursFirst) RunFloor(round, g.first, g.second, output);
+                RunOurs(round, g.first, g.second, output);
+                if (oursFirst) RunFloor(round, g.first, g.second, output);
+            }
+        }
+    }
     ImageLibraryEnd();
     return 0;
 }

@@ -1,4 +1,4 @@
-// The one clock both benchmark programs time with, so that their figures compare.
+// The clock the benchmark times both ways with, so that their figures compare.
 #pragma once
 
 #include <windows.h>

@@ -2,12 +2,9 @@
 // file, copy each frame's rows into place, encode the sheet at StripSheet's settings (PNG: 8-bit
 // RGB, no row filter, compression level 9; JPEG: quality 70, integer DCT; BMP: 24-bit, bottom
 // up, rows copied). No GDI and no runtime: the floor against which the program's own overhead is
-// measured.
-//
-//   codec_floor LIST OUTPUT
-// LIST holds "GROUP PATH DIRECTION COUNT" a line; the sheet goes to OUTPUT\GROUP\ under the name
-// StripSheet gives it. Printed for each strip:
-//   floor GROUP DECODE_US LAYOUT_US ENCODE_US WHOLE_US OK
+// measured. The bench runs it in its own process, taking turns with StripSheet's conversion.
+#include "bench/codec_floor.h"
+
 #include "bench/bench_clock.h"
 
 #include <windows.h>
@@ -257,47 +254,28 @@ std::string SheetName(const std::string &path, int count, std::string *extension
 
 } // namespace
 
-int main(int argc, char **argv) {
-    if (argc < 3) {
-        fprintf(stderr, "usage: codec_floor LIST OUTPUT\n");
-        return 2;
-    }
-    FILE *list = fopen(argv[1], "r");
-    if (!list) return 2;
-    CreateDirectoryA(argv[2], nullptr);
-    char group[256], path[4096], direction[8];
-    int count = 0;
-    while (fscanf(list, "%255s %4095s %7s %d", group, path, direction, &count) == 4) {
-        std::string extension;
-        std::string folder = std::string(argv[2]) + "\\" + group;
-        CreateDirectoryA(folder.c_str(), nullptr);
-        std::string out = folder + "\\" + SheetName(path, count, &extension);
-        Format format = extension == "png"   ? Format::Png
-                        : extension == "bmp" ? Format::Bmp
-                                             : Format::Jpeg;
+FloorTimes FloorConvert(const char *path, char direction, int count, const std::string &folder) {
+    std::string extension;
+    std::string out = folder + "\\" + SheetName(path, count, &extension);
+    Format format = extension == "png"   ? Format::Png
+                    : extension == "bmp" ? Format::Bmp
+                                         : Format::Jpeg;
 
-        int64_t start = Ticks();
-        std::vector<uint8_t> file = ReadFile(path);
-        Picture strip;
-        bool ok = format == Format::Png   ? DecodePng(file, &strip)
-                  : format == Format::Bmp ? DecodeBmp(file, &strip)
-                                          : DecodeJpeg(file, &strip);
-        int64_t decoded = Ticks();
-        Picture sheet;
-        if (ok) sheet = Layout(strip, direction[0], count);
-        int64_t laidOut = Ticks();
-        if (ok)
-            ok = format == Format::Png   ? EncodePng(out.c_str(), sheet)
-                 : format == Format::Bmp ? EncodeBmp(out.c_str(), sheet)
-                                         : EncodeJpeg(out.c_str(), sheet);
-        int64_t end = Ticks();
-        printf("floor %s %lld %lld %lld %lld %d\n", group,
-               static_cast<long long>(Microseconds(decoded - start)),
-               static_cast<long long>(Microseconds(laidOut - decoded)),
-               static_cast<long long>(Microseconds(end - laidOut)),
-               static_cast<long long>(Microseconds(end - start)), ok ? 1 : 0);
-        fflush(stdout);
-    }
-    fclose(list);
-    return 0;
+    int64_t start = Ticks();
+    std::vector<uint8_t> file = ReadFile(path);
+    Picture strip;
+    bool ok = format == Format::Png   ? DecodePng(file, &strip)
+              : format == Format::Bmp ? DecodeBmp(file, &strip)
+                                      : DecodeJpeg(file, &strip);
+    int64_t decoded = Ticks();
+    Picture sheet;
+    if (ok) sheet = Layout(strip, direction, count);
+    int64_t laidOut = Ticks();
+    if (ok)
+        ok = format == Format::Png   ? EncodePng(out.c_str(), sheet)
+             : format == Format::Bmp ? EncodeBmp(out.c_str(), sheet)
+                                     : EncodeJpeg(out.c_str(), sheet);
+    int64_t end = Ticks();
+    return {Microseconds(decoded - start), Microseconds(laidOut - decoded),
+            Microseconds(end - laidOut), Microseconds(end - start), ok};
 }
