@@ -15,7 +15,7 @@ enum class ConvertOutcome {
 };
 
 // How many strips may be Saving at once.
-constexpr int32_t ConvertSavesAtOnce = 2;
+constexpr int32_t ConvertSavesAtOnce = 3;
 
 // Counts the outcome in FilesConverted or FilesErrors (or neither when the strip cannot be read)
 // and returns it, so that a caller can tell why a strip was not converted.

@@ -7,6 +7,7 @@
 #include <io.h>
 #include <process.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -98,7 +99,8 @@ FILE *CreateTemporary(const char *folder, char *temporary, size_t size) {
         int length = snprintf(temporary, size, "%s~sht%lx-%x.tmp", folder,
                               static_cast<unsigned long>(GetCurrentThreadId()), attempt);
         if (length < 0 || size_t(length) >= size) return nullptr;
-        HANDLE file = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        // DELETE: the finished file is renamed through this same handle.
+        HANDLE file = CreateFileA(temporary, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE) {
             DWORD error = GetLastError();
@@ -119,6 +121,25 @@ FILE *CreateTemporary(const char *folder, char *temporary, size_t size) {
     return nullptr;
 }
 
+// Gives the open file `file` the name `target`, replacing a file of that name. Through the handle
+// rather than by name: under Wine a rename by name opens the file again and closes it, two more
+// calls to its server for every sheet.
+bool RenameOpenFile(HANDLE file, const char *target) {
+    int characters = MultiByteToWideChar(CP_ACP, 0, target, -1, nullptr, 0);
+    if (characters <= 1 || characters > 32767) return false;
+    size_t size = offsetof(FILE_RENAME_INFO, FileName) + sizeof(WCHAR) * size_t(characters);
+    auto *info = static_cast<FILE_RENAME_INFO *>(MemoryAlloc(size));
+    if (!info) return false;
+    memset(info, 0, size);
+    info->ReplaceIfExists = TRUE;
+    info->FileNameLength = DWORD(sizeof(WCHAR) * size_t(characters - 1));
+    bool renamed =
+        MultiByteToWideChar(CP_ACP, 0, target, -1, info->FileName, characters) == characters &&
+        SetFileInformationByHandle(file, FileRenameInfo, info, DWORD(size));
+    MemoryFree(info);
+    return renamed;
+}
+
 // The picture goes to a temporary file beside the final one and replaces it only when complete: a
 // failed write must neither destroy an existing file nor leave a half-written one under the
 // final name. Touches nothing but its arguments and the file system, so any thread may run it.
@@ -135,11 +156,16 @@ int32_t WriteSheetFile(const SheetRows &sheet) {
     // Data still buffered may fail to reach the disk only now. The flush is asked for on its own:
     // the C runtime under Wine reports a full disk from fflush but not from fclose.
     bool flushed = fflush(stream) == 0 && !ferror(stream);
+    auto file = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    bool complete = result && flushed;
+    bool renamed = complete && RenameOpenFile(file, sheet.fileName);
+    // Once renamed, the sheet is whole on disk: a failed close is counted but must not remove it.
     bool closed = fclose(stream) == 0;
-    result = result && flushed && closed ? 1 : 0;
-    if (result && !MoveFileExA(temporary, sheet.fileName, MOVEFILE_REPLACE_EXISTING)) result = 0;
-    if (!result) DeleteFileA(temporary);
-    return result;
+    // A system that will not rename an open file by this name still may once it is closed.
+    if (complete && closed && !renamed)
+        renamed = MoveFileExA(temporary, sheet.fileName, MOVEFILE_REPLACE_EXISTING) != 0;
+    if (!renamed) DeleteFileA(temporary);
+    return renamed && closed ? 1 : 0;
 }
 
 // Reads image `id` as 24-bit rows for writing: the section's own rows when it is a 24-bit

@@ -17,10 +17,12 @@ int32_t ImageSave(ObjectId id, const char *fileName, int32_t formatId,
                   int32_t quality = ImageDefaultQuality);
 
 // How many saves may be under way at once, each on a thread of its own.
-constexpr int32_t ImageSaveSlots = 2;
+constexpr int32_t ImageSaveSlots = 3;
 // Larger pictures are written by ImageSaveStart before it returns, rather than copied for a thread:
-// a 32-bit program keeps its address space for the strips and sheets that ImageMaxBytes allows.
-constexpr int64_t ImageSaveCopyBytes = int64_t(sizeof(void *) == 8 ? 256 : 16) << 20;
+// the copies of all slots together stay within 480 MB, and within 48 MB in a 32-bit program, which
+// keeps its address space for the strips and sheets that ImageMaxBytes allows.
+constexpr int64_t ImageSaveCopyBytes =
+    (int64_t(sizeof(void *) == 8 ? 480 : 48) << 20) / ImageSaveSlots;
 
 // Starts saving image `id` as ImageSave does, on a thread of its own, and returns at once: the
 // image may be changed or freed straight away. 1 when the save is queued, 0 when it failed at

@@ -134,14 +134,16 @@ std::string reported; // what the driver handed to its report routine
 // order the files were given, whatever else comes between them; never more than the driver's
 // limit are under way.
 TEST_F(Batch, SheetsStillBeingWrittenAreReportedInTheFilesOrder) {
-    savingFiles = {"E:\\a_H1.png", "E:\\b_H1.png", "E:\\c_H1.png", "E:\\e_H1.png", "E:\\f_H1.png"};
+    savingFiles = {"E:\\a_H1.png", "E:\\b_H1.png", "E:\\c_H1.png", "E:\\e_H1.png",
+                   "E:\\f_H1.png", "E:\\g_H1.png", "E:\\h_H1.png"};
     failingFiles = {"E:\\b_H1.png", "E:\\d_H1.png", "E:\\e_H1.png"};
     const char files[] = "E:\\a_H1.png\0E:\\b_H1.png\0E:\\x.txt\0E:\\c_H1.png\0E:\\d_H1.png\0"
-                         "E:\\e_H1.png\0E:\\f_H1.png\0";
+                         "E:\\e_H1.png\0E:\\f_H1.png\0E:\\g_H1.png\0E:\\h_H1.png\0";
+    static_assert(ConvertSavesAtOnce <= 4, "the last four files can all be under way at once");
     reported.clear();
     int32_t exitCode = BatchConvert(files, "D:\\Out\\", [](const char *text) { reported = text; });
     EXPECT_EQ(exitCode, 1);
-    EXPECT_EQ(reported, "Files Selected: 7\r\nFiles Converted: 3\r\nFiles Skipped: 1\r\n"
+    EXPECT_EQ(reported, "Files Selected: 9\r\nFiles Converted: 5\r\nFiles Skipped: 1\r\n"
                         "Files Errors: 3\r\n"
                         "E:\\b_H1.png: could not be written\r\n"
                         "E:\\x.txt: skipped: not a strip's name\r\n"

@@ -268,6 +268,13 @@ TEST_F(ImageFiles, SavingReplacesAFileOnlyWhenTheNewOneIsComplete) {
     ASSERT_EQ(ImageSave(1, name.c_str(), ImageFormatBmp), 1);
     EXPECT_EQ(ReadWholeFile(name), MakeBmp(p, 24, false));
 
+    // A sheet another program holds open cannot be replaced: the save fails and leaves no file.
+    HANDLE held = CreateFileA(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(ImageSave(1, name.c_str(), ImageFormatBmp), 0);
+    CloseHandle(held);
+    EXPECT_EQ(FilesIn(folder), Names{"sheet.bmp"});
+
     // An encoder that fails part-way: the file under the final name stays as it was.
     ASSERT_TRUE(WriteText(name, "an earlier sheet"));
     savingFolder = folder;
@@ -327,12 +334,22 @@ TEST_F(ImageFiles, BackgroundSavesWriteThePictureAsItWasInTheOrderAsked) {
     ASSERT_EQ(ImageSaveStart(1, a.c_str(), ImageFormatBmp), 1);
     ASSERT_TRUE(ImageFrom(1, second, 24));
     ASSERT_EQ(ImageSaveStart(1, b.c_str(), ImageFormatBmp), 1);
-    static_assert(ImageSaveSlots == 2, "the next start finds every slot taken");
-    EXPECT_EQ(ImageSaveStart(1, (folder + "c.bmp").c_str(), ImageFormatBmp), 0);
-    EXPECT_EQ(ImageSaveFinish(), 1);
-    EXPECT_EQ(ImageSaveFinish(), 1);
+    // The other slots write the second picture under names of their own.
+    std::vector<std::string> more;
+    for (int32_t i = 2; i < ImageSaveSlots; i++) {
+        more.push_back(folder + "b" + std::to_string(i) + ".bmp");
+        ASSERT_EQ(ImageSaveStart(1, more.back().c_str(), ImageFormatBmp), 1);
+    }
+    EXPECT_EQ(ImageSaveStart(1, (folder + "c.bmp").c_str(), ImageFormatBmp), 0)
+        << "every slot is taken";
+    for (int32_t i = 0; i < ImageSaveSlots; i++)
+        EXPECT_EQ(ImageSaveFinish(), 1);
     EXPECT_EQ(ReadWholeFile(a), MakeBmp(first, 24, false));
     EXPECT_EQ(ReadWholeFile(b), MakeBmp(second, 24, false));
+    for (const std::string &name : more) {
+        EXPECT_EQ(ReadWholeFile(name), MakeBmp(second, 24, false));
+        DeleteFileA(name.c_str());
+    }
 
     ASSERT_EQ(ImageSaveStart(1, a.c_str(), ImageFormatBmp), 1);
     ASSERT_TRUE(ImageFrom(1, first));
@@ -377,7 +394,9 @@ TEST_F(ImageFiles, BitmapFilesOfEveryCommonKindLoad) {
                              (flags ? ", display format" : ""));
                 Picture p = MakePicture(kind.width, kind.height, kind.color);
                 std::string bytes = MakeBmp(p, kind.bits, topDown, 0x33);
-                if (kind.width > 5) ASSERT_GT(bytes.size(), 64u * 1024);
+                if (kind.width > 5) {
+                    ASSERT_GT(bytes.size(), 64u * 1024);
+                }
                 ASSERT_TRUE(WriteText(name, bytes));
                 ASSERT_NE(ImageLoad(0, name.c_str(), flags), 0);
                 EXPECT_EQ(SizeOf(0), std::to_string(p.width) + "x" + std::to_string(p.height));

@@ -320,7 +320,9 @@ TEST_F(Library, AStripCutShortIsAFailedConversionAndWritesNothing) {
                                     RandomPicture(size.width, size.height, 4), size.quality),
                       1);
             std::string bytes = ReadWholeFile(whole);
-            if (size.width > 64) ASSERT_GT(bytes.size() * 3 / 4, 64u * 1024) << extension;
+            if (size.width > 64) {
+                ASSERT_GT(bytes.size() * 3 / 4, 64u * 1024) << extension;
+            }
             std::string stripPath = folder + "run_H4." + extension;
             ASSERT_TRUE(WriteWholeFile(stripPath, bytes.data(), bytes.size() * 3 / 4));
 
