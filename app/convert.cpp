@@ -141,23 +141,20 @@ ConvertOutcome ConvertStrip(const char *stripPath, const char *prefix, const cha
     DrawBox(0, 0, g.sheetWidth, g.sheetHeight, ColorRgb(0, 0, 0));
 
     // Each frame is copied straight from the strip into its cell: a bitmap of its own per frame
-    // would cost a bitmap and a second copy of its pixels for every frame.
+    // would cost a bitmap and a second copy of its pixels for every frame. A horizontal strip's
+    // frames lie side by side as in a row of the sheet, so each row of cells is one copy.
     HANDLE strip = ImageHandle(StripImage);
-    int32_t x = 0;
-    int32_t y = 0;
+    int32_t framesPerCopy = horizontal ? SheetColumns : 1;
     bool everyFrame = true;
-    for (int32_t i = 0; i < count; i++) {
-        int32_t column = horizontal ? i : 0;
-        int32_t row = vertical ? i : 0;
-        if (!DrawImagePart(strip, x, y, g.frameWidth * column, g.frameHeight * row, g.frameWidth,
-                           g.frameHeight) &&
+    for (int32_t i = 0; i < count; i += framesPerCopy) {
+        int32_t frames = count - i < framesPerCopy ? count - i : framesPerCopy;
+        int32_t x = g.frameWidth * (i % SheetColumns);
+        int32_t y = g.frameHeight * (i / SheetColumns);
+        int32_t fromX = horizontal ? g.frameWidth * i : 0;
+        int32_t fromY = vertical ? g.frameHeight * i : 0;
+        if (!DrawImagePart(strip, x, y, fromX, fromY, g.frameWidth * frames, g.frameHeight) &&
             drawing)
             everyFrame = false;
-        x += g.frameWidth;
-        if ((i + 1) % SheetColumns == 0) {
-            x = 0;
-            y += g.frameHeight;
-        }
     }
     DrawingEnd();
     // Image 2 holds the last frame cut out. An icon under a strip's name cannot be cut at all.

@@ -157,7 +157,19 @@ intptr_t ImageGrab(ObjectId sourceId, ObjectId id, int32_t x, int32_t y, int32_t
     // An icon cannot be selected into a dc; copying through one would yield garbage.
     if (GetObjectType(sourceHandle) != OBJ_BITMAP) return 0;
 
-    HBITMAP bitmap = ImageBitmapCreate(width, height, flags, depth);
+    // A number holding a bitmap of this very size and kind that the library made is drawn over
+    // when the rectangle lies inside the source, so that every pixel is copied anew: a batch grabs
+    // frame after frame of one size into one number, and under Wine a new section costs fresh
+    // memory and a page fault for every 4 KB of it.
+    ImageObject *target = id == sourceId || id == AutoNumber ? nullptr : ImageRecord(id);
+    bool inside = x >= 0 && y >= 0 && int64_t(x) + width <= source->width &&
+                  int64_t(y) + height <= source->height;
+    bool same = inside && target && target->width == width && target->height == height &&
+                target->depth == depth && target->flags == flags && !target->loadedSection &&
+                target->bottomUpSection == !(flags & ImageDisplayFormat) &&
+                GetObjectType(target->handle) == OBJ_BITMAP && !OutputDcHolding(target->handle);
+    HBITMAP bitmap = same ? static_cast<HBITMAP>(target->handle)
+                          : ImageBitmapCreate(width, height, flags, depth);
     if (!bitmap) return 0;
     bool copied = false;
     {
@@ -175,6 +187,7 @@ intptr_t ImageGrab(ObjectId sourceId, ObjectId id, int32_t x, int32_t y, int32_t
             copied = BitBlt(to.dc, 0, 0, width, height, fromDc, x, y, SRCCOPY) != 0;
         }
     }
+    if (same) return copied ? CreationResult(id, target) : 0;
     intptr_t result = 0;
     if (copied) {
         auto *record = static_cast<ImageObject *>(RegistryAllocate(ImageRegistry, id));

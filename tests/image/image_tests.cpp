@@ -32,7 +32,7 @@ HICON IconImage(ObjectId id) {
     DeleteObject(mask);
     DeleteObject(color);
     auto *record = static_cast<ImageObject *>(RegistryAllocate(ImageRegistry, id));
-    *record = ImageObject{icon, 4, 4, 32, 0, 0};
+    *record = ImageObject{icon, 4, 4, 32, 0, 0, 0};
     return icon;
 }
 
@@ -147,10 +147,16 @@ TEST_F(Images, GrabCopiesExactlyItsRectangle) {
     EXPECT_EQ(ImageGetHeight(2), 9);
     EXPECT_EQ(ImageRecord(2)->flags, ImageDisplayFormat);
     EXPECT_TRUE(SamePixels(ImagePixels(2), Crop(source, 40, 5, 7, 16, 9), 16));
+    // Another rectangle of that size is copied over the same bitmap.
+    ASSERT_EQ(ImageGrab(0, 2, 24, 21, 16, 9), handle);
+    EXPECT_TRUE(SamePixels(ImagePixels(2), Crop(source, 40, 24, 21, 16, 9), 16));
 
-    // Partly outside: the overlap is copied, the rest is whatever a new bitmap holds.
+    // Partly outside: the overlap is copied, the rest is whatever a new bitmap holds, not what
+    // the number held before.
+    Pixels before = Crop(ImagePixels(2), 16, 10, 5, 6, 4);
     ASSERT_NE(ImageGrab(0, 2, 30, 25, 16, 9), 0);
     EXPECT_EQ(Crop(ImagePixels(2), 16, 0, 0, 10, 5), Crop(source, 40, 30, 25, 10, 5));
+    EXPECT_NE(Crop(ImagePixels(2), 16, 10, 5, 6, 4), before);
     ASSERT_NE(ImageGrab(0, 2, -4, -3, 8, 6), 0);
     EXPECT_EQ(Crop(ImagePixels(2), 8, 4, 3, 4, 3), Crop(source, 40, 0, 0, 4, 3));
 
