@@ -33,6 +33,7 @@
 #include <windows.h>
 #include <psapi.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -59,15 +60,33 @@ int GdiObjects() {
     return live;
 }
 
+// The lines of a batch, printed once it is over: printing costs the C runtime a round trip to
+// Wine's server (a console check) a line, which would count in the batch's time.
+std::string lines;
+
+void Line(const char *format, ...) {
+    char line[512];
+    va_list arguments;
+    va_start(arguments, format);
+    vsnprintf(line, sizeof line, format, arguments);
+    va_end(arguments);
+    lines += line;
+}
+
+void PrintLines() {
+    fputs(lines.c_str(), stdout);
+    fflush(stdout);
+    lines.clear();
+}
+
 void SampleMemory() {
     // Committed memory: Wine reports it as PagefileUsage and leaves PrivateUsage 0.
     PROCESS_MEMORY_COUNTERS counters{};
     counters.cb = sizeof counters;
     GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
-    printf("memory %lld %llu %llu %d\n", static_cast<long long>(stripsDone),
-           static_cast<unsigned long long>(counters.PagefileUsage / 1024),
-           static_cast<unsigned long long>(counters.WorkingSetSize / 1024), GdiObjects());
-    fflush(stdout);
+    Line("memory %lld %llu %llu %d\n", static_cast<long long>(stripsDone),
+         static_cast<unsigned long long>(counters.PagefileUsage / 1024),
+         static_cast<unsigned long long>(counters.WorkingSetSize / 1024), GdiObjects());
 }
 
 } // namespace
@@ -105,11 +124,11 @@ ConvertOutcome __wrap__Z12ConvertStripPKcS0_S0_S0_iS0_b(const char *path, const 
     ConvertOutcome outcome = __real__Z12ConvertStripPKcS0_S0_S0_iS0_b(
         path, prefix, extension, direction, count, output, background);
     int64_t whole = Ticks() - start;
-    printf("strip %d %s %d %d %lld %lld %lld %lld %d\n", currentRound, currentGroup.c_str(),
-           ImageGetWidth(0), ImageGetHeight(0), static_cast<long long>(Microseconds(loadTicks)),
-           static_cast<long long>(Microseconds(whole - loadTicks - saveTicks)),
-           static_cast<long long>(Microseconds(saveTicks)),
-           static_cast<long long>(Microseconds(whole)), static_cast<int>(outcome));
+    Line("strip %d %s %d %d %lld %lld %lld %lld %d\n", currentRound, currentGroup.c_str(),
+         ImageGetWidth(0), ImageGetHeight(0), static_cast<long long>(Microseconds(loadTicks)),
+         static_cast<long long>(Microseconds(whole - loadTicks - saveTicks)),
+         static_cast<long long>(Microseconds(saveTicks)),
+         static_cast<long long>(Microseconds(whole)), static_cast<int>(outcome));
     // The script's record of calls would grow with the batch and blur the memory samples.
     Dialogs.calls.clear();
     stripsDone += 1;
@@ -121,8 +140,8 @@ ConvertOutcome __wrap__Z12ConvertStripPKcS0_S0_S0_iS0_b(const char *path, const 
 ConvertOutcome __wrap__Z18ConvertStripFinishv() {
     int64_t start = Ticks();
     ConvertOutcome outcome = __real__Z18ConvertStripFinishv();
-    printf("finish %d %s %lld %d\n", currentRound, currentGroup.c_str(),
-           static_cast<long long>(Microseconds(Ticks() - start)), static_cast<int>(outcome));
+    Line("finish %d %s %lld %d\n", currentRound, currentGroup.c_str(),
+         static_cast<long long>(Microseconds(Ticks() - start)), static_cast<int>(outcome));
     return outcome;
 }
 }
@@ -158,9 +177,9 @@ void RunOurs(int round, const std::string &group, const std::vector<Strip> &stri
     int64_t start = Ticks();
     BatchConvert();
     int64_t whole = Ticks() - start;
-    printf("batch %d %s %zu %lld %d %d\n", round, group.c_str(), strips.size(),
-           static_cast<long long>(Microseconds(whole)), FilesConverted, FilesErrors);
-    fflush(stdout);
+    Line("batch %d %s %zu %lld %d %d\n", round, group.c_str(), strips.size(),
+         static_cast<long long>(Microseconds(whole)), FilesConverted, FilesErrors);
+    PrintLines();
 }
 
 void RunFloor(int round, const std::string &group, const std::vector<Strip> &strips,
@@ -168,11 +187,11 @@ void RunFloor(int round, const std::string &group, const std::vector<Strip> &str
     std::string folder = Folder(output, "floor", round, group);
     for (const Strip &strip : strips) {
         FloorTimes t = FloorConvert(strip.path.c_str(), strip.direction, strip.count, folder);
-        printf("floor %d %s %lld %lld %lld %lld %d\n", round, group.c_str(),
-               static_cast<long long>(t.decodeUs), static_cast<long long>(t.layoutUs),
-               static_cast<long long>(t.encodeUs), static_cast<long long>(t.wholeUs), t.ok ? 1 : 0);
+        Line("floor %d %s %lld %lld %lld %lld %d\n", round, group.c_str(),
+             static_cast<long long>(t.decodeUs), static_cast<long long>(t.layoutUs),
+             static_cast<long long>(t.encodeUs), static_cast<long long>(t.wholeUs), t.ok ? 1 : 0);
     }
-    fflush(stdout);
+    PrintLines();
 }
 
 } // namespace
@@ -188,8 +207,6 @@ int main(int argc, char **argv) {
         if (strcmp(argv[i], "--rounds") == 0) rounds = atoi(argv[i + 1]);
     }
 
-    // Lines are printed inside the timed batches: they go to a buffer, written between batches.
-    setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
     // The program's own start-up, less DirectX and the real dialogs, which conversion never uses.
     ModuleHandle = GetModuleHandleA(nullptr);
     MainHeapInit();
