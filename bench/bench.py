@@ -262,7 +262,7 @@ def main():
     parser.add_argument("--strips", type=int, default=0, help="strips per group (0: by size)")
     parser.add_argument("--seed", type=int, default=16)
     parser.add_argument("--memory", type=int, default=0, help="strips in the memory batch")
-    parser.add_argument("--rounds", type=int, default=7,
+    parser.add_argument("--rounds", type=int, default=15,
                         help="ours and the floor take turns this often")
     parser.add_argument("--im-rounds", type=int, default=3, help="ImageMagick runs this often")
     parser.add_argument("--no-imagemagick", action="store_true")
