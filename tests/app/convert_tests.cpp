@@ -137,6 +137,7 @@ TEST_F(Convert, FramesLandEightWideInReadingOrder) {
         {'H', 9, 288, 16, 256, 32, 24}, {'V', 16, 16, 256, 128, 32, 24},
         {'H', 17, 68, 4, 32, 12, 24},   {'H', 24, 96, 4, 32, 12, 24},
         {'V', 25, 4, 100, 32, 16, 24},  {'H', 4, 8, 2, 8, 2, 8},
+        {'H', 10, 105, 4, 80, 8, 24},
     };
     int converted = 0;
     for (const Case &c : cases) {
@@ -152,6 +153,18 @@ TEST_F(Convert, FramesLandEightWideInReadingOrder) {
         EXPECT_TRUE(SheetIs(out + prefix + "_B" + count + ".bmp", expected));
         EXPECT_EQ(ImageGetWidth(2) * std::min(c.count, 8), c.sheetWidth) << "the last frame";
         EXPECT_EQ(ImageGetHeight(2) * ((c.count + 7) / 8), c.sheetHeight);
+        // Image 2 holds the last frame's pixels, also when it held an earlier frame of that size.
+        int lastX = c.direction == 'H' ? (c.count - 1) * ImageGetWidth(2) : 0;
+        int lastY = c.direction == 'V' ? (c.count - 1) * ImageGetHeight(2) : 0;
+        HDC dc = CreateCompatibleDC(nullptr);
+        HGDIOBJ earlier = SelectObject(dc, ImageHandle(2));
+        int wrong = 0;
+        for (int y = 0; y < ImageGetHeight(2); y++)
+            for (int x = 0; x < ImageGetWidth(2); x++)
+                wrong += GetPixel(dc, x, y) != strip.At(lastX + x, lastY + y);
+        SelectObject(dc, earlier);
+        DeleteDC(dc);
+        EXPECT_EQ(wrong, 0) << "pixels of the last frame";
         ExpectCounts(++converted, 0);
     }
     // One sheet per strip and nothing else: no temporary file stays behind.
