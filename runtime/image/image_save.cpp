@@ -2,6 +2,7 @@
 
 #include "runtime/image/gdi_guards.h"
 #include "runtime/memory/memory.h"
+#include "runtime/strings/strings.h"
 
 #include <fcntl.h>
 #include <io.h>
@@ -58,14 +59,7 @@ struct SheetRows {
 // The folder part of a file name, for a temporary file beside it: up to and including the last
 // separator, or nothing for a name in the current folder (the temporary's name is put after it).
 void FolderOf(const char *fileName, char *folder, size_t size) {
-    const char *end = nullptr;
-    for (const char *p = fileName; *p; p++)
-        if (*p == '\\' || *p == '/' || *p == ':') end = p + 1;
-    if (!end) {
-        folder[0] = 0;
-        return;
-    }
-    size_t n = size_t(end - fileName);
+    size_t n = size_t(PathLastPart(fileName) - fileName);
     if (n >= size) n = size - 1;
     memcpy(folder, fileName, n);
     folder[n] = 0;

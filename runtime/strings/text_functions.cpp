@@ -176,25 +176,27 @@ void StringNthField(const char *text, int32_t index, const char *separator, int3
     PutResult(field, n, position);
 }
 
+const char *PathLastPart(const char *path) {
+    const char *start = path;
+    for (const char *p = path; *p; p++)
+        if (*p == '\\' || *p == '/' || *p == ':') start = p + 1;
+    return start;
+}
+
 void PathExtension(const char *path, int32_t position) {
-    int32_t length = StringLength(path);
-    int32_t i = length - 1;
-    while (i >= 0 && path[i] != '.' && path[i] != '/' && path[i] != '\\')
-        i--;
-    if (i < 0 || path[i] != '.') {
+    const char *dot = path ? std::strrchr(PathLastPart(path), '.') : nullptr;
+    if (!dot) {
         PutResult("", 0, position);
         return;
     }
-    const char *extension = path + i + 1;
+    const char *extension = dot + 1;
     const char *quote = std::strchr(extension, '"');
-    PutResult(extension, quote ? int32_t(quote - extension) : length - i - 1, position);
+    PutResult(extension, quote ? int32_t(quote - extension) : StringLength(extension), position);
 }
 
 void PathFileName(const char *path, int32_t position) {
     if (!path) path = "";
-    const char *start = path[0] == '"' ? path + 1 : path;
-    for (const char *p = start; *p; p++)
-        if (*p == '/' || *p == '\\') start = p + 1;
+    const char *start = PathLastPart(path[0] == '"' ? path + 1 : path);
     const char *quote = std::strchr(start, '"');
     PutResult(start, quote ? int32_t(quote - start) : StringLength(start), position);
 }

@@ -226,6 +226,8 @@ TEST_F(TextFunctions, PathParts) {
     EXPECT_EQ(Text(PathFileName, "walk.png"), "walk.png");
     EXPECT_EQ(Text(PathFileName, "\"x.png\" y"), "x.png");
     EXPECT_EQ(Text(PathFileName, nullptr), "");
+    EXPECT_EQ(Text(PathFileName, "C:walk_H4.png"), "walk_H4.png");
+    EXPECT_EQ(Text(PathFileName, "\"C:x.png\""), "x.png");
 }
 
 TEST(Numbers, RoundingTruncationAndColours) {
