@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -53,28 +54,43 @@ bool Append(NameList *list, const char *head, size_t headLength, const char *nam
     return true;
 }
 
+bool Blank(wchar_t c) {
+    return c == L' ' || c == L'\t';
+}
+
+// True while the argument read so far is the /out: option.
+bool ReadingOutOption(const wchar_t *argument, const wchar_t *end) {
+    return end - argument >= OutOptionLength && _wcsnicmp(argument, L"/out:", OutOptionLength) == 0;
+}
+
 // Copies the next argument into `argument` (room for the rest of the line) and returns the
 // position after it, or null when none is left. 2n backslashes before a quote give n and the
 // quote opens or closes a quoted part; 2n + 1 give n and a literal quote; other backslashes stay.
-const char *NextArgument(const char *p, char *argument) {
-    while (*p == ' ' || *p == '\t')
+// A folder's name holds no quote: the value of /out: quoted with its trailing backslash, as
+// batch files write /out:"%~dp0", ends in the backslash and the quote closes it.
+const wchar_t *NextArgument(const wchar_t *p, wchar_t *argument) {
+    while (Blank(*p))
         p++;
     if (!*p) return nullptr;
     bool quoted = false;
-    char *out = argument;
-    while (*p && (quoted || (*p != ' ' && *p != '\t'))) {
+    wchar_t *out = argument;
+    while (*p && (quoted || !Blank(*p))) {
         size_t backslashes = 0;
-        while (*p == '\\') {
+        while (*p == L'\\') {
             backslashes++;
             p++;
         }
-        if (*p == '"') {
-            for (size_t i = 0; i < backslashes / 2; i++)
-                *out++ = '\\';
-            if (backslashes % 2) {
-                *out++ = '"';
-            } else if (quoted && p[1] == '"') {
-                *out++ = '"'; // "" inside quotes is one literal quote
+        if (*p == L'"') {
+            bool folderEnd = quoted && backslashes % 2 && (!p[1] || Blank(p[1])) &&
+                             ReadingOutOption(argument, out);
+            for (size_t i = 0; i < backslashes / 2 + (folderEnd ? 1 : 0); i++)
+                *out++ = L'\\';
+            if (folderEnd) {
+                quoted = false;
+            } else if (backslashes % 2) {
+                *out++ = L'"';
+            } else if (quoted && p[1] == L'"') {
+                *out++ = L'"'; // "" inside quotes is one literal quote
                 p++;
             } else {
                 quoted = !quoted;
@@ -82,21 +98,21 @@ const char *NextArgument(const char *p, char *argument) {
             p++;
         } else {
             for (size_t i = 0; i < backslashes; i++)
-                *out++ = '\\';
-            if (*p && (quoted || (*p != ' ' && *p != '\t'))) *out++ = *p++;
+                *out++ = L'\\';
+            if (*p && (quoted || !Blank(*p))) *out++ = *p++;
         }
     }
-    *out = '\0';
+    *out = L'\0';
     return p;
 }
 
 // The program's own name follows simpler rules: up to the closing quote, or to the first blank.
-const char *SkipProgramName(const char *p) {
-    if (*p == '"') {
-        const char *close = strchr(p + 1, '"');
-        return close ? close + 1 : p + strlen(p);
+const wchar_t *SkipProgramName(const wchar_t *p) {
+    if (*p == L'"') {
+        const wchar_t *close = wcschr(p + 1, L'"');
+        return close ? close + 1 : p + wcslen(p);
     }
-    while (*p && *p != ' ' && *p != '\t')
+    while (*p && !Blank(*p))
         p++;
     return p;
 }
@@ -114,58 +130,219 @@ wchar_t *Wide(const char *text) {
     return wide;
 }
 
-char *Narrow(const wchar_t *text) {
-    int n = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (n <= 0) return nullptr;
-    auto *narrow = static_cast<char *>(MemoryAlloc(size_t(n)));
-    if (narrow && WideCharToMultiByte(CP_ACP, 0, text, -1, narrow, n, nullptr, nullptr) != n) {
-        MemoryFree(narrow);
-        narrow = nullptr;
+// The text in the process's code page, in a new block, when the code page holds every one of its
+// characters: one it lacks would come out as "?", a wildcard, or as a look-alike ("best fit") that
+// names another file. Null when it does not (`lacking` is then set) or memory is short.
+char *Narrow(const wchar_t *text, bool *lacking) {
+    *lacking = false;
+    // The UTF-8 code page takes no flag; the round trip below checks every code page alike.
+    DWORD flags = WC_NO_BEST_FIT_CHARS;
+    int n = WideCharToMultiByte(CP_ACP, flags, text, -1, nullptr, 0, nullptr, nullptr);
+    if (n <= 0) {
+        flags = 0;
+        n = WideCharToMultiByte(CP_ACP, flags, text, -1, nullptr, 0, nullptr, nullptr);
     }
-    return narrow;
+    auto *narrow = n > 0 ? static_cast<char *>(MemoryAlloc(size_t(n))) : nullptr;
+    if (n > 0 && !narrow) return nullptr;
+    wchar_t *back = nullptr;
+    bool exact = narrow &&
+                 WideCharToMultiByte(CP_ACP, flags, text, -1, narrow, n, nullptr, nullptr) == n &&
+                 (back = Wide(narrow)) != nullptr && wcscmp(back, text) == 0;
+    MemoryFree(back);
+    if (exact) return narrow;
+    MemoryFree(narrow);
+    *lacking = true;
+    return nullptr;
 }
 
 int CompareNames(const void *a, const void *b) {
     return lstrcmpiA(*static_cast<char *const *>(a), *static_cast<char *const *>(b));
 }
 
-// Adds the files that match `pattern`, sorted by name, each with the pattern's folder part in
-// front. False when memory runs out; a pattern that matches nothing adds nothing.
-bool Expand(const char *pattern, NameList *files) {
-    size_t folderLength = 0;
-    for (size_t i = 0; pattern[i]; i++)
-        if (pattern[i] == '\\' || pattern[i] == '/' || pattern[i] == ':') folderLength = i + 1;
+// The program's own wildcard rule, over capitals: "*" any run of characters, "?" one character;
+// a pattern that ends in ".*" also takes a name without a dot ("*.*" takes every name). The
+// system's search also matches the short 8.3 names, so that *.png finds walk_H8.pngx.
+bool Matches(const wchar_t *name, const wchar_t *pattern) {
+    const wchar_t *star = nullptr, *resume = nullptr;
+    while (*name) {
+        if (*pattern == L'*') {
+            star = ++pattern;
+            resume = name;
+        } else if (*pattern == L'?' || *pattern == *name) {
+            bool pair = *pattern == L'?' && IS_HIGH_SURROGATE(name[0]) && IS_LOW_SURROGATE(name[1]);
+            name += pair ? 2 : 1;
+            pattern++;
+        } else if (star) {
+            pattern = star;
+            name = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (*pattern == L'*')
+        pattern++;
+    return !*pattern || wcscmp(pattern, L".*") == 0;
+}
 
-    NameList found;
-    bool ok = true;
+void Capitals(wchar_t *text) {
+    CharUpperBuffW(text, DWORD(wcslen(text)));
+}
+
+uint32_t Hash(const char *text) {
+    uint32_t hash = 2166136261u;
+    for (; *text; text++)
+        hash = (hash ^ static_cast<unsigned char>(*text)) * 16777619u;
+    return hash;
+}
+
+// The files to convert, each once: a file named twice, or matched by two patterns, is taken the
+// first time it is named. A file is known by its full path in capitals (in UTF-8, with short 8.3
+// parts made long), and found by the path's hash.
+struct FileList {
+    NameList names;
+    NameList keys;
+    uint32_t *hashes = nullptr; // one for each key
+    int32_t room = 0;           // hashes that fit
+};
+
+// The key of a file name, in a new block; null when memory runs out.
+char *KeyOf(const char *name) {
+    wchar_t *wide = Wide(name), *full = nullptr, *longer = nullptr;
+    DWORD n = wide ? GetFullPathNameW(wide, 0, nullptr, nullptr) : 0;
+    full = n ? static_cast<wchar_t *>(MemoryAlloc(n * sizeof(wchar_t))) : nullptr;
+    char *key = nullptr;
+    if (full && GetFullPathNameW(wide, n, full, nullptr) < n) {
+        DWORD m = wcschr(full, L'~') ? GetLongPathNameW(full, nullptr, 0) : 0;
+        longer = m ? static_cast<wchar_t *>(MemoryAlloc(m * sizeof(wchar_t))) : nullptr;
+        wchar_t *path = longer && GetLongPathNameW(full, longer, m) < m ? longer : full;
+        Capitals(path);
+        int bytes = WideCharToMultiByte(CP_UTF8, 0, path, -1, nullptr, 0, nullptr, nullptr);
+        key = bytes > 0 ? static_cast<char *>(MemoryAlloc(size_t(bytes))) : nullptr;
+        if (key) WideCharToMultiByte(CP_UTF8, 0, path, -1, key, bytes, nullptr, nullptr);
+    }
+    MemoryFree(longer);
+    MemoryFree(full);
+    MemoryFree(wide);
+    return key;
+}
+
+// Adds the file (`head` in front of `name`) unless it was taken before; false when memory runs out.
+bool Take(FileList *list, const char *head, size_t headLength, const char *name) {
+    int32_t start = TempString.end;
+    TextCopyWords(TempReserve(int32_t(headLength), start), head, int32_t(headLength));
+    StringConcat(name);
+    char *key = KeyOf(TempAddress(start));
+    TempString.end = start;
+    if (!key) return false;
+    uint32_t hash = Hash(key);
+    const char *known = list->keys.block;
+    for (int32_t i = 0; i < list->keys.count; i++, known += strlen(known) + 1) {
+        if (list->hashes[i] == hash && strcmp(known, key) == 0) {
+            MemoryFree(key);
+            return true;
+        }
+    }
+    if (list->keys.count == list->room) {
+        int32_t room = list->room ? list->room * 2 : 256;
+        auto *grown = static_cast<uint32_t *>(MemoryAlloc(sizeof(uint32_t) * size_t(room)));
+        if (grown && list->hashes)
+            memcpy(grown, list->hashes, sizeof(uint32_t) * size_t(list->room));
+        if (grown) {
+            MemoryFree(list->hashes);
+            list->hashes = grown;
+            list->room = room;
+        }
+    }
+    bool taken = list->keys.count < list->room && Append(&list->keys, "", 0, key) &&
+                 Append(&list->names, head, headLength, name);
+    if (taken) list->hashes[list->keys.count - 1] = hash;
+    MemoryFree(key);
+    return taken;
+}
+
+void Refuse(CommandRequest *request, const char *why, const char *what = "",
+            const char *after = "") {
+    request->kind = CommandKind::Refused;
+    int32_t start = TempString.end;
+    StringConcat("StripSheet: ");
+    StringConcat(why);
+    StringConcat(what);
+    StringConcat(after);
+    StringAssignTemp(&request->error, start);
+}
+
+// Refuses a name the code page cannot hold, naming it: `head` (of the code page) and `name`, whose
+// characters the code page lacks are written as <U+52C7>.
+void RefuseLacking(CommandRequest *request, const char *head, size_t headLength,
+                   const wchar_t *name) {
+    int32_t start = TempString.end;
+    TextCopyWords(TempReserve(int32_t(headLength), start), head, int32_t(headLength));
+    for (const wchar_t *c = name; *c;) {
+        bool pair = IS_HIGH_SURROGATE(c[0]) && IS_LOW_SURROGATE(c[1]);
+        wchar_t one[3] = {c[0], pair ? c[1] : L'\0', L'\0'};
+        bool lacking = false;
+        char *held = Narrow(one, &lacking);
+        char code[16];
+        uint32_t value = pair ? 0x10000 + ((uint32_t(c[0]) - 0xD800) << 10) + (c[1] - 0xDC00) : *c;
+        snprintf(code, sizeof code, "<U+%04X>", unsigned(value));
+        StringConcat(held ? held : code);
+        MemoryFree(held);
+        c += pair ? 2 : 1;
+    }
+    StringValue named = nullptr;
+    StringAssignTemp(&named, start);
+    Refuse(request, "the system's code page cannot hold the name ", named);
+    StringFree(named);
+}
+
+// Adds the files whose long names match `pattern`, sorted by name, each with the pattern's folder
+// part in front. Refuses the request when none matches, when memory runs out, or when the code
+// page cannot hold a match's name.
+void Expand(const char *pattern, FileList *files, CommandRequest *request) {
+    size_t folderLength = size_t(PathLastPart(pattern) - pattern);
     wchar_t *widePattern = Wide(pattern);
-    if (!widePattern) return false;
+    wchar_t *wanted = Wide(pattern + folderLength);
+    bool ok = widePattern && wanted;
+    if (ok) Capitals(wanted);
+    NameList found;
     WIN32_FIND_DATAW entry;
-    HANDLE search = FindFirstFileW(widePattern, &entry);
-    MemoryFree(widePattern);
+    HANDLE search = ok ? FindFirstFileW(widePattern, &entry) : INVALID_HANDLE_VALUE;
     if (search != INVALID_HANDLE_VALUE) {
         do {
             if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-            char *name = Narrow(entry.cFileName);
+            wchar_t capitals[MAX_PATH];
+            memcpy(capitals, entry.cFileName, sizeof capitals);
+            capitals[MAX_PATH - 1] = L'\0';
+            Capitals(capitals);
+            if (!Matches(capitals, wanted)) continue;
+            bool lacking = false;
+            char *name = Narrow(entry.cFileName, &lacking);
+            if (lacking) RefuseLacking(request, pattern, folderLength, entry.cFileName);
             ok = name && Append(&found, "", 0, name);
             MemoryFree(name);
         } while (ok && FindNextFileW(search, &entry));
         FindClose(search);
     }
+    MemoryFree(widePattern);
+    MemoryFree(wanted);
 
     auto **names = static_cast<char **>(MemoryAlloc(sizeof(char *) * size_t(found.count + 1)));
-    ok = ok && names;
-    if (ok) {
+    if (request->kind == CommandKind::Refused) {
+    } else if (!ok || !names) {
+        Refuse(request, "not enough memory for the files of ", pattern);
+    } else if (found.count == 0) {
+        Refuse(request, "no file matches ", pattern);
+    } else {
         char *name = found.block;
         for (int32_t i = 0; i < found.count; i++, name += strlen(name) + 1)
             names[i] = name;
         qsort(names, size_t(found.count), sizeof(char *), CompareNames);
         for (int32_t i = 0; ok && i < found.count; i++)
-            ok = Append(files, pattern, folderLength, names[i]);
+            ok = Take(files, pattern, folderLength, names[i]);
+        if (!ok) Refuse(request, "not enough memory for the files of ", pattern);
     }
     MemoryFree(names);
     MemoryFree(found.block);
-    return ok;
 }
 
 bool IsFolder(const char *path) {
@@ -184,31 +361,27 @@ bool IsOption(const char *argument) {
     return argument[0] == '/' && !strpbrk(argument + 1, "/\\");
 }
 
-void Refuse(CommandRequest *request, const char *why, const char *what = "",
-            const char *after = "") {
-    request->kind = CommandKind::Refused;
-    int32_t start = TempString.end;
-    StringConcat("StripSheet: ");
-    StringConcat(why);
-    StringConcat(what);
-    StringConcat(after);
-    StringAssignTemp(&request->error, start);
-}
-
 } // namespace
 
-void CommandLineRead(const char *commandLine, CommandRequest *request) {
+void CommandLineRead(const wchar_t *commandLine, CommandRequest *request) {
     *request = CommandRequest();
     if (!commandLine) return;
-    const char *p = SkipProgramName(commandLine);
-    auto *argument = static_cast<char *>(MemoryAlloc(strlen(p) + 1));
-    if (!argument) return Refuse(request, "not enough memory for the command line");
+    const wchar_t *p = SkipProgramName(commandLine);
+    auto *wideArgument = static_cast<wchar_t *>(MemoryAlloc((wcslen(p) + 1) * sizeof(wchar_t)));
+    if (!wideArgument) return Refuse(request, "not enough memory for the command line");
 
-    NameList files;
+    FileList files;
     bool anyFile = false;
     bool usage = false;
-    while (request->kind != CommandKind::Refused && (p = NextArgument(p, argument))) {
-        if (strcmp(argument, "/?") == 0) {
+    while (request->kind != CommandKind::Refused && (p = NextArgument(p, wideArgument))) {
+        bool lacking = false;
+        char *argument = Narrow(wideArgument, &lacking);
+        if (!argument) {
+            if (lacking)
+                RefuseLacking(request, "", 0, wideArgument);
+            else
+                Refuse(request, "not enough memory for the command line");
+        } else if (strcmp(argument, "/?") == 0) {
             usage = true;
         } else if (_strnicmp(argument, OutOption, OutOptionLength) == 0) {
             const char *folder = argument + OutOptionLength;
@@ -220,33 +393,31 @@ void CommandLineRead(const char *commandLine, CommandRequest *request) {
                 Refuse(request, "no such folder: ", folder);
             } else {
                 // The sheet's name is put right behind the folder.
-                char last = folder[strlen(folder) - 1];
                 int32_t start = TempString.end;
                 StringConcat(folder);
-                if (last != '\\' && last != '/' && last != ':') StringConcat("\\");
+                if (*PathLastPart(folder)) StringConcat("\\");
                 StringAssignTemp(&request->outputFolder, start);
             }
         } else if (IsOption(argument)) {
             Refuse(request, "unknown option ", argument, " (StripSheet /? shows the usage)");
         } else if (strpbrk(argument, "*?")) {
             anyFile = true;
-            int32_t before = files.count;
-            if (!Expand(argument, &files))
-                Refuse(request, "not enough memory for the files of ", argument);
-            else if (files.count == before)
-                Refuse(request, "no file matches ", argument);
+            Expand(argument, &files, request);
         } else {
             anyFile = true;
             if (!IsFile(argument))
                 Refuse(request, "no such file: ", argument);
-            else if (!Append(&files, "", 0, argument))
+            else if (!Take(&files, "", 0, argument))
                 Refuse(request, "not enough memory for the file ", argument);
         }
+        MemoryFree(argument);
     }
-    MemoryFree(argument);
+    MemoryFree(wideArgument);
+    MemoryFree(files.keys.block);
+    MemoryFree(files.hashes);
 
     if (request->kind == CommandKind::Refused) {
-        MemoryFree(files.block);
+        MemoryFree(files.names.block);
         return;
     }
     if (usage) {
@@ -255,10 +426,10 @@ void CommandLineRead(const char *commandLine, CommandRequest *request) {
         Refuse(request, "no files given");
     } else if (anyFile) {
         request->kind = request->outputFolder ? CommandKind::NoDialogs : CommandKind::Files;
-        request->files = files.block;
+        request->files = files.names.block;
         return;
     }
-    MemoryFree(files.block);
+    MemoryFree(files.names.block);
 }
 
 void CommandLineFree(CommandRequest *request) {

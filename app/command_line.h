@@ -30,6 +30,7 @@ struct CommandRequest {
 
 extern const char CommandUsage[];
 
-// Reads a whole command line as GetCommandLineA gives it, the program's own name first.
-void CommandLineRead(const char *commandLine, CommandRequest *request);
+// Reads a whole command line as GetCommandLineW gives it, the program's own name first. Each
+// argument is taken in the process's code page only when that holds every character of it.
+void CommandLineRead(const wchar_t *commandLine, CommandRequest *request);
 void CommandLineFree(CommandRequest *request);

@@ -55,7 +55,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     DialogInit();
 
     CommandRequest request;
-    CommandLineRead(GetCommandLineA(), &request);
+    CommandLineRead(GetCommandLineW(), &request);
     bool noDialogs = request.kind == CommandKind::NoDialogs;
     int32_t exitCode = 0;
     if (request.kind == CommandKind::Usage) {

@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -58,7 +59,11 @@ class Utility : public ::testing::Test {
     // Starts the program in the strips' folder with `arguments` after its name. With `capture`
     // its standard output goes into a pipe that Output reads.
     void Start(const std::string &arguments = "", bool capture = false) {
-        std::string command = "\"" + program + "\" " + arguments;
+        Run(program, "\"" + program + "\" " + arguments, capture);
+    }
+
+    // Runs the whole command line, of `application` when given (else of the program it names).
+    void Run(const std::string &application, std::string command, bool capture) {
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
         SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
@@ -72,13 +77,14 @@ class Utility : public ::testing::Test {
             startup.hStdError =
                 CreateFileA("NUL", GENERIC_WRITE, 0, &inherited, OPEN_EXISTING, 0, nullptr);
         }
-        bool started = CreateProcessA(program.c_str(), &command[0], nullptr, nullptr, capture, 0,
-                                      nullptr, strips.c_str(), &startup, &process);
+        bool started = CreateProcessA(application.empty() ? nullptr : application.c_str(),
+                                      &command[0], nullptr, nullptr, capture, 0, nullptr,
+                                      strips.c_str(), &startup, &process);
         if (capture) {
             CloseHandle(write);
             CloseHandle(startup.hStdError);
         }
-        ASSERT_TRUE(started) << "cannot start " << program;
+        ASSERT_TRUE(started) << "cannot start " << command;
         robot.processId = process.dwProcessId;
         // The first window waits for Wine to start the program.
         robot.timeoutMs = 15000;
@@ -319,15 +325,63 @@ TEST_F(Utility, AStripNamedInJapaneseGetsASheetNamedInJapanese) {
     EXPECT_EQ(ReadWholeFile(sheets + sheet), ReadWholeFile(sheets + "ghost_B4.png"));
 }
 
+BOOL CALLBACK FirstLanguage(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR found) {
+    *reinterpret_cast<WORD *>(found) = language;
+    return FALSE;
+}
+
+// A copy of the program as Windows before 10 1903 runs it: such a system ignores the manifest's
+// code page, so the copy's manifest goes without it and the process gets the system's own one.
+std::string CopyWithoutUtf8(const std::string &program, const std::string &folder) {
+    std::string copy = folder + "StripSheet.exe", manifest;
+    WORD language = 0;
+    if (!CopyFileA(program.c_str(), copy.c_str(), FALSE)) return "";
+    if (HMODULE image = LoadLibraryExA(copy.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE)) {
+        EnumResourceLanguagesA(image, RT_MANIFEST, MAKEINTRESOURCEA(1), FirstLanguage,
+                               reinterpret_cast<LONG_PTR>(&language));
+        HRSRC found = FindResourceA(image, MAKEINTRESOURCEA(1), RT_MANIFEST);
+        if (HGLOBAL data = found ? LoadResource(image, found) : nullptr)
+            manifest.assign(static_cast<const char *>(LockResource(data)),
+                            SizeofResource(image, found));
+        FreeLibrary(image);
+    }
+    const std::string end = "</activeCodePage>";
+    size_t from = manifest.find("<activeCodePage"), to = manifest.find(end);
+    if (from == std::string::npos || to == std::string::npos) return "";
+    manifest.erase(from, to + end.size() - from);
+    HANDLE update = BeginUpdateResourceA(copy.c_str(), FALSE);
+    if (!update ||
+        !UpdateResourceA(update, RT_MANIFEST, MAKEINTRESOURCEA(1), language, &manifest[0],
+                         DWORD(manifest.size())) ||
+        !EndUpdateResourceA(update, FALSE))
+        return "";
+    return copy;
+}
+
+void ReplaceAll(std::string &text, const std::string &from, const std::string &to) {
+    for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+        text.replace(at, from.size(), to);
+}
+
 // With /out: no window at all: the counts and a line for each file not converted on the
 // standard output, and the exit code. A refused command line writes nothing.
 TEST_F(Utility, RunsWithoutDialogsFromTheCommandLine) {
+    enum class Via {
+        Program,
+        OlderWindows, // the copy without UTF-8 as its code page
+        BatchFile,    // run.bat in the row's folder runs the program, under cmd
+    };
+    const std::string ghost = "Files Selected: 1\r\nFiles Converted: 1\r\nFiles Skipped: 0\r\n"
+                              "Files Errors: 0\r\n";
+    const std::string lacking = "StripSheet: the system's code page cannot hold the name IN\\";
     const struct {
         const char *name, *arguments; // OUT stands for "/out:" and the row's own folder
         const char *blocker;          // a folder in the way of a sheet, or null
         DWORD exitCode;
         const char *sheets; // the files in the folder afterwards, each followed by a blank
-        std::string output;
+        std::string output; // IN\ stands for the folder "in" of the row's folder
+        Via via = Via::Program;
+        const char *in = ""; // the files made in "in", each a copy of ghost_H4.png
     } rows[] = {
         {"converts", "OUT hero_V10.png *_h3.bmp notes.txt", nullptr, 0, "hero_B10.png tree_B3.bmp ",
          "Files Selected: 3\r\nFiles Converted: 2\r\nFiles Skipped: 1\r\nFiles Errors: 0\r\n"
@@ -350,27 +404,72 @@ TEST_F(Utility, RunsWithoutDialogsFromTheCommandLine) {
          "StripSheet: no such folder: nowhere\r\n"},
         {"usage", "/? OUT hero_V10.png", nullptr, 0, "",
          "Usage: StripSheet [/out:FOLDER] FILE...\r\n"},
+        // On an older Windows: no "??" taken as a wildcard, no look-alike taken for the name.
+        {"a name the code page lacks", u8"OUT IN\\\u52c7\u8005_H4.png", nullptr, 2, "",
+         lacking + "<U+52C7><U+8005>_H4.png\r\n", Via::OlderWindows,
+         u8"ab_H4.png \u52c7\u8005_H4.png"},
+        {"a look-alike", u8"OUT IN\\\uff41\uff42_H4.png", nullptr, 2, "",
+         lacking + "<U+FF41><U+FF42>_H4.png\r\n", Via::OlderWindows,
+         u8"ab_H4.png \uff41\uff42_H4.png"},
+        {"a match the code page lacks", "OUT IN\\*_H4.png", nullptr, 2, "",
+         lacking + "<U+52C7><U+8005>_H4.png\r\n", Via::OlderWindows,
+         u8"ab_H4.png \u52c7\u8005_H4.png"},
+        // walk_H8.pngx has a short name ending in .PNG.
+        {"each file once, by its long name", "OUT IN\\b_H2.png IN\\*.png IN\\*.PNG", nullptr, 0,
+         "a_B4.png b_B2.png ",
+         "Files Selected: 2\r\nFiles Converted: 2\r\nFiles Skipped: 0\r\nFiles Errors: 0\r\n",
+         Via::Program, "a_H4.png b_H2.png walk_H8.pngx"},
+        // The system's order (aa first) is not the names' order.
+        {"matches in the names' order", "OUT IN\\*.txt", nullptr, 0, "",
+         "Files Selected: 2\r\nFiles Converted: 0\r\nFiles Skipped: 2\r\nFiles Errors: 0\r\n"
+         "IN\\a_x.txt: skipped: not a strip's name\r\nIN\\aa.txt: skipped: not a strip's name\r\n",
+         Via::Program, "aa.txt a_x.txt"},
+        // The current folder is the strips' one, on drive Z.
+        {"a drive-relative name", "OUT Z:ghost_H4.png", nullptr, 0, "ghost_B4.png ", ghost},
+        {"a folder quoted by a batch file", "/out:\"%~dp0\" ghost_H4.png", nullptr, 0,
+         "ghost_B4.png run.bat ", ghost, Via::BatchFile},
     };
+    std::string olderWindows = CopyWithoutUtf8(program, TestFolder("older windows"));
+    ASSERT_NE(olderWindows, "");
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
         std::string folder = TestFolder((std::string("run ") + row.name).c_str());
         if (row.blocker) {
             ASSERT_TRUE(CreateDirectoryA((folder + row.blocker).c_str(), nullptr));
         }
-        std::string arguments = row.arguments;
+        std::string in = folder + "in\\", made, arguments = row.arguments, expected = row.output;
+        ASSERT_TRUE(CreateDirectoryA(in.c_str(), nullptr));
+        for (std::istringstream names(row.in); names >> made;) {
+            ASSERT_TRUE(CopyFileA((strips + "\\ghost_H4.png").c_str(), (in + made).c_str(), TRUE));
+        }
+        // A name in "in" is quoted: the row's folder holds blanks.
+        for (size_t at = 0; (at = arguments.find("IN\\", at)) != std::string::npos;) {
+            size_t end = std::min(arguments.find(' ', at), arguments.size());
+            arguments.insert(end, "\"");
+            arguments.replace(at, 3, "\"" + in);
+            at = end + in.size();
+        }
+        ReplaceAll(expected, "IN\\", in);
         size_t out = arguments.find("OUT");
         // No backslash before the closing quote: it would escape the quote.
         if (out != std::string::npos)
             arguments.replace(out, 3, "\"/out:" + folder.substr(0, folder.size() - 1) + "\"");
-        Start(arguments, true);
+        if (row.via == Via::BatchFile) {
+            std::string batch = "@\"" + program + "\" " + arguments + "\r\n";
+            ASSERT_TRUE(WriteWholeFile(folder + "run.bat", batch.data(), batch.size()));
+            Run("", "cmd /c \"" + folder + "run.bat\"", true);
+        } else {
+            const std::string &exe = row.via == Via::OlderWindows ? olderWindows : program;
+            Run(exe, "\"" + exe + "\" " + arguments, true);
+        }
         EXPECT_EQ(CloseDialogsUntilEnd(), std::vector<std::string>{}) << "a window was shown";
         DWORD code = 99;
         EXPECT_TRUE(GetExitCodeProcess(process.hProcess, &code) && code == row.exitCode)
             << "exit code " << code;
         std::string text = Output();
         // The usage is checked by its first line.
-        bool usage = row.output.compare(0, 6, "Usage:") == 0;
-        EXPECT_EQ(usage ? text.substr(0, row.output.size()) : text, row.output);
+        bool usage = expected.compare(0, 6, "Usage:") == 0;
+        EXPECT_EQ(usage ? text.substr(0, expected.size()) : text, expected);
         std::string sheets;
         for (const std::string &name : FilesIn(folder))
             sheets += name + " ";
