@@ -52,34 +52,33 @@ void DialogChooseFolder(const char *title, const char *initialPath, int32_t posi
 
     auto browse = reinterpret_cast<BrowseForFolderRoutine>(
         reinterpret_cast<void *>(GetProcAddress(shell, "SHBrowseForFolder")));
-    LPITEMIDLIST chosen = nullptr;
-    if (browse) {
-        BROWSEINFOA request = {};
-        request.hwndOwner = DialogOwnerWindow();
-        request.lpszTitle = title;
-        request.ulFlags = BIF_NEWDIALOGSTYLE;
-        request.lpfn = BrowseCallback;
-        request.lParam = reinterpret_cast<LPARAM>(initial);
-        DialogModalWindows(1);
-        chosen = browse(&request);
-        DialogModalWindows(0);
-    }
-    auto pathFromItemList =
-        chosen ? reinterpret_cast<PathFromItemListRoutine>(
-                     reinterpret_cast<void *>(GetProcAddress(shell, "SHGetPathFromIDListW")))
-               : nullptr;
-    if (!pathFromItemList) {
-        CoTaskMemFree(chosen);
-        FreeLibrary(shell);
-        DeliverEmpty(position);
-        return;
-    }
+    auto pathFromItemList = reinterpret_cast<PathFromItemListRoutine>(
+        reinterpret_cast<void *>(GetProcAddress(shell, "SHGetPathFromIDListW")));
     // The shell's 8-bit entry cuts a path at MAX_PATH bytes, which a UTF-8 path may exceed: take
     // the path in UTF-16 and turn it into the process's code page here.
     wchar_t wide[MAX_PATH] = {};
-    pathFromItemList(chosen, wide);
-    CoTaskMemFree(chosen);
+    bool chosen = false;
+    // OK is offered on folders with a path only (not on This PC, Libraries or Network). A folder
+    // chosen whose path cannot be had all the same (one too long) is no cancel: ask again.
+    while (browse && pathFromItemList && !chosen) {
+        BROWSEINFOA request = {};
+        request.hwndOwner = DialogOwnerWindow();
+        request.lpszTitle = title;
+        request.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
+        request.lpfn = BrowseCallback;
+        request.lParam = reinterpret_cast<LPARAM>(initial);
+        DialogModalWindows(1);
+        LPITEMIDLIST item = browse(&request);
+        DialogModalWindows(0);
+        if (!item) break;
+        chosen = pathFromItemList(item, wide) && wide[0];
+        CoTaskMemFree(item);
+    }
     FreeLibrary(shell);
+    if (!chosen) {
+        DeliverEmpty(position);
+        return;
+    }
     wide[MAX_PATH - 1] = L'\0';
     char path[PathBytes];
     int bytes = WideCharToMultiByte(CP_ACP, 0, wide, -1, path, sizeof path, nullptr, nullptr);

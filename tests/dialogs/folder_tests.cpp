@@ -4,6 +4,8 @@
 #include "tests/dialogs/dialog_fixtures.h"
 #include "tests/support/test_support.h"
 
+#include <shlobj.h>
+
 #include <string>
 
 namespace {
@@ -71,6 +73,30 @@ TEST(FolderDialog, AnInitialFolderWithATrailingBackslashIsSelected) {
                      }),
               folder + "\\");
     EXPECT_TRUE(selected);
+}
+
+// My Computer has no path on a drive: OK is disabled there. Should the browser hand such a folder
+// back all the same (OK pressed by a message), it opens again rather than end as if cancelled.
+TEST(FolderDialog, AFolderWithoutAPathIsNotTakenForCancel) {
+    LPITEMIDLIST computer = nullptr;
+    ASSERT_EQ(SHGetSpecialFolderLocation(nullptr, CSIDL_DRIVES, &computer), S_OK);
+    bool okEnabled = true, again = false;
+    EXPECT_EQ(Browse(Title, "C:\\",
+                     [&](WindowRobot &robot, HWND browser) {
+                         SendMessageTimeoutA(browser, BFFM_SETSELECTIONA, FALSE,
+                                             reinterpret_cast<LPARAM>(computer), SMTO_BLOCK,
+                                             robot.timeoutMs, nullptr);
+                         okEnabled = IsWindowEnabled(GetDlgItem(browser, IDOK)) != 0;
+                         RobotPress(robot, browser, IDOK);
+                         RobotWaitClosed(robot, browser);
+                         HWND second = RobotWaitDialogWithLabel(robot, Title);
+                         again = second && RobotSelectFolder(robot, second, "C:\\") &&
+                                 RobotPress(robot, second, IDOK);
+                     }),
+              "C:\\");
+    CoTaskMemFree(computer);
+    EXPECT_FALSE(okEnabled);
+    EXPECT_TRUE(again);
 }
 
 TEST(FolderDialog, CancelGivesTheEmptyStringAlsoForAbsentOrEmptyTexts) {
