@@ -170,16 +170,30 @@ struct EncoderCall {
 std::vector<EncoderCall> encoderCalls;
 std::string savingFolder;
 
+constexpr int32_t FormatSlow = 0x574F4C53; // writes "SLOW" once a later save began, or in 0.5 s
+HANDLE laterSaveBegan;                     // set by the other encoders as they begin
+std::string slowTarget;                    // the file the slow encoder's save writes
+
+int32_t EncodeSlow(FILE *stream, const uint8_t *, int32_t, int32_t, int32_t, int32_t) {
+    // A later save of the same file that did not wait for this one: let it reach the file first.
+    if (WaitForSingleObject(laterSaveBegan, 500) == WAIT_OBJECT_0)
+        for (int i = 0; i < 200 && ReadWholeFile(slowTarget) != "GOOD"; i++)
+            Sleep(10);
+    return fputs("SLOW", stream) >= 0;
+}
+
 template <bool Succeed>
 int32_t Encode(FILE *stream, const uint8_t *pixels, int32_t width, int32_t height, int32_t stride,
                int32_t quality) {
+    if (laterSaveBegan) SetEvent(laterSaveBegan);
     encoderCalls.push_back(
         {savingFolder.empty() ? Names{} : FilesIn(savingFolder), width, height, stride, quality,
          std::string(reinterpret_cast<const char *>(pixels), size_t(stride) * height)});
     return fputs(Succeed ? "GOOD" : "half a pict", stream) >= 0 && Succeed;
 }
 
-const ImageEncoder Encoders[] = {{FormatGood, Encode<true>}, {FormatFail, Encode<false>}};
+const ImageEncoder Encoders[] = {
+    {FormatGood, Encode<true>}, {FormatFail, Encode<false>}, {FormatSlow, EncodeSlow}};
 
 class ImageFiles : public ::testing::Test {
   protected:
@@ -359,7 +373,18 @@ TEST_F(ImageFiles, BackgroundSavesWriteThePictureAsItWasInTheOrderAsked) {
     EXPECT_EQ(ImageSaveFinish(), 1);
     EXPECT_EQ(ReadWholeFile(a), MakeBmp(first, 24, false));
 
+    // Also when the first of the two is the slower to write.
     ASSERT_TRUE(ImageFrom(1, first));
+    laterSaveBegan = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    slowTarget = a;
+    ASSERT_EQ(ImageSaveStart(1, a.c_str(), FormatSlow), 1);
+    ASSERT_EQ(ImageSaveStart(1, a.c_str(), FormatGood), 1);
+    EXPECT_EQ(ImageSaveFinish(), 1);
+    EXPECT_EQ(ImageSaveFinish(), 1);
+    CloseHandle(laterSaveBegan);
+    laterSaveBegan = nullptr;
+    EXPECT_EQ(ReadWholeFile(a), "GOOD");
+
     ASSERT_EQ(ImageSaveStart(1, (folder + "missing\\x.bmp").c_str(), ImageFormatBmp), 1);
     EXPECT_EQ(ImageSaveFinish(), 0);
     EXPECT_EQ(FilesIn(folder), (Names{"a.bmp", "b.bmp"}));
