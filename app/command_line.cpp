@@ -198,11 +198,16 @@ uint32_t Hash(const char *text) {
 // The files to convert, each once: a file named twice, or matched by two patterns, is taken the
 // first time it is named. A file is known by its full path in capitals (in UTF-8, with short 8.3
 // parts made long), and found by the path's hash.
+struct KnownFile {
+    uint32_t hash;
+    size_t key; // where its key lies in the keys' block
+};
+
 struct FileList {
     NameList names;
     NameList keys;
-    uint32_t *hashes = nullptr; // one for each key
-    int32_t room = 0;           // hashes that fit
+    KnownFile *known = nullptr; // one for each key
+    int32_t room = 0;           // records that fit
 };
 
 // The key of a file name, in a new block; null when memory runs out.
@@ -235,27 +240,28 @@ bool Take(FileList *list, const char *head, size_t headLength, const char *name)
     TempString.end = start;
     if (!key) return false;
     uint32_t hash = Hash(key);
-    const char *known = list->keys.block;
-    for (int32_t i = 0; i < list->keys.count; i++, known += strlen(known) + 1) {
-        if (list->hashes[i] == hash && strcmp(known, key) == 0) {
+    for (int32_t i = 0; i < list->keys.count; i++) {
+        if (list->known[i].hash == hash &&
+            strcmp(list->keys.block + list->known[i].key, key) == 0) {
             MemoryFree(key);
             return true;
         }
     }
     if (list->keys.count == list->room) {
         int32_t room = list->room ? list->room * 2 : 256;
-        auto *grown = static_cast<uint32_t *>(MemoryAlloc(sizeof(uint32_t) * size_t(room)));
-        if (grown && list->hashes)
-            memcpy(grown, list->hashes, sizeof(uint32_t) * size_t(list->room));
+        auto *grown = static_cast<KnownFile *>(MemoryAlloc(sizeof(KnownFile) * size_t(room)));
+        if (grown && list->known)
+            memcpy(grown, list->known, sizeof(KnownFile) * size_t(list->room));
         if (grown) {
-            MemoryFree(list->hashes);
-            list->hashes = grown;
+            MemoryFree(list->known);
+            list->known = grown;
             list->room = room;
         }
     }
+    KnownFile file = {hash, list->keys.used};
     bool taken = list->keys.count < list->room && Append(&list->keys, "", 0, key) &&
                  Append(&list->names, head, headLength, name);
-    if (taken) list->hashes[list->keys.count - 1] = hash;
+    if (taken) list->known[list->keys.count - 1] = file;
     MemoryFree(key);
     return taken;
 }
@@ -414,7 +420,7 @@ void CommandLineRead(const wchar_t *commandLine, CommandRequest *request) {
     }
     MemoryFree(wideArgument);
     MemoryFree(files.keys.block);
-    MemoryFree(files.hashes);
+    MemoryFree(files.known);
 
     if (request->kind == CommandKind::Refused) {
         MemoryFree(files.names.block);
