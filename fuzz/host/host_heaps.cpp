@@ -53,3 +53,7 @@ BOOL GetCPInfo(unsigned, CPINFO *info) {
     info->MaxCharSize = 4;
     return 1;
 }
+
+BOOL IsDBCSLeadByte(unsigned char) {
+    return 0;
+}

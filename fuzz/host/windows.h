@@ -33,3 +33,5 @@ BOOL HeapFree(HANDLE heap, DWORD flags, LPVOID block);
 [[noreturn]] void ExitProcess(unsigned code);
 // Reports the program's own code page, UTF-8, whose characters take up to four bytes.
 BOOL GetCPInfo(unsigned codePage, CPINFO *info);
+// UTF-8 has no lead bytes of double-byte characters.
+BOOL IsDBCSLeadByte(unsigned char byte);

@@ -54,7 +54,8 @@ void StringNthField(const char *text, int32_t index, const char *separator, int3
 void PathExtension(const char *path, int32_t position);
 void PathFileName(const char *path, int32_t position);
 // Where the last part of a path begins: behind its last "\", "/" or drive ":" (C:walk_H4.png is
-// walk_H4.png in drive C's current folder). The one rule of every place that splits a path.
+// walk_H4.png in drive C's current folder), never inside a character of the code page. The one
+// rule of every place that splits a path.
 const char *PathLastPart(const char *path);
 
 // Numbers and colours.

@@ -2,6 +2,8 @@
 // area at the given position; an argument may itself be an earlier result in the area.
 #include "runtime/strings/strings.h"
 
+#include <windows.h>
+
 #include <cmath>
 #include <cstring>
 
@@ -178,8 +180,13 @@ void StringNthField(const char *text, int32_t index, const char *separator, int3
 
 const char *PathLastPart(const char *path) {
     const char *start = path;
-    for (const char *p = path; *p; p++)
-        if (*p == '\\' || *p == '/' || *p == ':') start = p + 1;
+    for (const char *p = path; *p; p++) {
+        // A double-byte character (code page 932 and its kin) may end in the byte of "\".
+        if (IsDBCSLeadByte(static_cast<unsigned char>(*p)) && p[1])
+            p++;
+        else if (*p == '\\' || *p == '/' || *p == ':')
+            start = p + 1;
+    }
     return start;
 }
 

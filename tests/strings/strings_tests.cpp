@@ -228,6 +228,9 @@ TEST_F(TextFunctions, PathParts) {
     EXPECT_EQ(Text(PathFileName, nullptr), "");
     EXPECT_EQ(Text(PathFileName, "C:walk_H4.png"), "walk_H4.png");
     EXPECT_EQ(Text(PathFileName, "\"C:x.png\""), "x.png");
+    // The second byte of a character of code page 932 may be "\" (strings_tests_cp932 runs it).
+    EXPECT_EQ(Text(PathFileName, "E:\\\x95\x5c_H4.png"),
+              GetACP() == 932 ? "\x95\x5c_H4.png" : "_H4.png");
 }
 
 TEST(Numbers, RoundingTruncationAndColours) {
