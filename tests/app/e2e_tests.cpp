@@ -419,11 +419,12 @@ TEST_F(Utility, RunsWithoutDialogsFromTheCommandLine) {
          "a_B4.png b_B2.png ",
          "Files Selected: 2\r\nFiles Converted: 2\r\nFiles Skipped: 0\r\nFiles Errors: 0\r\n",
          Via::Program, "a_H4.png b_H2.png walk_H8.pngx"},
-        // The system's order (aa first) is not the names' order.
-        {"matches in the names' order", "OUT IN\\*.txt", nullptr, 0, "",
-         "Files Selected: 2\r\nFiles Converted: 0\r\nFiles Skipped: 2\r\nFiles Errors: 0\r\n"
-         "IN\\a_x.txt: skipped: not a strip's name\r\nIN\\aa.txt: skipped: not a strip's name\r\n",
-         Via::Program, "aa.txt a_x.txt"},
+        // The system's order (aa first) is not the names' order; *.* takes a name without a dot.
+        {"matches in the names' order", "OUT IN\\*.*", nullptr, 0, "",
+         "Files Selected: 3\r\nFiles Converted: 0\r\nFiles Skipped: 3\r\nFiles Errors: 0\r\n"
+         "IN\\a_x.txt: skipped: not a strip's name\r\nIN\\aa.txt: skipped: not a strip's name\r\n"
+         "IN\\readme: skipped: not a strip's name\r\n",
+         Via::Program, "aa.txt a_x.txt readme"},
         // The current folder is the strips' one, on drive Z.
         {"a drive-relative name", "OUT Z:ghost_H4.png", nullptr, 0, "ghost_B4.png ", ghost},
         {"a folder quoted by a batch file", "/out:\"%~dp0\" ghost_H4.png", nullptr, 0,
