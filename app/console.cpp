@@ -1,6 +1,7 @@
-// The program is a windowed one, so it has a standard output only when its starter handed one
-// over (a redirection, or Wine, which passes its own on); from a console window it attaches to
-// the console of the shell that started it.
+// StripSheet.exe is a windowed program, so it has a standard output only when its starter handed
+// one over (a redirection, or Wine, which passes its own on); from a console window it attaches
+// to the console of the shell that started it. StripSheet.com, the console twin, has its console
+// from the start (a redirection replaces it as its standard output).
 #include "app/console.h"
 
 #include "runtime/memory/memory.h"
@@ -18,7 +19,9 @@ HANDLE FindOutput() {
     HANDLE given = GetStdHandle(STD_OUTPUT_HANDLE);
     if (given && given != INVALID_HANDLE_VALUE && GetFileType(given) != FILE_TYPE_UNKNOWN)
         return given;
-    if (!AttachConsole(ATTACH_PARENT_PROCESS)) return nullptr;
+    // A process that has a console already is refused another: it writes to its own.
+    if (!AttachConsole(ATTACH_PARENT_PROCESS) && GetLastError() != ERROR_ACCESS_DENIED)
+        return nullptr;
     HANDLE console =
         CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                     nullptr, OPEN_EXISTING, 0, nullptr);

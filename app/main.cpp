@@ -45,6 +45,8 @@ void TellLine(const char *title, const char *line) {
 // The process-wide values (heap and module handles, the four file counters, every module's state)
 // are statics, which the loader hands over zeroed.
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    // Before anything can load a library: none may come from the program's or the current folder.
+    LibrarySearchInit();
     ModuleHandle = GetModuleHandleA(nullptr);
     MainHeapInit();
     TempStringInit();

@@ -3,6 +3,7 @@
 #include "runtime/dialogs/dialogs.h"
 
 #include "runtime/strings/strings.h"
+#include "runtime/system/system.h"
 
 #include <objbase.h>
 #include <shlobj.h>
@@ -39,7 +40,7 @@ void DialogChooseFolder(const char *title, const char *initialPath, int32_t posi
         ComInitialised = true;
         CoInitialize(nullptr);
     }
-    HMODULE shell = LoadLibraryA("SHELL32.DLL");
+    HMODULE shell = SystemLibraryLoad("SHELL32.DLL");
     if (!shell) {
         DeliverEmpty(position);
         return;

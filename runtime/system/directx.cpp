@@ -126,7 +126,7 @@ template <typename Interface> void ReleaseAndClear(Interface *&object) {
 template <typename Routine, typename System, typename Create>
 auto AcquireRoot(System &system, const char *libraryName, const char *routineName, Create create) {
     if (!system.object) {
-        system.library = LoadLibraryA(libraryName);
+        system.library = SystemLibraryLoad(libraryName);
         if (system.library) {
             if (auto routine = LookUp<Routine>(system.library, routineName)) {
                 create(routine, reinterpret_cast<void **>(&system.object));
@@ -254,7 +254,7 @@ int32_t SoundInit() {
     if (!Sound.registry) Sound.registry = RegistryCreate(sizeof(SoundObject), 64, SoundObjectFree);
     if (!RuntimeWindowInit()) return 0;
     if (!Sound.object) {
-        if (!Sound.library) Sound.library = LoadLibraryA("DSOUND.DLL");
+        if (!Sound.library) Sound.library = SystemLibraryLoad("DSOUND.DLL");
         if (!Sound.library) return 0;
         auto create = LookUp<DirectSoundCreateRoutine>(Sound.library, "DirectSoundCreate");
         if (!create) return 0;

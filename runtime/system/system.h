@@ -2,8 +2,8 @@
 // (DirectDraw 7), the keyboard and the mouse (DirectInput 7), sound (DirectSound) and the
 // textured-quad layer (the Direct3D 7 interface of the DirectDraw object).
 //
-// DDRAW.DLL, DINPUT.DLL and DSOUND.DLL are loaded by name when a subsystem starts and their
-// creation functions looked up by name: nothing of DirectX is linked into the program.
+// DDRAW.DLL, DINPUT.DLL and DSOUND.DLL are loaded from the system folder when a subsystem starts
+// and their creation functions looked up by name: nothing of DirectX is linked into the program.
 #pragma once
 
 #include "runtime/memory/registry.h"
@@ -17,6 +17,18 @@ struct IDirectInput7A;
 struct IDirectInputDevice7A;
 struct IDirectSound;
 struct IDirectSoundBuffer;
+
+// ---- Libraries of the system. None of those loaded at run time is among the system's known DLLs,
+// so a bare name would find a file of that name beside the program first (a game folder's ddraw
+// wrapper, anything in the Downloads folder) and run its code inside ours.
+
+// Restricts the process's own library search, and that of every system library it loads, to the
+// system folder where Windows offers it (8 and later, 7 with KB2533623). The process's first step.
+void LibrarySearchInit();
+
+// Loads a system library, `name` being its file name, from the system folder only; null when it
+// is not there.
+HMODULE SystemLibraryLoad(const char *name);
 
 // ---- The runtime window: a 1 x 1 popup of class "RadorizezuZadi Class", never shown.
 

@@ -40,10 +40,15 @@ struct LibraryUse {
 ImportPatch *loadPatch;
 ImportPatch *freePatch;
 
-HMODULE WINAPI CountingLoadLibraryA(LPCSTR name) {
-    HMODULE module = reinterpret_cast<decltype(&LoadLibraryA)>(loadPatch->Original())(name);
+// The libraries come from the system folder, by their full paths.
+HMODULE WINAPI CountingLoadLibraryExA(LPCSTR path, HANDLE file, DWORD flags) {
+    HMODULE module =
+        reinterpret_cast<decltype(&LoadLibraryExA)>(loadPatch->Original())(path, file, flags);
+    char folder[MAX_PATH];
+    UINT length = GetSystemDirectoryA(folder, MAX_PATH);
+    bool fromSystem = length && _strnicmp(path, folder, length) == 0 && path[length] == '\\';
     for (LibraryUse &use : libraries) {
-        if (module && _stricmp(name, use.name) == 0) {
+        if (module && fromSystem && _stricmp(path + length + 1, use.name) == 0) {
             use.module = module;
             use.held++;
         }
@@ -187,8 +192,8 @@ class StartUp : public ::testing::Test {
         ModuleHandle = GetModuleHandleA(nullptr);
         MainHeapInit();
         ObjectHeapInit();
-        loadPatch = new ImportPatch("kernel32.dll", "LoadLibraryA",
-                                    reinterpret_cast<void *>(CountingLoadLibraryA));
+        loadPatch = new ImportPatch("kernel32.dll", "LoadLibraryExA",
+                                    reinterpret_cast<void *>(CountingLoadLibraryExA));
         freePatch = new ImportPatch("kernel32.dll", "FreeLibrary",
                                     reinterpret_cast<void *>(CountingFreeLibrary));
         ASSERT_TRUE(loadPatch->Active() && freePatch->Active());
