@@ -289,6 +289,77 @@ TEST_F(Utility, FilesGivenAsArgumentsGoStraightToTheFolderBrowser) {
     EXPECT_EQ(FilesIn(sheets + "\\"), (std::vector<std::string>{"hero_B10.png", "tree_B3.bmp"}));
 }
 
+// A long batch shows its progress in a window centred on the screen once it has run for half a
+// second; Cancel and Esc stop it before its next strip, the sheets under way finished whole, and
+// the window is gone before the summary. A batch of one strip never shows it: the summary comes
+// next.
+TEST_F(Utility, ALongBatchShowsItsProgressAndStopsAtCancelOrEsc) {
+    const struct {
+        const char *name, *files;
+        WORD key; // 0: the Cancel button
+    } rows[] = {{"one strip", "s0000_H16.png", 0},
+                {"cancel", "*_H16.png", 0},
+                {"escape", "*_H16.png", VK_ESCAPE}};
+    std::string whole; // the sheet of the run of one strip
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        std::string sheets = TestFolder(row.name) + "sheets";
+        ASSERT_TRUE(CreateDirectoryA(sheets.c_str(), nullptr));
+        Start("\"" + strips + "-long\\" + row.files + "\"");
+        HWND browser = FolderBrowser();
+        ASSERT_TRUE(browser && RobotSelectFolder(robot, browser, sheets) &&
+                    RobotPress(robot, browser, IDOK) && RobotWaitClosed(robot, browser))
+            << robot.failure;
+        HWND next = RobotWaitDialog(robot, nullptr);
+        ASSERT_TRUE(next) << robot.failure;
+        int selected = -1, converted = -1, at = 0, total = 0;
+        if (whole.empty()) {
+            EXPECT_EQ(RobotText(robot, next), "Conversion Completed");
+            EXPECT_EQ(MessageText(robot, next), "Files Selected: 1\r\nFiles Converted: 1\r\n"
+                                                "Files Skipped: 0\r\nFiles Errors: 0\r\n");
+            whole = ReadWholeFile(sheets + "\\s0000_B16.png");
+            ASSERT_GT(whole.size(), 12u);
+            EXPECT_EQ(whole.substr(whole.size() - 8, 4), "IEND") << "a PNG ends in its end chunk";
+        } else {
+            ASSERT_EQ(RobotText(robot, next), "StripSheet");
+            std::string line = MessageText(robot, next);
+            EXPECT_EQ(sscanf(line.c_str(), "Converting %d of %d: s", &at, &total), 2) << line;
+            EXPECT_EQ(total, 4000);
+            RECT window{}, screen{};
+            GetWindowRect(next, &window);
+            SystemParametersInfoA(SPI_GETWORKAREA, 0, &screen, 0);
+            EXPECT_NEAR(window.left + window.right, screen.left + screen.right, 2);
+            EXPECT_NEAR(window.top + window.bottom, screen.top + screen.bottom, 2);
+            EXPECT_FALSE(IsHungAppWindow(next));
+            ASSERT_TRUE(row.key ? RobotPressKey(robot, next, row.key)
+                                : RobotPress(robot, next, IDCANCEL));
+            HWND progress = next;
+            next = RobotWaitDialog(robot, "Conversion Completed");
+            ASSERT_TRUE(next) << robot.failure;
+            EXPECT_FALSE(IsWindow(progress)) << "the progress window outlives the batch";
+            std::string text = MessageText(robot, next);
+            ASSERT_EQ(sscanf(text.c_str(), "Files Selected: %d\r\nFiles Converted: %d", &selected,
+                             &converted),
+                      2)
+                << text;
+            EXPECT_GE(selected, at);
+            EXPECT_EQ(text, "Files Selected: " + std::to_string(selected) +
+                                "\r\nFiles Converted: " + std::to_string(selected) +
+                                "\r\nFiles Skipped: 0\r\nFiles Errors: 0\r\nStopped before " +
+                                std::to_string(4000 - selected) + " of 4000 files.\r\n");
+            // Every sheet on disk is whole, and nothing else is there.
+            std::vector<std::string> written = FilesIn(sheets + "\\");
+            EXPECT_EQ(written.size(), size_t(selected));
+            for (const std::string &name : written)
+                EXPECT_EQ(ReadWholeFile(sheets + "\\" + name), whole) << name;
+        }
+        ASSERT_TRUE(RobotPress(robot, next, IDOK) && RobotWaitClosed(robot, next)) << robot.failure;
+        ExpectCleanEnd();
+        TearDown();
+        process = {};
+    }
+}
+
 // This program, like the one under test, has UTF-8 as its code page (see CMakeLists.txt).
 TEST_F(Utility, AStripNamedInJapaneseGetsASheetNamedInJapanese) {
     std::string art = TestFolder("japanese") + u8"\u30b9\u30d7\u30e9\u30a4\u30c8";
