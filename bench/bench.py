@@ -129,7 +129,7 @@ def strip_line(group, size, path):
     return f"{group} {windows_path(path)} {direction} {count}\n"
 
 
-def run_both(build, work, groups, rounds):
+def run_both(build, work, groups, rounds, progress=True):
     """Ours and the floor in one process, taking turns group by group, round after round.
     Returns, for each round, the strips' times of each group, both ways, and the output folder."""
     listing = os.path.join(work, "strips.txt")
@@ -145,7 +145,7 @@ def run_both(build, work, groups, rounds):
     floor = [{} for _ in range(rounds)]
     waits, batches = {}, {}
     for line in run_wine(build, "stripsheet_bench.exe", windows_path(listing), windows_path(out),
-                         "--rounds", str(rounds)):
+                         "--rounds", str(rounds), "--progress", "1" if progress else "0"):
         fields = line.split()
         if not fields:
             continue
@@ -266,6 +266,8 @@ def main():
                         help="ours and the floor take turns this often")
     parser.add_argument("--im-rounds", type=int, default=3, help="ImageMagick runs this often")
     parser.add_argument("--no-imagemagick", action="store_true")
+    parser.add_argument("--no-progress", action="store_true",
+                        help="ours without the progress window's clock and message checks")
     args = parser.parse_args()
 
     sizes = [s for s in args.sizes.split(",") if s]
@@ -278,7 +280,8 @@ def main():
     # The machine is shared and its speed changes from one moment to the next: ours and the floor
     # take turns group by group in one process, round after round, and each way's figure is its
     # median round. The best rounds are printed too.
-    ours_rounds, floor_rounds, sheets = run_both(args.build, args.work, groups, args.rounds)
+    ours_rounds, floor_rounds, sheets = run_both(args.build, args.work, groups, args.rounds,
+                                                     not args.no_progress)
     im_rounds = []
     if not args.no_imagemagick:
         for _ in range(args.im_rounds):

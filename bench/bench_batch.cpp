@@ -5,11 +5,12 @@
 // ConvertStrip, ImageLoad and ImageSaveStart through the timers below (see bench/CMakeLists.txt),
 // so the code being timed is the shipped code, unchanged.
 //
-//   stripsheet_bench LIST OUTPUT [--rounds N] [--memory-every N]
+//   stripsheet_bench LIST OUTPUT [--rounds N] [--memory-every N] [--progress 0|1]
 // LIST holds one strip a line as "GROUP PATH DIRECTION COUNT"; consecutive lines of one group
 // form one batch. Each round converts every group both ways: ours into the folder
 // OUTPUT\ours\ROUND\GROUP, the floor's into OUTPUT\floor\ROUND\GROUP. With --memory-every only
-// ours runs, once.
+// ours runs, once. Ours keeps the progress window's clock and message checks going as the program
+// does (the window itself needs a display); --progress 0 leaves them out, for comparison.
 // Printed, one a line:
 //   strip ROUND GROUP WIDTH HEIGHT LOAD_US CUT_US SAVE_US WHOLE_US OUTCOME
 //   finish ROUND GROUP WAIT_US OUTCOME   (a sheet written in the background, when taken)
@@ -20,6 +21,7 @@
 #include "app/convert.h"
 #include "bench/bench_clock.h"
 #include "bench/codec_floor.h"
+#include "runtime/dialogs/dialogs.h"
 #include "runtime/drawing/drawing.h"
 #include "runtime/image/codecs/jpeg_codec.h"
 #include "runtime/image/codecs/png_codec.h"
@@ -202,9 +204,11 @@ int main(int argc, char **argv) {
         return 2;
     }
     int rounds = 1;
+    bool progress = true;
     for (int i = 3; i + 1 < argc; i += 2) {
         if (strcmp(argv[i], "--memory-every") == 0) memoryEvery = atoll(argv[i + 1]);
         if (strcmp(argv[i], "--rounds") == 0) rounds = atoi(argv[i + 1]);
+        if (strcmp(argv[i], "--progress") == 0) progress = atoi(argv[i + 1]) != 0;
     }
 
     // The program's own start-up, less DirectX and the real dialogs, which conversion never uses.
@@ -219,6 +223,12 @@ int main(int argc, char **argv) {
     PngEncoderRegister();
     JpegDecoderRegister();
     JpegEncoderRegister();
+    static const BatchProgress windowProgress = {DialogProgressBegin, DialogProgressStep,
+                                                 DialogProgressEnd};
+    if (progress) {
+        BatchProgressSet(&windowProgress);
+        ImageSaveWhileWaiting(DialogProgressWait);
+    }
 
     FILE *list = fopen(argv[1], "r");
     if (!list) {

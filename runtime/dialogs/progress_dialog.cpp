@@ -101,7 +101,6 @@ void CreateProgressWindow() {
         return;
     }
     SendDlgItemMessageA(Window, BarId, PBM_SETRANGE32, 0, Total);
-    ShowWindow(Window, SW_SHOW);
 }
 
 void PumpMessages() {
@@ -131,7 +130,15 @@ int32_t DialogProgressStep(int32_t number, const char *file) {
     DWORD now = GetTickCount();
     if (now - LastPump < PumpEveryMs) return Stop;
     LastPump = now;
-    if (!Window && !WindowFailed && now - Started >= ShowAfterMs) CreateProgressWindow();
+    // A Cancel pressed while the window showed an earlier file stops before this one, which the
+    // window never named.
+    PumpMessages();
+    if (Stop) return 1;
+    bool created = false;
+    if (!Window && !WindowFailed && now - Started >= ShowAfterMs) {
+        CreateProgressWindow();
+        created = Window != nullptr;
+    }
     if (Window) {
         const char *name = file;
         for (const char *p = file; *p; p++)
@@ -140,9 +147,9 @@ int32_t DialogProgressStep(int32_t number, const char *file) {
         snprintf(line, sizeof line, "Converting %d of %d: %s", int(number), int(Total), name);
         SetDlgItemTextA(Window, TextId, line);
         SendDlgItemMessageA(Window, BarId, PBM_SETPOS, WPARAM(number - 1), 0);
+        if (created) ShowWindow(Window, SW_SHOW); // with its first line already in place
     }
-    PumpMessages();
-    return Stop;
+    return 0;
 }
 
 void DialogProgressWait() {

@@ -155,68 +155,6 @@ TEST_F(Batch, SheetsStillBeingWrittenAreReportedInTheFilesOrder) {
     EXPECT_EQ(std::string(TempString.base, size_t(TempString.end)), "caller's expression");
 }
 
-// Each file is shown, numbered, before it is examined, and a stop comes before the next file: the
-// sheets under way are finished first, the counts are of the files examined, and one more line
-// says how many were left (exit code 3 without dialogs, whatever failed). Unstopped, the four
-// lines.
-TEST_F(Batch, AStoppedRunFinishesItsSheetsAndSaysHowManyFilesWereLeft) {
-    static int32_t stopBefore;
-    static Texts steps;
-    static const BatchProgress recording = {
-        [](int32_t total) { steps = {"begin " + std::to_string(total)}; },
-        [](int32_t number, const char *file) -> int32_t {
-            steps.push_back(std::to_string(number) + " " + file);
-            return number == stopBefore;
-        },
-        [] { steps.push_back("end, saving " + std::to_string(stillSaving.size())); }};
-    const struct {
-        int32_t stopBefore;
-        bool dialogs;
-        int32_t exitCode;
-        std::string text;
-    } rows[] = {
-        {3, true, 0,
-         "Files Selected: 2\r\nFiles Converted: 1\r\nFiles Skipped: 0\r\n"
-         "Files Errors: 1\r\nStopped before 2 of 4 files.\r\n"},
-        {0, true, 0,
-         "Files Selected: 4\r\nFiles Converted: 2\r\nFiles Skipped: 1\r\n"
-         "Files Errors: 1\r\n"},
-        {3, false, 3,
-         "Files Selected: 2\r\nFiles Converted: 1\r\nFiles Skipped: 0\r\n"
-         "Files Errors: 1\r\nE:\\b_H1.png: could not be written\r\n"
-         "stopped: 2 files not examined\r\n"},
-        {1, false, 3,
-         "Files Selected: 0\r\nFiles Converted: 0\r\nFiles Skipped: 0\r\n"
-         "Files Errors: 0\r\nstopped: 4 files not examined\r\n"},
-    };
-    for (const auto &row : rows) {
-        SCOPED_TRACE(row.stopBefore);
-        SetUp();
-        BatchProgressSet(&recording);
-        savingFiles = {"E:\\a_H1.png", "E:\\b_H1.png"};
-        failingFiles = {"E:\\b_H1.png"};
-        stopBefore = row.stopBefore;
-        int32_t exitCode = 0;
-        const Texts files = {"E:\\a_H1.png", "E:\\b_H1.png", "E:\\x.txt", "E:\\c_H1.png"};
-        if (row.dialogs) {
-            Run(files);
-            ASSERT_EQ(Dialogs.messages.size(), 3u);
-            reported = Dialogs.messages[1];
-        } else {
-            exitCode = BatchConvert("E:\\a_H1.png\0E:\\b_H1.png\0E:\\x.txt\0E:\\c_H1.png\0",
-                                    "D:\\Out\\", [](const char *text) { reported = text; });
-        }
-        BatchProgressSet(nullptr);
-        EXPECT_EQ(reported, row.text);
-        EXPECT_EQ(exitCode, row.exitCode);
-        size_t shown = row.stopBefore ? size_t(row.stopBefore) : 4;
-        ASSERT_EQ(steps.size(), shown + 2);
-        EXPECT_EQ(steps.front(), "begin 4");
-        EXPECT_EQ(steps[shown], std::to_string(shown) + " " + files[shown - 1]);
-        EXPECT_EQ(steps.back(), "end, saving 0");
-    }
-}
-
 TEST_F(Batch, CancellingEitherDialogEndsSilently) {
     Run({});
     EXPECT_EQ(Dialogs.calls, Texts{"open"});

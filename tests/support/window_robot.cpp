@@ -272,12 +272,6 @@ bool RobotPress(WindowRobot &robot, HWND dialog, int buttonId) {
     return Fail(robot, "cannot press button " + std::to_string(buttonId));
 }
 
-bool RobotPressKey(WindowRobot &robot, HWND window, WORD key) {
-    if (PostMessageA(window, WM_KEYDOWN, key, 1) && PostMessageA(window, WM_KEYUP, key, 0xC0000001))
-        return true;
-    return Fail(robot, "cannot press key " + std::to_string(key));
-}
-
 std::string RobotFileName(WindowRobot &robot, HWND dialog) {
     return RobotText(robot, FileNameEdit(dialog));
 }

@@ -41,8 +41,6 @@ std::vector<HWND> RobotControls(HWND dialog, const char *className);
 // Presses a button of the dialog as a click would: WM_COMMAND with BN_CLICKED, posted so that a
 // dialog that opens another one does not block the robot.
 bool RobotPress(WindowRobot &robot, HWND dialog, int buttonId);
-// Presses and releases a key (a virtual-key code) in the window, as a keyboard would.
-bool RobotPressKey(WindowRobot &robot, HWND window, WORD key);
 
 // The open-file dialog: its file-name field, the folder it shows (without a trailing backslash
 // except for a drive root) and the text of the selected entry of "Files of type".
