@@ -30,6 +30,9 @@ const char *GivenFile;
 BatchReportRoutine Report;
 bool AnyFailed;
 
+// What the runs show while they go; null for nothing.
+const BatchProgress *Progress;
+
 // The strips whose sheets are still being written, oldest first, by name.
 StringValue Saving[ConvertSavesAtOnce];
 int32_t SavingFirst;
@@ -191,7 +194,32 @@ void FinishSaves() {
         FinishOldestSave();
 }
 
+// How many names the list given on the command line holds.
+int32_t GivenCount(const char *files) {
+    int32_t count = 0;
+    for (const char *name = files; *name; name += strlen(name) + 1)
+        count += 1;
+    return count;
+}
+
+// The line of a stopped run, behind the summary: how many of the files were not examined.
+void ConcatStopped(int32_t left, int32_t total, bool dialogs) {
+    StringConcat(dialogs ? "Stopped before " : "stopped: ");
+    StringFromInteger(left, TempString.end);
+    if (dialogs) {
+        StringConcat(" of ");
+        StringFromInteger(total, TempString.end);
+        StringConcat(" files.\r\n");
+    } else {
+        StringConcat(" files not examined\r\n");
+    }
+}
+
 } // namespace
+
+void BatchProgressSet(const BatchProgress *progress) {
+    Progress = progress;
+}
 
 int32_t TextIsNumber(const char *text, int32_t minusAllowed, int32_t dotAllowed) {
     int32_t result = 1;
@@ -217,6 +245,7 @@ int32_t BatchConvert(const char *files, const char *outputFolder, BatchReportRou
     StringValue reasons = nullptr;
     Report = report;
     AnyFailed = false;
+    bool stopped = false;
     StringAssign(&pattern, FilePattern);
     StringAssign(&initialPath, "C:\\");
     GivenFile = files;
@@ -241,8 +270,15 @@ int32_t BatchConvert(const char *files, const char *outputFolder, BatchReportRou
         // The reason lines pile up at the area's start position; everything the loop builds
         // goes behind them and is taken back before the next line is added.
         int32_t reasonsStart = TempString.end;
+        int32_t total = files ? GivenCount(files) : DialogFileCount(), examined = 0;
+        if (Progress) Progress->Begin(total);
         // While one strip's sheet is being written, the next strip is loaded and cut.
         while (!StringEqual(currentFile, "")) {
+            if (Progress && Progress->Step(examined + 1, currentFile)) {
+                stopped = true;
+                break;
+            }
+            examined += 1;
             if (SavingCount == ConvertSavesAtOnce) FinishOldestSave();
             const char *why = ExamineFile(currentFile, outputDirectory);
             if (why == StillSaving) {
@@ -258,6 +294,8 @@ int32_t BatchConvert(const char *files, const char *outputFolder, BatchReportRou
             StringAssignTemp(&currentFile, start);
         }
         FinishSaves();
+        if (Progress) Progress->End();
+        if (stopped && report) ConcatStopped(total - examined, total, false);
         StringAssignTemp(&reasons, reasonsStart);
 
         start = TempString.end;
@@ -273,6 +311,7 @@ int32_t BatchConvert(const char *files, const char *outputFolder, BatchReportRou
         StringConcat("Files Errors: ");
         StringFromInteger(FilesErrors, TempString.end);
         StringConcat("\r\n");
+        if (stopped && !report) ConcatStopped(total - examined, total, true);
         StringAssignTemp(&summary, start);
 
         if (report) {
@@ -294,5 +333,6 @@ int32_t BatchConvert(const char *files, const char *outputFolder, BatchReportRou
     StringFree(currentFile);
     StringFree(summary);
     StringFree(reasons);
+    if (report && stopped) return BatchStoppedExit;
     return report && AnyFailed ? 1 : 0;
 }

@@ -21,4 +21,20 @@ using BatchReportRoutine = void (*)(const char *text);
 // could not convert a file named as a strip.
 int32_t BatchConvert(const char *files = nullptr, const char *outputFolder = nullptr,
                      BatchReportRoutine report = nullptr);
+// What a batch shows while it runs, and how it is stopped. Begin comes before the first file with
+// the number of files given or chosen; Step before each file, numbered from 1, returns 1 to stop
+// before that file; End comes after the last sheet was written, before the summary.
+struct BatchProgress {
+    void (*Begin)(int32_t total);
+    int32_t (*Step)(int32_t number, const char *file);
+    void (*End)();
+};
+
+// The progress of the runs that follow; null (the default) for none. A stopped run still finishes
+// the sheets under way; its summary counts the files examined and then says how many were left:
+// "Stopped before N of M files." in the message box, "stopped: N files not examined" in the text
+// of a run without dialogs, which then returns BatchStoppedExit.
+void BatchProgressSet(const BatchProgress *progress);
+constexpr int32_t BatchStoppedExit = 3;
+
 int32_t TextIsNumber(const char *text, int32_t minusAllowed, int32_t dotAllowed);

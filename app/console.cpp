@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <cwchar>
 
 namespace {
 
@@ -68,4 +69,92 @@ bool ConsoleWrite(const char *text) {
     DWORD mode = 0;
     if (GetConsoleMode(Output, &mode)) return WriteToConsole(Output, text);
     return WriteBytes(Output, text, strlen(text));
+}
+
+namespace {
+
+constexpr DWORD LineEveryMs = 50;
+constexpr int ProgressLineRoom = 512; // characters
+
+HANDLE ProgressConsole; // null: the standard error is no console, nothing is shown
+int32_t ProgressTotal;
+int ProgressShown; // characters of the line on the console now
+DWORD LastLine;
+bool LineWritten;
+volatile LONG StopAsked;
+
+// The console's control events stop the batch before its next strip. The system ends the process
+// once this returns from a closing console, so then it waits: the batch finishes the sheets under
+// way and the process ends on its own (Windows gives it 5 seconds).
+BOOL WINAPI StopHandler(DWORD event) {
+    InterlockedExchange(&StopAsked, 1);
+    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT)
+        Sleep(INFINITE);
+    return TRUE;
+}
+
+// The standard error when it is a console; without one, the console the report will go to.
+HANDLE FindProgressConsole() {
+    DWORD mode = 0;
+    HANDLE given = GetStdHandle(STD_ERROR_HANDLE);
+    if (given && given != INVALID_HANDLE_VALUE && GetFileType(given) != FILE_TYPE_UNKNOWN)
+        return GetConsoleMode(given, &mode) ? given : nullptr;
+    ConsoleWrite(""); // finds the output, attaching to the starter's console when there is one
+    return Output && GetConsoleMode(Output, &mode) ? Output : nullptr;
+}
+
+// Puts `line` (`length` characters) over the line shown, clearing what is left of a longer one.
+void ShowLine(const wchar_t *line, int length) {
+    wchar_t text[ProgressLineRoom + 2];
+    int at = 0;
+    text[at++] = L'\r';
+    for (int i = 0; i < length; i++)
+        text[at++] = line[i];
+    for (int i = length; i < ProgressShown; i++)
+        text[at++] = L' ';
+    if (ProgressShown > length) text[at++] = L'\r';
+    DWORD written = 0;
+    WriteConsoleW(ProgressConsole, text, DWORD(at), &written, nullptr);
+    ProgressShown = length;
+}
+
+} // namespace
+
+void ConsoleProgressBegin(int32_t total) {
+    ProgressTotal = total;
+    ProgressShown = 0;
+    LineWritten = false;
+    InterlockedExchange(&StopAsked, 0);
+    SetConsoleCtrlHandler(StopHandler, TRUE);
+    ProgressConsole = FindProgressConsole();
+}
+
+int32_t ConsoleProgressStep(int32_t number, const char *file) {
+    if (!ProgressConsole) return StopAsked;
+    DWORD now = GetTickCount();
+    if (LineWritten && now - LastLine < LineEveryMs) return StopAsked;
+    LineWritten = true;
+    LastLine = now;
+    // The line stays within the console's width: a line that wraps cannot be written over.
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    int width = ProgressLineRoom;
+    if (GetConsoleScreenBufferInfo(ProgressConsole, &info) && info.dwSize.X - 1 < width)
+        width = info.dwSize.X - 1;
+    const char *name = file;
+    for (const char *p = file; *p; p++)
+        if (*p == '\\' || *p == '/') name = p + 1;
+    wchar_t line[ProgressLineRoom + 1];
+    int length = swprintf(line, ProgressLineRoom, L"%d/%d ", int(number), int(ProgressTotal));
+    if (length < 0) length = 0;
+    int room = ProgressLineRoom - length;
+    int named = MultiByteToWideChar(CP_ACP, 0, name, -1, line + length, room);
+    length += named > 0 ? named - 1 : 0;
+    ShowLine(line, length < width ? length : width > 0 ? width : 0);
+    return StopAsked;
+}
+
+void ConsoleProgressEnd() {
+    if (ProgressConsole && ProgressShown) ShowLine(L"", 0);
+    ProgressConsole = nullptr;
+    SetConsoleCtrlHandler(StopHandler, FALSE);
 }

@@ -11,6 +11,7 @@
 #include "runtime/image/codecs/png_codec.h"
 #include "runtime/image/image.h"
 #include "runtime/image/image_codec.h"
+#include "runtime/image/image_save.h"
 #include "runtime/memory/memory.h"
 #include "runtime/strings/strings.h"
 #include "runtime/system/system.h"
@@ -38,6 +39,18 @@ void TellLine(const char *title, const char *line) {
     StringConcat("\r\n");
     Tell(title, TempAddress(start));
     TempString.end = start;
+}
+
+// A long batch shows its progress in a window, or on the console of a run without dialogs.
+constexpr BatchProgress WindowProgress = {DialogProgressBegin, DialogProgressStep,
+                                          DialogProgressEnd};
+constexpr BatchProgress ConsoleProgress = {ConsoleProgressBegin, ConsoleProgressStep,
+                                           ConsoleProgressEnd};
+
+void ShowProgress(bool noDialogs) {
+    BatchProgressSet(noDialogs ? &ConsoleProgress : &WindowProgress);
+    // The window goes on answering while the batch waits for the sheets being written.
+    if (!noDialogs) ImageSaveWhileWaiting(DialogProgressWait);
 }
 
 } // namespace
@@ -72,6 +85,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         PngEncoderRegister();
         JpegDecoderRegister();
         JpegEncoderRegister();
+        ShowProgress(noDialogs);
         exitCode = BatchConvert(request.files, request.outputFolder,
                                 noDialogs ? ReportOnConsole : nullptr);
     } else {

@@ -129,9 +129,11 @@ def strip_line(group, size, path):
     return f"{group} {windows_path(path)} {direction} {count}\n"
 
 
-def run_both(build, work, groups, rounds):
+def run_both(build, work, groups, rounds, plains=None):
     """Ours and the floor in one process, taking turns group by group, round after round.
-    Returns, for each round, the strips' times of each group, both ways, and the output folder."""
+    Returns, for each round, the strips' times of each group, both ways, and the output folder.
+    With `plains` (a dict) ours also runs without the progress checks, each batch's time kept there
+    by (round, group)."""
     listing = os.path.join(work, "strips.txt")
     with open(listing, "w") as f:
         for group, size, path in warm_up(groups):
@@ -145,7 +147,7 @@ def run_both(build, work, groups, rounds):
     floor = [{} for _ in range(rounds)]
     waits, batches = {}, {}
     for line in run_wine(build, "stripsheet_bench.exe", windows_path(listing), windows_path(out),
-                         "--rounds", str(rounds)):
+                         "--rounds", str(rounds), "--plain", "1" if plains is not None else "0"):
         fields = line.split()
         if not fields:
             continue
@@ -161,6 +163,8 @@ def run_both(build, work, groups, rounds):
             waits[key] = waits.get(key, 0) + int(fields[3])
         elif kind == "batch":
             batches[key] = int(fields[4])
+        elif kind == "plain":
+            plains[key] = int(fields[4])
         elif kind == "floor":
             if fields[7] != "1":
                 sys.exit(f"bench: the floor failed on a strip of {key[1]}")
@@ -222,6 +226,21 @@ def same_pixels(sheets, group):
     return bool(names)
 
 
+def progress_cost(ours_rounds, plains, rounds):
+    """Ours with the progress checks against ours without them, batch by batch in one process."""
+    print(f"\nThe progress checks (ms per strip, median of {rounds} rounds, the two taking turns):")
+    print(f"{'group':<22}{'with':>8}{'without':>9}{'with/without':>14}")
+    ratios = []
+    for group in ours_rounds[0]:
+        n = len(ours_rounds[0][group])
+        pairs = [(ours_rounds[r][group][0][3], plains[(r, group)] / n) for r in range(rounds)]
+        ratios += [a / b for a, b in pairs]
+        with_ = sorted(a for a, _ in pairs)[(rounds - 1) // 2]
+        without = sorted(b for _, b in pairs)[(rounds - 1) // 2]
+        print(f"{group:<22}{with_ / 1000:>8.2f}{without / 1000:>9.2f}{with_ / without:>14.2f}")
+    print(f"median with/without of all {len(ratios)} pairs: {sorted(ratios)[len(ratios) // 2]:.3f}")
+
+
 def memory_run(build, work, groups, strips):
     """One batch of `strips` medium strips (the medium flat PNGs over and over), sampled."""
     medium = [g for g in groups if g[1] == "medium" and g[2] == "png" and g[3] == "flat"]
@@ -266,6 +285,8 @@ def main():
                         help="ours and the floor take turns this often")
     parser.add_argument("--im-rounds", type=int, default=3, help="ImageMagick runs this often")
     parser.add_argument("--no-imagemagick", action="store_true")
+    parser.add_argument("--progress-cost", action="store_true",
+                        help="ours also without the progress checks, taking turns with ours")
     args = parser.parse_args()
 
     sizes = [s for s in args.sizes.split(",") if s]
@@ -278,7 +299,8 @@ def main():
     # The machine is shared and its speed changes from one moment to the next: ours and the floor
     # take turns group by group in one process, round after round, and each way's figure is its
     # median round. The best rounds are printed too.
-    ours_rounds, floor_rounds, sheets = run_both(args.build, args.work, groups, args.rounds)
+    plains = {} if args.progress_cost else None
+    ours_rounds, floor_rounds, sheets = run_both(args.build, args.work, groups, args.rounds, plains)
     im_rounds = []
     if not args.no_imagemagick:
         for _ in range(args.im_rounds):
@@ -335,6 +357,8 @@ def main():
     except OSError:
         pass
 
+    if plains:
+        progress_cost(ours_rounds, plains, args.rounds)
     if args.memory:
         memory_run(args.build, args.work, groups, args.memory)
     # The times are only printed; sheets that differ from the floor's are a fault.

@@ -5,21 +5,25 @@
 // ConvertStrip, ImageLoad and ImageSaveStart through the timers below (see bench/CMakeLists.txt),
 // so the code being timed is the shipped code, unchanged.
 //
-//   stripsheet_bench LIST OUTPUT [--rounds N] [--memory-every N]
+//   stripsheet_bench LIST OUTPUT [--rounds N] [--memory-every N] [--plain 1]
 // LIST holds one strip a line as "GROUP PATH DIRECTION COUNT"; consecutive lines of one group
 // form one batch. Each round converts every group both ways: ours into the folder
 // OUTPUT\ours\ROUND\GROUP, the floor's into OUTPUT\floor\ROUND\GROUP. With --memory-every only
-// ours runs, once.
+// ours runs, once. Ours keeps the progress window's clock and message checks going as the program
+// does (the window itself needs a display). With --plain 1 ours also runs without them, into
+// OUTPUT\plain\ROUND\GROUP, the two taking turns: what the progress costs.
 // Printed, one a line:
 //   strip ROUND GROUP WIDTH HEIGHT LOAD_US CUT_US SAVE_US WHOLE_US OUTCOME
 //   finish ROUND GROUP WAIT_US OUTCOME   (a sheet written in the background, when taken)
 //   batch ROUND GROUP STRIPS WHOLE_US CONVERTED ERRORS
 //   floor ROUND GROUP DECODE_US LAYOUT_US ENCODE_US WHOLE_US OK
+//   plain ROUND GROUP STRIPS WHOLE_US   (ours without the progress, its other lines left out)
 //   memory STRIPS COMMITTED_KB WORKING_SET_KB GDI_OBJECTS   (every N strips, and before the first)
 #include "app/batch.h"
 #include "app/convert.h"
 #include "bench/bench_clock.h"
 #include "bench/codec_floor.h"
+#include "runtime/dialogs/dialogs.h"
 #include "runtime/drawing/drawing.h"
 #include "runtime/image/codecs/jpeg_codec.h"
 #include "runtime/image/codecs/png_codec.h"
@@ -165,20 +169,26 @@ std::string Folder(const std::string &output, const char *way, int round,
     return folder;
 }
 
+const BatchProgress WindowProgress = {DialogProgressBegin, DialogProgressStep,
+                                      DialogProgressEnd};
+
 void RunOurs(int round, const std::string &group, const std::vector<Strip> &strips,
-             const std::string &output) {
+             const std::string &output, bool progress = true) {
+    BatchProgressSet(progress ? &WindowProgress : nullptr);
+    ImageSaveWhileWaiting(progress ? DialogProgressWait : nullptr);
     Dialogs = DialogScript{};
     for (const Strip &strip : strips)
         Dialogs.files.push_back(strip.path);
-    Dialogs.folder = Folder(output, "ours", round, group) + "\\";
+    Dialogs.folder = Folder(output, progress ? "ours" : "plain", round, group) + "\\";
     FilesSelected = FilesSkipped = FilesConverted = FilesErrors = 0;
     currentGroup = group;
     currentRound = round;
     int64_t start = Ticks();
     BatchConvert();
     int64_t whole = Ticks() - start;
-    Line("batch %d %s %zu %lld %d %d\n", round, group.c_str(), strips.size(),
-         static_cast<long long>(Microseconds(whole)), FilesConverted, FilesErrors);
+    if (!progress) lines.clear();
+    Line("%s %d %s %zu %lld %d %d\n", progress ? "batch" : "plain", round, group.c_str(),
+         strips.size(), static_cast<long long>(Microseconds(whole)), FilesConverted, FilesErrors);
     PrintLines();
 }
 
@@ -202,9 +212,11 @@ int main(int argc, char **argv) {
         return 2;
     }
     int rounds = 1;
+    bool plain = false;
     for (int i = 3; i + 1 < argc; i += 2) {
         if (strcmp(argv[i], "--memory-every") == 0) memoryEvery = atoll(argv[i + 1]);
         if (strcmp(argv[i], "--rounds") == 0) rounds = atoi(argv[i + 1]);
+        if (strcmp(argv[i], "--plain") == 0) plain = atoi(argv[i + 1]) != 0;
     }
 
     // The program's own start-up, less DirectX and the real dialogs, which conversion never uses.
@@ -248,7 +260,9 @@ int main(int argc, char **argv) {
                 bool oursFirst = (round + k) % 2 == 0;
                 const auto &g = groups[k];
                 if (!oursFirst) RunFloor(round, g.first, g.second, output);
+                if (plain && !oursFirst) RunOurs(round, g.first, g.second, output, false);
                 RunOurs(round, g.first, g.second, output);
+                if (plain && oursFirst) RunOurs(round, g.first, g.second, output, false);
                 if (oursFirst) RunFloor(round, g.first, g.second, output);
             }
         }

@@ -47,6 +47,10 @@ void DialogNextFile(int32_t position) {
     Deliver(next < selection.size() ? selection[next++] : "", position);
 }
 
+int32_t DialogFileCount() {
+    return int32_t(selection.size());
+}
+
 void DialogChooseFolder(const char *, const char *, int32_t position) {
     Deliver("D:\\Out\\", position);
 }

@@ -16,6 +16,8 @@ int32_t DialogMessage(const char *title, const char *text, int32_t flags);
 void DialogOpenFile(const char *title, const char *defaultFile, const char *pattern,
                     int32_t patternPosition, int32_t flags, int32_t position);
 void DialogNextFile(int32_t position);
+// How many files the last DialogOpenFile chose (0 when none).
+int32_t DialogFileCount();
 
 void DialogChooseFolder(const char *title, const char *initialPath, int32_t position);
 
@@ -26,3 +28,14 @@ void DialogChooseFolder(const char *title, const char *initialPath, int32_t posi
 // Neither text may lie in the temporary area.
 void DialogDeliverPath(const char *folder, int32_t folderLength, const char *name,
                        int32_t position);
+
+// The progress window of a long batch, titled "StripSheet" and centred on the screen: it shows
+// "Converting N of M: name", a bar and a Cancel button (Esc and the close box do the same), but
+// only once the batch has run for half a second. Begin starts the clock for `total` files. Step,
+// before file `number`, and Wait, while the batch waits for sheets being written, let the window
+// answer (every 50 ms at most, so they cost nothing measurable a strip). Step returns 1 once the
+// user asked to stop. End closes the window.
+void DialogProgressBegin(int32_t total);
+int32_t DialogProgressStep(int32_t number, const char *file);
+void DialogProgressWait();
+void DialogProgressEnd();

@@ -27,6 +27,7 @@ constexpr DWORD OpenFlags = OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR |
 char *Selection;
 int32_t NextName;        // offset in Selection of the next name to deliver; 0 = none pending
 int32_t DirectoryLength; // length of the directory at the start of Selection
+int32_t FilesChosen;     // how many files the dialog returned
 
 void DropSelection() {
     MemoryFree(Selection);
@@ -117,6 +118,7 @@ void DialogOpenFile(const char *title, const char *defaultFile, const char *patt
     bool multiple = (flags & 1) != 0;
     int32_t selectionSize = multiple ? MultipleSelectionSize : SingleSelectionSize();
     DropSelection();
+    FilesChosen = 0;
     Selection = static_cast<char *>(MemoryAlloc(selectionSize));
     bool chosen = Selection && ShowOpenDialog(title, defaultFile, pattern, patternPosition,
                                               multiple, selectionSize);
@@ -124,21 +126,31 @@ void DialogOpenFile(const char *title, const char *defaultFile, const char *patt
         Deliver(false, "", position);
     } else if (!multiple) {
         Deliver(false, Selection, position);
+        FilesChosen = 1;
     } else {
         int32_t first = static_cast<int32_t>(strlen(Selection));
         if (first + 1 >= selectionSize || Selection[first + 1] == '\0') {
             // One file: the dialog wrote its full path alone.
             Deliver(false, Selection, position);
             Selection[0] = '\0';
+            FilesChosen = 1;
         } else {
             // The directory, then the names.
             DirectoryLength = first;
             const char *name = Selection + first + 1;
             Deliver(true, name, position);
             NextName = first + 1 + static_cast<int32_t>(strlen(name)) + 1;
+            // The list ends in an empty name, within the buffer when the dialog succeeded.
+            const char *end = Selection + selectionSize;
+            for (const char *p = name; p < end && *p; p += strnlen(p, size_t(end - p)) + 1)
+                FilesChosen += 1;
         }
     }
     if (!multiple) DropSelection();
+}
+
+int32_t DialogFileCount() {
+    return FilesChosen;
 }
 
 void DialogNextFile(int32_t position) {

@@ -268,10 +268,20 @@ bool SlotReady(SaveJob &job) {
     return job.thread != nullptr;
 }
 
+void (*WhileWaiting)();
+constexpr DWORD WaitingEveryMs = 50;
+
+// With a routine to call meanwhile, the wait wakes up every 50 ms; the wait itself stays within
+// the process (no server call under Wine), so a sheet that is ready at once costs nothing more.
 void WaitForJob(SaveJob &job) {
     AcquireSRWLockExclusive(&JobLock);
-    while (job.running)
-        SleepConditionVariableSRW(&JobChanged, &JobLock, INFINITE, 0);
+    while (job.running) {
+        DWORD bound = WhileWaiting ? WaitingEveryMs : INFINITE;
+        if (SleepConditionVariableSRW(&JobChanged, &JobLock, bound, 0) || !WhileWaiting) continue;
+        ReleaseSRWLockExclusive(&JobLock);
+        WhileWaiting();
+        AcquireSRWLockExclusive(&JobLock);
+    }
     ReleaseSRWLockExclusive(&JobLock);
 }
 
@@ -346,6 +356,10 @@ int32_t ImageSaveStart(ObjectId id, const char *fileName, int32_t formatId, int3
         job.result = WriteSheetFile(sheet);
     }
     return 1;
+}
+
+void ImageSaveWhileWaiting(void (*routine)()) {
+    WhileWaiting = routine;
 }
 
 int32_t ImageSaveFinish() {

@@ -32,6 +32,10 @@ constexpr int64_t ImageSaveCopyBytes =
 int32_t ImageSaveStart(ObjectId id, const char *fileName, int32_t formatId,
                        int32_t quality = ImageDefaultQuality);
 
+// Called again and again, at most every 50 ms, while a save is waited for (a window that must go
+// on answering, say); null, the default, for none.
+void ImageSaveWhileWaiting(void (*routine)());
+
 // Waits for the oldest save ImageSaveStart queued and returns its result as ImageSave would; 0
 // when none is queued.
 int32_t ImageSaveFinish();

@@ -2,6 +2,7 @@
 // byte by byte and compared with the layout the naming and grid rules give. The last test runs
 // the batch driver over real files with scripted dialogs (scripted_dialogs.cpp).
 #include "app/batch.h"
+#include "app/console.h"
 #include "app/convert.h"
 #include "runtime/drawing/drawing.h"
 #include "runtime/image/image.h"
@@ -301,6 +302,77 @@ TEST_F(Convert, TheDriverConvertsRealStripsAndCountsThem) {
     EXPECT_EQ(FilesIn(out), (std::vector<std::string>{"Hero_B12.bmp", "walk_B4.bmp"}));
     EXPECT_TRUE(SheetIs(out + "walk_B4.bmp", ExpectedSheet(walkDown, 'V', 4)));
     EXPECT_TRUE(SheetIs(out + "Hero_B12.bmp", ExpectedSheet(hero, 'V', 12)));
+}
+
+// The line the console's cursor is on, trailing blanks dropped, and whether the cursor is at its
+// start.
+std::string ConsoleLine(HANDLE screen, bool *atStart = nullptr) {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    char text[512] = "";
+    DWORD read = 0;
+    if (!GetConsoleScreenBufferInfo(screen, &info) ||
+        !ReadConsoleOutputCharacterA(screen, text, std::min<DWORD>(info.dwSize.X, sizeof text),
+                                     COORD{0, info.dwCursorPosition.Y}, &read))
+        return "(unreadable)";
+    if (atStart) *atStart = info.dwCursorPosition.X == 0;
+    std::string line(text, read);
+    return line.erase(line.find_last_not_of(' ') + 1);
+}
+
+HANDLE screen;
+std::string firstLine, reported;
+
+// The console's progress step, and Ctrl+C pressed before the third file (the second one's sheet is
+// still being written). The stop handler runs on a thread of its own, so the step is asked again
+// until it has.
+int32_t StepPressingCtrlC(int32_t number, const char *file) {
+    int32_t stop = ConsoleProgressStep(number, file);
+    if (number == 1) firstLine = ConsoleLine(screen);
+    if (number == 3 && GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0))
+        for (int i = 0; i < 1000 && !stop; i++, Sleep(10))
+            stop = ConsoleProgressStep(number, file);
+    return stop;
+}
+
+// A run without dialogs on a console of its own: the progress line is written over itself and
+// erased at the end. Ctrl+C, raised on the console as a user's key raises it, stops the batch
+// before its next strip: the sheet under way is finished whole, the exit code says "stopped"
+// though a strip failed, and the report ends with the files not examined.
+TEST_F(Convert, OnAConsoleTheLineIsErasedAndCtrlCStopsTheBatch) {
+    FreeConsole(); // the console of our starter may be shared with other programs
+    ASSERT_TRUE(AllocConsole()) << GetLastError();
+    screen = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE standardError = GetStdHandle(STD_ERROR_HANDLE);
+    SetStdHandle(STD_ERROR_HANDLE, screen);
+    Picture walk = Strip(128, 32);
+    ASSERT_TRUE(WriteText(strips + "walk_H4.bmp", MakeBmp(walk, 24, false)));
+    std::string files = strips + "walk_H400.bmp|" + strips + "walk_H4.bmp|" + strips + "a_H1.bmp|" +
+                        strips + "b_H1.bmp|";
+    std::replace(files.begin(), files.end(), '|', '\0');
+    CopyFileA((strips + "walk_H4.bmp").c_str(), (strips + "walk_H400.bmp").c_str(), FALSE);
+    static const BatchProgress console = {ConsoleProgressBegin, StepPressingCtrlC,
+                                          ConsoleProgressEnd};
+    BatchProgressSet(&console);
+    int32_t exitCode =
+        BatchConvert(files.c_str(), out.c_str(), [](const char *text) { reported = text; });
+    BatchProgressSet(nullptr);
+    bool atStart = false;
+    EXPECT_EQ(ConsoleLine(screen, &atStart), "");
+    EXPECT_TRUE(atStart);
+    SetStdHandle(STD_ERROR_HANDLE, standardError);
+    CloseHandle(screen);
+    FreeConsole();
+
+    EXPECT_EQ(firstLine, "1/4 walk_H400.bmp");
+    EXPECT_EQ(exitCode, 3);
+    EXPECT_EQ(reported, "Files Selected: 2\r\nFiles Converted: 1\r\nFiles Skipped: 0\r\n"
+                        "Files Errors: 1\r\n" +
+                            strips +
+                            "walk_H400.bmp: more frames than pixels\r\n"
+                            "stopped: 2 files not examined\r\n");
+    EXPECT_EQ(FilesIn(out), std::vector<std::string>{"walk_B4.bmp"});
+    EXPECT_TRUE(SheetIs(out + "walk_B4.bmp", ExpectedSheet(walk, 'H', 4)));
 }
 
 } // namespace

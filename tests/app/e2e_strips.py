@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """The strips the end-to-end tests hand to StripSheet.exe, and the check of the sheets it wrote.
 
-    e2e_strips.py make STRIPS     writes every strip (and the files that are not strips) to STRIPS
+    e2e_strips.py make STRIPS     writes every strip (and the files that are not strips) to STRIPS,
+                                  and a long batch of one strip under 4000 names to STRIPS-long
     e2e_strips.py check SHEETS    compares every sheet in SHEETS with the sheet the rules give
     e2e_strips.py storm FOLDER    writes hundreds of damaged strips of every format to FOLDER
     e2e_strips.py storm-check SHEETS   every file in SHEETS is a whole sheet of a storm strip
@@ -14,6 +15,7 @@ Python's PIL, which shares no code with the program.
 """
 import io
 import os
+import shutil
 import sys
 
 from PIL import Image
@@ -140,6 +142,14 @@ def make(folder):
     with open(os.path.join(folder, "cut_H4.png"), "wb") as f:
         f.write(png.getvalue()[:len(png.getvalue()) // 2])
     Image.new("RGB", (40000, 1)).save(os.path.join(folder, "wide_H2.png"))
+    # A batch that runs for many seconds, long after its progress window shows: one strip of 16
+    # frames linked under 4000 names (so every sheet of it is the same file).
+    long = folder.rstrip("/") + "-long"
+    shutil.rmtree(long, ignore_errors=True)
+    os.makedirs(long)
+    make_strip(long, 99, "s0000_H16.png", "png-rgb", "H", 16, 32, 32, 0)
+    for n in range(1, 4000):
+        os.link(os.path.join(long, "s0000_H16.png"), os.path.join(long, f"s{n:04}_H16.png"))
 
 
 def expected_sheet(seed, kind, direction, count, fw, fh):

@@ -295,6 +295,78 @@ TEST_F(Utility, FilesGivenAsArgumentsGoStraightToTheFolderBrowser) {
     EXPECT_EQ(FilesIn(sheets + "\\"), (std::vector<std::string>{"hero_B10.png", "tree_B3.bmp"}));
 }
 
+// A long batch shows its progress in a window centred on the screen once it has run for half a
+// second; Cancel, Esc and the close box stop it before its next strip, the sheets under way
+// finished whole, and the window is gone before the summary. A batch of one strip never shows it.
+TEST_F(Utility, ALongBatchShowsItsProgressAndStops) {
+    const std::string folder = strips + "-long";
+    const struct {
+        const char *name, *arguments; // no arguments: all 4000 strips chosen in the file dialog
+        UINT message;                 // what stops the batch, posted to the progress window
+        WPARAM wParam;
+    } rows[] = {{"one strip", "s0000_H16.png", 0, 0},
+                {"cancel", "*_H16.png", WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED)},
+                {"escape", nullptr, WM_KEYDOWN, VK_ESCAPE},
+                {"close box", "*_H16.png", WM_SYSCOMMAND, SC_CLOSE}};
+    std::string whole; // the sheet of the run of one strip
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        std::string sheets = TestFolder(row.name) + "sheets";
+        ASSERT_TRUE(CreateDirectoryA(sheets.c_str(), nullptr));
+        Start(row.arguments ? "\"" + folder + "\\" + row.arguments + "\"" : "");
+        HWND files = row.arguments ? nullptr : FileDialog();
+        ASSERT_TRUE(row.arguments ||
+                    (files && RobotChooseFiles(robot, files, folder, FilesIn(folder + "\\"))))
+            << robot.failure;
+        HWND browser = FolderBrowser();
+        ASSERT_TRUE(browser && RobotSelectFolder(robot, browser, sheets) &&
+                    RobotPress(robot, browser, IDOK) && RobotWaitClosed(robot, browser))
+            << robot.failure;
+        HWND progress = row.message ? RobotWaitDialog(robot, "StripSheet") : nullptr;
+        int at = 0, total = 0, selected = 1;
+        if (row.message) {
+            ASSERT_TRUE(progress) << robot.failure;
+            std::string line = MessageText(robot, progress);
+            EXPECT_EQ(sscanf(line.c_str(), "Converting %d of %d: s", &at, &total), 2) << line;
+            EXPECT_EQ(total, 4000);
+            RECT window{}, screen{};
+            GetWindowRect(progress, &window);
+            SystemParametersInfoA(SPI_GETWORKAREA, 0, &screen, 0);
+            EXPECT_NEAR(window.left + window.right, screen.left + screen.right, 2);
+            EXPECT_NEAR(window.top + window.bottom, screen.top + screen.bottom, 2);
+            EXPECT_FALSE(IsHungAppWindow(progress));
+            ASSERT_TRUE(PostMessageA(progress, row.message, row.wParam, 0));
+        }
+        // For one strip the summary is the first window after the browser.
+        HWND summary = RobotWaitDialog(robot, row.message ? "Conversion Completed" : nullptr);
+        ASSERT_TRUE(summary && RobotText(robot, summary) == "Conversion Completed")
+            << robot.failure;
+        EXPECT_FALSE(IsWindow(progress)) << "the progress window outlives the batch";
+        std::string text = MessageText(robot, summary);
+        if (row.message) sscanf(text.c_str(), "Files Selected: %d", &selected);
+        EXPECT_GE(selected, at);
+        std::string n = std::to_string(selected);
+        EXPECT_EQ(text, "Files Selected: " + n + "\r\nFiles Converted: " + n +
+                            "\r\nFiles Skipped: 0\r\nFiles Errors: 0\r\n" +
+                            (row.message ? "Stopped before " + std::to_string(4000 - selected) +
+                                               " of 4000 files.\r\n"
+                                         : ""));
+        // Every sheet on disk is whole, and nothing else is there.
+        if (whole.empty()) whole = ReadWholeFile(sheets + "\\s0000_B16.png");
+        ASSERT_GT(whole.size(), 8u);
+        EXPECT_EQ(whole.substr(whole.size() - 8, 4), "IEND") << "a PNG ends in its end chunk";
+        std::vector<std::string> written = FilesIn(sheets + "\\");
+        EXPECT_EQ(written.size(), size_t(selected));
+        for (const std::string &name : written)
+            EXPECT_EQ(ReadWholeFile(sheets + "\\" + name), whole) << name;
+        ASSERT_TRUE(RobotPress(robot, summary, IDOK) && RobotWaitClosed(robot, summary))
+            << robot.failure;
+        ExpectCleanEnd();
+        TearDown();
+        process = {};
+    }
+}
+
 // This program, like the one under test, has UTF-8 as its code page (see CMakeLists.txt).
 TEST_F(Utility, AStripNamedInJapaneseGetsASheetNamedInJapanese) {
     std::string art = TestFolder("japanese") + u8"\u30b9\u30d7\u30e9\u30a4\u30c8";

@@ -40,3 +40,14 @@ int32_t DialogMessage(const char *title, const char *text, int32_t flags) {
     Dialogs.messages.insert(Dialogs.messages.end(), {title, text, std::to_string(flags)});
     return IDOK;
 }
+
+int32_t DialogFileCount() {
+    return int32_t(Dialogs.files.size());
+}
+
+// A scripted dialog has no window: the progress window, when linked, goes without an owner.
+HWND DialogOwnerWindow() {
+    return nullptr;
+}
+
+void DialogModalWindows(int32_t) {}
