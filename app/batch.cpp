@@ -54,6 +54,8 @@ const char *Reason(ConvertOutcome outcome) {
         return nullptr;
     case ConvertOutcome::NotAPicture:
         return "not a picture";
+    case ConvertOutcome::Unreadable:
+        return "could not be read";
     case ConvertOutcome::Damaged:
         return "damaged";
     case ConvertOutcome::TooManyFrames:
@@ -62,6 +64,8 @@ const char *Reason(ConvertOutcome outcome) {
         return "too large";
     case ConvertOutcome::NotWritten:
         return "could not be written";
+    case ConvertOutcome::ReadOnly:
+        return "read-only";
     case ConvertOutcome::Saving:
         return StillSaving;
     }
