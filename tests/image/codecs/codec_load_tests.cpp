@@ -20,6 +20,7 @@
 #include <psapi.h>
 
 #include <algorithm>
+#include <map>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -104,6 +105,55 @@ TEST_F(Library, PngAndJpegFilesLoadAsTopDownSectionsWithTheIndependentDecodersPi
         }
     }
     EXPECT_GE(loaded, 170u);
+    ImageFree(Loaded);
+}
+
+// Bitmap files of every kind (make_samples.py): the image's pixels and the sheet cut from it into
+// three frames are the independent decoder's, whatever the file's depth, colour table, bit masks
+// or row order; twins with the same pixels in either row order give the same sheet, byte for
+// byte. The kinds the loader reads itself keep their own depth. check_written.py reads the sheets
+// with PIL once more.
+TEST_F(Library, BitmapFilesOfEveryKindLoadAndCutIntoTheIndependentDecodersPixels) {
+    std::map<std::string, std::string> sheets; // the sheet of each expected picture
+    std::string folder = WrittenFolder();
+    size_t own = 0;
+    for (const SampleEntry &entry : SampleEntries("bmp-decode")) {
+        SCOPED_TRACE(entry.file);
+        Picture want = ExpectedPicture(entry.argument);
+        std::string bytes = ReadWholeFile(entry.file);
+        ASSERT_GT(bytes.size(), 34u);
+        auto field = [&](size_t at) { return uint8_t(bytes[at]) | uint8_t(bytes[at + 1]) << 8; };
+        bool core = field(14) == 12;
+        int bits = field(core ? 24 : 28), compression = core ? 0 : field(30);
+        ASSERT_NE(ImageLoad(Loaded, entry.file.c_str()), 0);
+        if (!core && (compression == 0 || compression == 3)) {
+            EXPECT_EQ(ImageRecord(Loaded)->depth, bits);
+            ++own;
+        }
+        Pixels colours = ReadPixels(static_cast<HBITMAP>(ImageHandle(Loaded)));
+        Picture loaded{ImageGetWidth(Loaded), ImageGetHeight(Loaded), 3, {}};
+        for (COLORREF c : colours)
+            loaded.samples.insert(loaded.samples.end(), {GetRValue(c), GetGValue(c), GetBValue(c)});
+        EXPECT_EQ(MaxDifference(loaded, want), 0);
+
+        std::string prefix = entry.file.substr(entry.file.find_last_of("\\/") + 1);
+        prefix.resize(prefix.size() - 4);
+        ASSERT_EQ(ConvertStrip(entry.file.c_str(), prefix.c_str(), "bmp", "H", 3, folder.c_str()),
+                  ConvertOutcome::Converted);
+        std::string sheetPath = folder + prefix + "_B3.bmp";
+        Picture sheet = ExpectedSheet(want, true, 3);
+        WriteRaw(sheetPath + ".expected", sheet);
+        std::string &first = sheets[entry.argument];
+        if (first.empty()) {
+            first = ReadWholeFile(sheetPath);
+        } else {
+            EXPECT_TRUE(first == ReadWholeFile(sheetPath)) << "its twin gave another sheet";
+        }
+        ASSERT_NE(ImageLoad(Loaded, sheetPath.c_str()), 0);
+        EXPECT_EQ(MaxDifference(LoadedPicture(Loaded), sheet), 0) << "the sheet";
+    }
+    EXPECT_EQ(own, 60u);
+    EXPECT_EQ(sheets.size(), 35u);
     ImageFree(Loaded);
 }
 
