@@ -165,7 +165,8 @@ ImageLoadFailure CheckBitmapFile(const uint8_t *head, size_t headSize, uint64_t 
     case BmpCheck::Sound:
         break;
     }
-    // Palette pictures end up as display-compatible bitmaps, taken at 32 bits a pixel.
+    // A palette picture is held to its size at 32 bits a pixel, which its display-compatible
+    // bitmap takes.
     int32_t bits = layout->bitsPerPixel <= 8 ? 32 : layout->bitsPerPixel;
     if (!ImageBytesFit(layout->width, layout->height, bits)) return ImageLoadFailure::TooLarge;
     return ImageLoadFailure::None;

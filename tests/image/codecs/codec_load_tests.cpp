@@ -108,6 +108,14 @@ TEST_F(Library, PngAndJpegFilesLoadAsTopDownSectionsWithTheIndependentDecodersPi
     ImageFree(Loaded);
 }
 
+// The colours of any image, as the system reads them back.
+Picture Colours(ObjectId id) {
+    Picture picture{ImageGetWidth(id), ImageGetHeight(id), 3, {}};
+    for (COLORREF c : ReadPixels(static_cast<HBITMAP>(ImageHandle(id))))
+        picture.samples.insert(picture.samples.end(), {GetRValue(c), GetGValue(c), GetBValue(c)});
+    return picture;
+}
+
 // Bitmap files of every kind (make_samples.py): the image's pixels and the sheet cut from it into
 // three frames are the independent decoder's, whatever the file's depth, colour table, bit masks
 // or row order; twins with the same pixels in either row order give the same sheet, byte for
@@ -130,11 +138,7 @@ TEST_F(Library, BitmapFilesOfEveryKindLoadAndCutIntoTheIndependentDecodersPixels
             EXPECT_EQ(ImageRecord(Loaded)->depth, bits);
             ++own;
         }
-        Pixels colours = ReadPixels(static_cast<HBITMAP>(ImageHandle(Loaded)));
-        Picture loaded{ImageGetWidth(Loaded), ImageGetHeight(Loaded), 3, {}};
-        for (COLORREF c : colours)
-            loaded.samples.insert(loaded.samples.end(), {GetRValue(c), GetGValue(c), GetBValue(c)});
-        EXPECT_EQ(MaxDifference(loaded, want), 0);
+        EXPECT_EQ(MaxDifference(Colours(Loaded), want), 0);
 
         std::string prefix = entry.file.substr(entry.file.find_last_of("\\/") + 1);
         prefix.resize(prefix.size() - 4);
@@ -143,6 +147,13 @@ TEST_F(Library, BitmapFilesOfEveryKindLoadAndCutIntoTheIndependentDecodersPixels
         std::string sheetPath = folder + prefix + "_B3.bmp";
         Picture sheet = ExpectedSheet(want, true, 3);
         WriteRaw(sheetPath + ".expected", sheet);
+        // Image 2 holds the last frame in the strip's own format.
+        Picture frame{want.width / 3, want.height, 3, {}};
+        for (int32_t y = 0; y < want.height; ++y) {
+            auto row = sheet.samples.begin() + (size_t(y) * sheet.width + 2 * frame.width) * 3;
+            frame.samples.insert(frame.samples.end(), row, row + frame.width * 3);
+        }
+        EXPECT_EQ(MaxDifference(Colours(2), frame), 0) << "the last frame";
         std::string &first = sheets[entry.argument];
         if (first.empty()) {
             first = ReadWholeFile(sheetPath);
@@ -153,7 +164,7 @@ TEST_F(Library, BitmapFilesOfEveryKindLoadAndCutIntoTheIndependentDecodersPixels
         EXPECT_EQ(MaxDifference(LoadedPicture(Loaded), sheet), 0) << "the sheet";
     }
     EXPECT_EQ(own, 60u);
-    EXPECT_EQ(sheets.size(), 35u);
+    EXPECT_EQ(sheets.size(), 33u);
     ImageFree(Loaded);
 }
 
@@ -187,7 +198,7 @@ const char *Kind(const std::string &bytes) {
 
 // A few hundred damaged files of each format through ImageLoad (bitmap files go to the system's
 // loader, which would read wherever a damaged header points): nothing crashes, the file is
-// never left open (the loader opens without sharing, so an open stream makes this open fail),
+// never left open (an open without sharing fails while a stream is still open),
 // and no bitmap, handle or memory stays behind.
 TEST_F(Library, DamagedFilesGoThroughImageLoadWithoutCrashOrLeak) {
     const std::vector<std::string> runs[] = {
