@@ -7,13 +7,13 @@
 enum class ConvertOutcome {
     Converted,     // the sheet was written
     NotAPicture,   // no loader accepts the file: counted nowhere
-    Unreadable,    // the file cannot be opened or read (another program holds it, no access)
     Damaged,       // the picture is cut short or broken part way
     TooManyFrames, // the count does not leave a frame of at least one pixel
     TooLarge,      // the strip or its sheet is larger than an image can be
     NotWritten,    // the sheet could not be written
-    ReadOnly,      // a sheet of that name is marked read-only and stays as it is
     Saving,        // the sheet is still being written: ConvertStripFinish tells the rest
+    Unreadable,    // the file cannot be opened or read (another program holds it, no access)
+    ReadOnly,      // a sheet of that name is marked read-only and stays as it is
 };
 
 // How many strips may be Saving at once.
