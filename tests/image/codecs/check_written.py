@@ -4,7 +4,7 @@
 Each saved NAME.png or NAME.jpg has a NAME.<ext>.expected beside it: "width height channels", then
 the red-green-blue samples that were saved, top row first. A PNG must pass pngcheck, hold only the
 chunks IHDR, IDAT and IEND, be 8-bit RGB without interlacing or row filters, compressed at zlib's
-highest level, and decode with PIL to exactly those samples (a BMP: 24-bit plain rows); a JPEG must decode with djpeg to
+highest level, and decode with PIL to exactly those samples; a JPEG must decode with djpeg to
 samples within 4 of them (upright, colours not swapped).
 
 usage: check_written.py FOLDER...
@@ -47,20 +47,6 @@ for path in [p for p in written if p.endswith(".png")]:
     rows = re.findall(r"^\s+([\d ]+?)(?: \(\d+ out of \d+\))?$", check.stdout, re.M)
     if not rows or set(" ".join(rows).split()) != {"0"}:
         failures.append("%s: row filters %s, not all 0 (none)" % (path, rows))
-    im = Image.open(path)
-    if im.mode != "RGB" or im.size != (width, height) or im.tobytes() != samples:
-        failures.append("%s: PIL reads %s %s with other pixels" % (path, im.mode, im.size))
-
-# A BMP sheet: 24 bits, plain rows, PIL's pixels exactly.
-for path in [p for p in written if p.endswith(".bmp")]:
-    if not os.path.exists(path + ".expected"):
-        continue
-    checked += 1
-    width, height, samples = expected(path)
-    with open(path, "rb") as f:
-        head = f.read(34)
-    if head[:2] != b"BM" or head[28] != 24 or head[30] != 0:
-        failures.append("%s: not a plain 24-bit bitmap file" % path)
     im = Image.open(path)
     if im.mode != "RGB" or im.size != (width, height) or im.tobytes() != samples:
         failures.append("%s: PIL reads %s %s with other pixels" % (path, im.mode, im.size))
