@@ -156,7 +156,7 @@ bool MayBeIconFile(const uint8_t *head, size_t headSize) {
 // size agree, and whose picture fits an image, is handed to it. One it then refuses all the
 // same could not be given memory.
 ImageLoadFailure CheckBitmapFile(const uint8_t *head, size_t headSize, uint64_t fileSize,
-                                 BmpLayout *layout) {
+                                 int32_t flags, BmpLayout *layout) {
     switch (BmpCheckFile(head, headSize, fileSize, layout)) {
     case BmpCheck::NotABitmap:
         return ImageLoadFailure::NotAnImage;
@@ -165,9 +165,10 @@ ImageLoadFailure CheckBitmapFile(const uint8_t *head, size_t headSize, uint64_t 
     case BmpCheck::Sound:
         break;
     }
-    // A palette picture is held to its size at 32 bits a pixel, which its display-compatible
-    // bitmap takes.
-    int32_t bits = layout->bitsPerPixel <= 8 ? 32 : layout->bitsPerPixel;
+    // A palette picture, and one asked for as a display-compatible bitmap, is held to its size at
+    // 32 bits a pixel, which such a bitmap takes.
+    bool display = layout->bitsPerPixel <= 8 || (flags & ImageDisplayFormat);
+    int32_t bits = display ? 32 : layout->bitsPerPixel;
     if (!ImageBytesFit(layout->width, layout->height, bits)) return ImageLoadFailure::TooLarge;
     return ImageLoadFailure::None;
 }
@@ -493,7 +494,7 @@ intptr_t ImageLoad(ObjectId id, const char *fileName, int32_t flags) {
     if (bitmapFile) {
         // A bitmap file is not offered to the decoders, whatever becomes of it.
         BmpLayout layout{};
-        ImageLoadFailure why = CheckBitmapFile(head, startSize, fileSize, &layout);
+        ImageLoadFailure why = CheckBitmapFile(head, startSize, fileSize, flags, &layout);
         HBITMAP bitmap = nullptr;
         if (why == ImageLoadFailure::None && OwnRows(layout))
             bitmap =
