@@ -57,6 +57,8 @@ const char *Reason(ConvertOutcome outcome) {
         return nullptr;
     case ConvertOutcome::NotAPicture:
         return "not a picture";
+    case ConvertOutcome::Unreadable:
+        return "could not be read";
     case ConvertOutcome::Damaged:
         return "damaged";
     case ConvertOutcome::TooManyFrames:
@@ -65,6 +67,8 @@ const char *Reason(ConvertOutcome outcome) {
         return "too large";
     case ConvertOutcome::NotWritten:
         return "could not be written";
+    case ConvertOutcome::ReadOnly:
+        return "read-only";
     case ConvertOutcome::Saving:
         return StillSaving;
     }

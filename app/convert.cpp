@@ -91,6 +91,12 @@ ConvertOutcome Failed(ConvertOutcome why) {
     return why;
 }
 
+ConvertOutcome NotSaved() {
+    return Failed(ImageLastSaveFailure() == ImageSaveFailure::ReadOnly
+                      ? ConvertOutcome::ReadOnly
+                      : ConvertOutcome::NotWritten);
+}
+
 } // namespace
 
 ConvertOutcome ConvertStrip(const char *stripPath, const char *prefix, const char *extension,
@@ -116,9 +122,10 @@ ConvertOutcome ConvertStrip(const char *stripPath, const char *prefix, const cha
 
     if (!ImageLoad(StripImage, s.stripPath)) {
         // A strip that was read but is too large for an image or for the memory left, or whose
-        // picture is damaged part way, is a failed conversion; one that cannot be read at all is
-        // counted nowhere.
+        // picture is damaged part way, or one that cannot be opened, is a failed conversion; one
+        // that is not a picture is counted nowhere.
         ImageLoadFailure why = ImageLastLoadFailure();
+        if (why == ImageLoadFailure::Unreadable) return Failed(ConvertOutcome::Unreadable);
         if (why == ImageLoadFailure::TooLarge || why == ImageLoadFailure::NoBitmap)
             return Failed(ConvertOutcome::TooLarge);
         if (why == ImageLoadFailure::Damaged) return Failed(ConvertOutcome::Damaged);
@@ -168,17 +175,16 @@ ConvertOutcome ConvertStrip(const char *stripPath, const char *prefix, const cha
     if (!everyFrame) return Failed(ConvertOutcome::Damaged);
     if (!ImageExists(SheetImage)) return Failed(ConvertOutcome::NotWritten);
     if (background) {
-        if (!ImageSaveStart(SheetImage, s.outputName, format))
-            return Failed(ConvertOutcome::NotWritten);
+        if (!ImageSaveStart(SheetImage, s.outputName, format)) return NotSaved();
         return ConvertOutcome::Saving;
     }
-    if (!ImageSave(SheetImage, s.outputName, format)) return Failed(ConvertOutcome::NotWritten);
+    if (!ImageSave(SheetImage, s.outputName, format)) return NotSaved();
     FilesConverted += 1;
     return ConvertOutcome::Converted;
 }
 
 ConvertOutcome ConvertStripFinish() {
-    if (!ImageSaveFinish()) return Failed(ConvertOutcome::NotWritten);
+    if (!ImageSaveFinish()) return NotSaved();
     FilesConverted += 1;
     return ConvertOutcome::Converted;
 }

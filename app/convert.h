@@ -6,18 +6,20 @@
 // What became of one strip. Everything but Converted and NotAPicture counts in FilesErrors.
 enum class ConvertOutcome {
     Converted,     // the sheet was written
-    NotAPicture,   // no loader accepts the file, or it cannot be read: counted nowhere
+    NotAPicture,   // no loader accepts the file: counted nowhere
     Damaged,       // the picture is cut short or broken part way
     TooManyFrames, // the count does not leave a frame of at least one pixel
     TooLarge,      // the strip or its sheet is larger than an image can be
     NotWritten,    // the sheet could not be written
     Saving,        // the sheet is still being written: ConvertStripFinish tells the rest
+    Unreadable,    // the file cannot be opened or read (another program holds it, no access)
+    ReadOnly,      // a sheet of that name is marked read-only and stays as it is
 };
 
 // How many strips may be Saving at once.
 constexpr int32_t ConvertSavesAtOnce = 3;
 
-// Counts the outcome in FilesConverted or FilesErrors (or neither when the strip cannot be read)
+// Counts the outcome in FilesConverted or FilesErrors (or neither when it is not a picture)
 // and returns it, so that a caller can tell why a strip was not converted.
 // With `background` the sheet may be written on a thread of its own while the caller goes on
 // with the next strip: the outcome is then Saving, and nothing is counted yet. At most
@@ -27,5 +29,5 @@ ConvertOutcome ConvertStrip(const char *stripPath, const char *prefix, const cha
                             bool background = false);
 
 // Waits for the sheet of the oldest strip still Saving, counts its outcome as ConvertStrip does
-// and returns it (Converted or NotWritten).
+// and returns it (Converted, NotWritten or ReadOnly).
 ConvertOutcome ConvertStripFinish();

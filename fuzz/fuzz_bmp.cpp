@@ -18,5 +18,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     uint32_t compression = size >= 34 && data[14] != 12 ? data[30] : 0;
     if (layout.compression != compression) abort();
     if ((compression == 0 || compression == 3) && layout.dataStart + rows > size) abort();
+    // The loader copies the colour table from the head into the section it makes.
+    uint64_t entryBytes = layout.headerSize == 12 ? 3 : 4;
+    if (layout.tableStart + uint64_t(layout.tableEntries) * entryBytes > head.size()) abort();
+    if (layout.bitsPerPixel <= 8 && layout.tableEntries == 0) abort();
     return 0;
 }

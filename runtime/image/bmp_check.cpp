@@ -22,6 +22,19 @@ bool KnownBitCount(uint32_t bits) {
     return bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
 }
 
+// Masks a section can be made with: each a run of set bits inside the pixel, apart from the others.
+bool SoundMasks(const uint32_t masks[3], uint32_t bits) {
+    uint32_t taken = 0;
+    for (int i = 0; i < 3; i++) {
+        uint32_t mask = masks[i];
+        if (mask == 0 || (bits == 16 && mask > 0xFFFF) || (mask & taken)) return false;
+        uint32_t run = mask / (mask & (0 - mask)); // shifted down to bit 0
+        if (run & (run + 1)) return false;
+        taken |= mask;
+    }
+    return true;
+}
+
 } // namespace
 
 BmpCheck BmpCheckFile(const uint8_t *head, size_t headSize, uint64_t fileSize, BmpLayout *layout) {
@@ -69,8 +82,18 @@ BmpCheck BmpCheckFile(const uint8_t *head, size_t headSize, uint64_t fileSize, B
     uint64_t masks = compression == BiBitfields && headerSize == 40 ? 12 : 0;
     uint64_t colors = colorsUsed > 256 ? 256 : colorsUsed;
     if (colors == 0 && bits <= 8) colors = uint64_t(1) << bits;
-    uint64_t tableEnd = FileHeaderBytes + headerSize + masks + colors * entryBytes;
+    uint64_t tableStart = FileHeaderBytes + headerSize + masks;
+    uint64_t tableEnd = tableStart + colors * entryBytes;
     if (tableEnd > fileSize) return BmpCheck::CutShort;
+    if (tableEnd > headSize) return BmpCheck::NotABitmap; // less than the file's headers given
+
+    // After a 40-byte header the masks follow it; the larger headers hold them at the same place.
+    uint32_t fields[3] = {0, 0, 0};
+    if (compression == BiBitfields) {
+        for (int i = 0; i < 3; i++)
+            fields[i] = Read32(info + 40 + 4 * i);
+        if (!SoundMasks(fields, bits)) return BmpCheck::NotABitmap;
+    }
 
     // An offset of 0 means the rows follow the colour table.
     uint64_t dataStart = pixelOffset ? pixelOffset : tableEnd;
@@ -79,7 +102,16 @@ BmpCheck BmpCheckFile(const uint8_t *head, size_t headSize, uint64_t fileSize, B
     if (dataStart > fileSize || dataSize > fileSize - dataStart) return BmpCheck::CutShort;
 
     if (layout)
-        *layout = BmpLayout{int32_t(width), int32_t(height), int32_t(bits), topDown,
-                            headerSize,     compression,     colorsUsed,    dataStart};
+        *layout = BmpLayout{int32_t(width),
+                            int32_t(height),
+                            int32_t(bits),
+                            topDown,
+                            headerSize,
+                            compression,
+                            colorsUsed,
+                            dataStart,
+                            uint32_t(tableStart),
+                            uint32_t(colors),
+                            {fields[0], fields[1], fields[2]}};
     return BmpCheck::Sound;
 }

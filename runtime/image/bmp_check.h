@@ -22,6 +22,13 @@ struct BmpLayout {
     uint32_t compression; // 0 plain rows, 1 and 2 run-length, 3 bit fields
     uint32_t colorsUsed;  // as the header gives it (0 for a core header)
     uint64_t dataStart;   // where the pixel data starts; its end lies inside the file
+    // The colour table (8 bits or less): where it starts in the file and how many entries it has
+    // there, 4 bytes each (3 for a core header), all of them inside the head.
+    uint32_t tableStart;
+    uint32_t tableEntries;
+    // Red, green and blue, for bit fields: each a run of set bits within the pixel, none sharing
+    // a bit with another.
+    uint32_t masks[3];
 };
 
 // Enough of the start of a file for every header, bit masks and a full colour table.

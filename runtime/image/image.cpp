@@ -3,6 +3,8 @@
 #include "runtime/image/gdi_guards.h"
 #include "runtime/memory/memory.h"
 
+#include <cstring>
+
 ObjectRegistry *ImageRegistry;
 
 namespace {
@@ -51,6 +53,22 @@ intptr_t CreationResult(ObjectId id, ImageObject *record) {
                             : reinterpret_cast<intptr_t>(record->handle);
 }
 
+// True when the bitmap is a bit-field section; `masks` then gets its red, green and blue masks.
+bool SectionBitFields(HANDLE bitmap, DWORD masks[3]) {
+    DIBSECTION section{};
+    if (GetObjectA(bitmap, sizeof section, &section) != sizeof section ||
+        section.dsBmih.biCompression != BI_BITFIELDS)
+        return false;
+    memcpy(masks, section.dsBitfields, 3 * sizeof(DWORD));
+    return true;
+}
+
+bool SameBitFields(HANDLE bitmap, bool fields, const DWORD masks[3]) {
+    DWORD own[3];
+    bool ownFields = SectionBitFields(bitmap, own);
+    return ownFields == fields && (!fields || memcmp(own, masks, sizeof own) == 0);
+}
+
 } // namespace
 
 HDC ImageDisplayDc() {
@@ -85,7 +103,8 @@ ImageObject *ImageRecord(ObjectId id) {
     return static_cast<ImageObject *>(RegistryGet(ImageRegistry, id));
 }
 
-HBITMAP ImageBitmapCreate(int32_t width, int32_t height, int32_t flags, int32_t depth) {
+HBITMAP ImageBitmapCreate(int32_t width, int32_t height, int32_t flags, int32_t depth,
+                          const DWORD *masks) {
     // Refused before the system is asked: a display bitmap is taken at 32 bits a pixel.
     if (!ImageBytesFit(width, height, flags & ImageDisplayFormat ? 32 : depth & 0xFFFF))
         return nullptr;
@@ -102,7 +121,8 @@ HBITMAP ImageBitmapCreate(int32_t width, int32_t height, int32_t flags, int32_t 
     info.header.biHeight = height; // bottom-up
     info.header.biPlanes = 1;
     info.header.biBitCount = static_cast<WORD>(depth & 0xFFFF);
-    info.header.biCompression = BI_RGB;
+    info.header.biCompression = masks ? BI_BITFIELDS : BI_RGB;
+    if (masks) memcpy(info.colors, masks, 3 * sizeof(DWORD));
     // A palette section reads its colour table after the header: give it a grey ramp rather
     // than let the system read past the header. Entry 0 is black, so a new image is black.
     int bits = info.header.biBitCount;
@@ -156,6 +176,9 @@ intptr_t ImageGrab(ObjectId sourceId, ObjectId id, int32_t x, int32_t y, int32_t
     uint8_t flags = source->flags;
     // An icon cannot be selected into a dc; copying through one would yield garbage.
     if (GetObjectType(sourceHandle) != OBJ_BITMAP) return 0;
+    // A bit-field section's copy keeps its masks: a plain section of 16 bits is 5-5-5.
+    DWORD masks[3] = {};
+    bool fields = SectionBitFields(sourceHandle, masks);
 
     // A number holding a bitmap of this very size and kind that the library made is drawn over
     // when the rectangle lies inside the source, so that every pixel is copied anew: a batch grabs
@@ -167,9 +190,11 @@ intptr_t ImageGrab(ObjectId sourceId, ObjectId id, int32_t x, int32_t y, int32_t
     bool same = inside && target && target->width == width && target->height == height &&
                 target->depth == depth && target->flags == flags && !target->loadedSection &&
                 target->bottomUpSection == !(flags & ImageDisplayFormat) &&
-                GetObjectType(target->handle) == OBJ_BITMAP && !OutputDcHolding(target->handle);
-    HBITMAP bitmap = same ? static_cast<HBITMAP>(target->handle)
-                          : ImageBitmapCreate(width, height, flags, depth);
+                GetObjectType(target->handle) == OBJ_BITMAP && !OutputDcHolding(target->handle) &&
+                SameBitFields(target->handle, fields, masks);
+    HBITMAP bitmap = same
+                         ? static_cast<HBITMAP>(target->handle)
+                         : ImageBitmapCreate(width, height, flags, depth, fields ? masks : nullptr);
     if (!bitmap) return 0;
     bool copied = false;
     {

@@ -54,9 +54,10 @@ ImageObject *ImageRecord(ObjectId id);
 HDC ImageDisplayDc();
 
 // Makes a bitmap on the display device: display-compatible when `flags` has ImageDisplayFormat,
-// else a bottom-up section of `depth` bits (with a grey colour table for 8 bits or less).
-// 0 when refused.
-HBITMAP ImageBitmapCreate(int32_t width, int32_t height, int32_t flags, int32_t depth);
+// else a bottom-up section of `depth` bits (with a grey colour table for 8 bits or less, with
+// the red, green and blue `masks` as bit fields when given). 0 when refused.
+HBITMAP ImageBitmapCreate(int32_t width, int32_t height, int32_t flags, int32_t depth,
+                          const DWORD *masks = nullptr);
 
 // Creating operations return the record address for AutoNumber, the new bitmap handle for a
 // number, 0 on failure. A failed create leaves the number free (its old image is already gone);

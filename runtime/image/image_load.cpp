@@ -70,9 +70,12 @@ void DropSpare() {
 }
 
 // The spare section when it fits the picture, else a new section; null when none can be made.
-HBITMAP LoadSection(int32_t width, int32_t height, int32_t bitCount, uint8_t rows, void **pixels) {
-    MadeSection = rows;
-    if (Spare.bitmap && Spare.width == width && Spare.height == height &&
+// `format` gives a section a colour table or bit masks of its own: such a section is made anew
+// each time and never kept as the spare.
+HBITMAP LoadSection(int32_t width, int32_t height, int32_t bitCount, uint8_t rows, void **pixels,
+                    const BITMAPINFO *format = nullptr) {
+    MadeSection = format ? 0 : rows;
+    if (!format && Spare.bitmap && Spare.width == width && Spare.height == height &&
         Spare.bitCount == bitCount && Spare.rows == rows) {
         HBITMAP bitmap = Spare.bitmap;
         *pixels = Spare.bits;
@@ -89,7 +92,7 @@ HBITMAP LoadSection(int32_t width, int32_t height, int32_t bitCount, uint8_t row
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = WORD(bitCount);
     info.bmiHeader.biCompression = BI_RGB;
-    return CreateDIBSection(display, &info, DIB_RGB_COLORS, pixels, nullptr, 0);
+    return CreateDIBSection(display, format ? format : &info, DIB_RGB_COLORS, pixels, nullptr, 0);
 }
 
 // A file up to this size is read whole with its first read and decoded from memory: under Wine
@@ -118,18 +121,22 @@ bool Fits(const BITMAP &info) {
     return ImageSizeFits(info.bmWidth, std::abs(info.bmHeight));
 }
 
-// Opens the file without letting anyone else have it and reads its start: all of it when it fits
-// FileStart, else enough for a bitmap file's headers. The handle stays open for the decoders;
-// null when the file cannot be opened.
+// Opens the file and reads its start: all of it when it fits FileStart, else enough for a bitmap
+// file's headers. Others may go on reading the file meanwhile (a preview pane, a virus scanner or
+// a sync client often has it open), but nobody may write it. The handle stays open for the
+// decoders; null when the file cannot be opened or read.
 HANDLE OpenAndReadStart(const char *fileName, size_t *startSize, uint64_t *fileSize) {
-    HANDLE file = CreateFileA(fileName, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file =
+        CreateFileA(fileName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return nullptr;
     LARGE_INTEGER size{};
     DWORD read = 0;
-    if (GetFileSizeEx(file, &size)) {
-        DWORD want =
-            uint64_t(size.QuadPart) <= WholeFileBytes ? DWORD(WholeFileBytes) : DWORD(BmpHeadBytes);
-        if (!ReadFile(file, FileStart, want, &read, nullptr)) read = 0;
+    DWORD want = DWORD(BmpHeadBytes);
+    if (GetFileSizeEx(file, &size) && uint64_t(size.QuadPart) <= WholeFileBytes)
+        want = DWORD(WholeFileBytes);
+    if (size.QuadPart < 0 || !ReadFile(file, FileStart, want, &read, nullptr)) {
+        CloseHandle(file);
+        return nullptr;
     }
     *startSize = read;
     *fileSize = uint64_t(size.QuadPart) < read ? read : uint64_t(size.QuadPart);
@@ -149,7 +156,7 @@ bool MayBeIconFile(const uint8_t *head, size_t headSize) {
 // size agree, and whose picture fits an image, is handed to it. One it then refuses all the
 // same could not be given memory.
 ImageLoadFailure CheckBitmapFile(const uint8_t *head, size_t headSize, uint64_t fileSize,
-                                 BmpLayout *layout) {
+                                 int32_t flags, BmpLayout *layout) {
     switch (BmpCheckFile(head, headSize, fileSize, layout)) {
     case BmpCheck::NotABitmap:
         return ImageLoadFailure::NotAnImage;
@@ -158,17 +165,68 @@ ImageLoadFailure CheckBitmapFile(const uint8_t *head, size_t headSize, uint64_t 
     case BmpCheck::Sound:
         break;
     }
-    // Palette pictures end up as display-compatible bitmaps, taken at 32 bits a pixel.
-    int32_t bits = layout->bitsPerPixel <= 8 ? 32 : layout->bitsPerPixel;
+    // A palette picture, and one asked for as a display-compatible bitmap, is held to its size at
+    // 32 bits a pixel, which such a bitmap takes.
+    bool display = layout->bitsPerPixel <= 8 || (flags & ImageDisplayFormat);
+    int32_t bits = display ? 32 : layout->bitsPerPixel;
     if (!ImageBytesFit(layout->width, layout->height, bits)) return ImageLoadFailure::TooLarge;
     return ImageLoadFailure::None;
 }
 
-// The system loader costs most of a small strip's conversion under Wine. Plain 24- and 32-bit
-// rows need none of its conversions: they are copied into the section it would make.
-bool PlainRows(const BmpLayout &layout, int32_t flags) {
-    return !(flags & ImageDisplayFormat) && layout.headerSize == 40 && layout.compression == 0 &&
-           layout.colorsUsed == 0 && (layout.bitsPerPixel == 24 || layout.bitsPerPixel == 32);
+// Uncompressed rows are read here into a section of the file's own format. The system loader
+// is slow (most of a small strip's conversion under Wine), and Wine's leaves the pixels of a
+// top-down file black. It keeps the run-length files and those with a 12-byte core header.
+bool OwnRows(const BmpLayout &layout) {
+    return layout.headerSize >= 40 && (layout.compression == 0 || layout.compression == 3);
+}
+
+// The file's own pixel format with its colour table or bit masks, for its section; null for
+// rows a plain section of their bit count holds as they are (16 bits 5-5-5, 24 and 32 bits).
+struct SectionFormat {
+    BITMAPINFOHEADER header;
+    RGBQUAD colors[256];
+};
+const BITMAPINFO *FileFormat(const BmpLayout &layout, const uint8_t *head, SectionFormat *format) {
+    int32_t bits = layout.bitsPerPixel;
+    if (bits > 8 && layout.compression == 0) return nullptr;
+    *format = SectionFormat{};
+    BITMAPINFOHEADER &header = format->header;
+    header.biSize = sizeof header;
+    header.biWidth = layout.width;
+    header.biHeight = layout.height; // bottom-up
+    header.biPlanes = 1;
+    header.biBitCount = WORD(bits);
+    if (layout.compression == 3) {
+        header.biCompression = BI_BITFIELDS;
+        memcpy(format->colors, layout.masks, sizeof layout.masks);
+    } else {
+        // Every index has a colour: those beyond the file's table are black.
+        uint32_t entries = uint32_t(1) << bits;
+        header.biCompression = BI_RGB;
+        header.biClrUsed = entries;
+        if (entries > layout.tableEntries) entries = layout.tableEntries;
+        memcpy(format->colors, head + layout.tableStart, entries * sizeof(RGBQUAD));
+        for (uint32_t i = 0; i < entries; i++)
+            format->colors[i].rgbReserved = 0;
+    }
+    return reinterpret_cast<const BITMAPINFO *>(format);
+}
+
+// A display-compatible bitmap holding the section's picture; the section is deleted either way.
+HBITMAP DisplayCopy(HBITMAP section, int32_t width, int32_t height) {
+    HDC display = ImageDisplayDc();
+    HBITMAP bitmap = display ? CreateCompatibleBitmap(display, width, height) : nullptr;
+    bool copied = false;
+    {
+        MemoryDc from;
+        MemoryDc to;
+        copied = bitmap && from.dc && to.dc && SelectObject(from.dc, section) &&
+                 SelectObject(to.dc, bitmap) &&
+                 BitBlt(to.dc, 0, 0, width, height, from.dc, 0, 0, SRCCOPY);
+    }
+    DeleteObject(section);
+    if (!copied && bitmap) DeleteObject(bitmap);
+    return copied ? bitmap : nullptr;
 }
 
 // Reads `size` bytes at the file's position; false when the file ends first.
@@ -184,15 +242,21 @@ bool ReadExactly(HANDLE file, uint8_t *to, uint64_t size) {
     return true;
 }
 
-// The section the system loader makes of a plain file: bottom-up whatever the file's row order,
-// the file's depth, and every byte of every row as the file holds it (the fourth byte of a
-// 32-bit pixel and the row padding too). The rows come from `whole`, the whole file, when given,
-// else from `file` at the data's start. A file that ends before its last row is damaged.
-HBITMAP SectionFromRows(const BmpLayout &layout, const uint8_t *whole, HANDLE file,
-                        ImageLoadFailure *why) {
+// The section the system loader makes of an uncompressed file: bottom-up whatever the file's row
+// order, the file's depth, colour table and bit masks, and every byte of every row as the file
+// holds it (the fourth byte of a 32-bit pixel and the row padding too). The headers are in
+// `head`; the rows come from `whole`, the whole file, when given, else from `file` at the data's
+// start. A file that ends before its last row is damaged. With ImageDisplayFormat in `flags` the
+// picture is then copied into a display-compatible bitmap.
+HBITMAP SectionFromRows(const BmpLayout &layout, const uint8_t *head, const uint8_t *whole,
+                        HANDLE file, int32_t flags, ImageLoadFailure *why) {
     void *pixels = nullptr;
-    HBITMAP bitmap =
-        LoadSection(layout.width, layout.height, layout.bitsPerPixel, LoadedBottomUp, &pixels);
+    SectionFormat own;
+    const BITMAPINFO *format = FileFormat(layout, head, &own);
+    bool display = flags & ImageDisplayFormat;
+    if (display) DropSpare(); // the section lives only until its copy is made
+    HBITMAP bitmap = LoadSection(layout.width, layout.height, layout.bitsPerPixel, LoadedBottomUp,
+                                 &pixels, format);
     if (!bitmap || !pixels) {
         if (bitmap) DeleteObject(bitmap);
         *why = ImageLoadFailure::NoBitmap;
@@ -209,20 +273,24 @@ HBITMAP SectionFromRows(const BmpLayout &layout, const uint8_t *whole, HANDLE fi
             for (size_t i = 0; i < height; i++)
                 memcpy(rows + (height - 1 - i) * rowBytes, from + i * rowBytes, rowBytes);
         }
-        return bitmap;
+    } else {
+        LARGE_INTEGER at{};
+        at.QuadPart = LONGLONG(layout.dataStart);
+        if (!SetFilePointerEx(file, at, nullptr, FILE_BEGIN) ||
+            !ReadExactly(file, rows, uint64_t(rowBytes) * height)) {
+            DeleteObject(bitmap);
+            *why = ImageLoadFailure::Damaged;
+            return nullptr;
+        }
+        if (layout.topDown)
+            for (size_t i = 0; i < height / 2; i++)
+                std::swap_ranges(rows + i * rowBytes, rows + (i + 1) * rowBytes,
+                                 rows + (height - 1 - i) * rowBytes);
     }
-    LARGE_INTEGER at{};
-    at.QuadPart = LONGLONG(layout.dataStart);
-    if (!SetFilePointerEx(file, at, nullptr, FILE_BEGIN) ||
-        !ReadExactly(file, rows, uint64_t(rowBytes) * height)) {
-        DeleteObject(bitmap);
-        *why = ImageLoadFailure::Damaged;
-        return nullptr;
-    }
-    if (layout.topDown)
-        for (size_t i = 0; i < height / 2; i++)
-            std::swap_ranges(rows + i * rowBytes, rows + (i + 1) * rowBytes,
-                             rows + (height - 1 - i) * rowBytes);
+    if (!display) return bitmap;
+    MadeSection = 0;
+    bitmap = DisplayCopy(bitmap, layout.width, layout.height);
+    if (!bitmap) *why = ImageLoadFailure::NoBitmap;
     return bitmap;
 }
 
@@ -426,11 +494,12 @@ intptr_t ImageLoad(ObjectId id, const char *fileName, int32_t flags) {
     if (bitmapFile) {
         // A bitmap file is not offered to the decoders, whatever becomes of it.
         BmpLayout layout{};
-        ImageLoadFailure why = CheckBitmapFile(head, startSize, fileSize, &layout);
+        ImageLoadFailure why = CheckBitmapFile(head, startSize, fileSize, flags, &layout);
         HBITMAP bitmap = nullptr;
-        if (why == ImageLoadFailure::None && PlainRows(layout, flags))
-            bitmap = SectionFromRows(layout, inMemory ? FileStart : nullptr, file, &why);
-        if (file) CloseHandle(file); // the system loader opens the file without sharing too
+        if (why == ImageLoadFailure::None && OwnRows(layout))
+            bitmap =
+                SectionFromRows(layout, head, inMemory ? FileStart : nullptr, file, flags, &why);
+        if (file) CloseHandle(file); // the system loader opens the file itself
         if (why != ImageLoadFailure::None) return LoadFailed(id, record, why);
         if (bitmap) {
             info = Describe(bitmap);

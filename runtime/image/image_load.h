@@ -11,7 +11,7 @@
 // Why the last ImageLoad failed, for callers that count the failures differently.
 enum class ImageLoadFailure {
     None,       // the last load succeeded
-    Unreadable, // the file cannot be opened for reading
+    Unreadable, // the file cannot be opened or read (held by another program, a folder, no access)
     NotAnImage, // the loaders and the decoders all refused it, or its headers are broken
     TooLarge,   // a picture was read but does not fit an image (ImageBytesFit)
     NoBitmap,   // the picture fits, but the system could not give it a bitmap
@@ -20,10 +20,12 @@ enum class ImageLoadFailure {
 
 // Makes image `id` from a file. `flags` ImageDisplayFormat asks for a display-compatible bitmap.
 // A file beginning with "BM" is loaded as a bitmap file only, once its headers are found to
-// agree with its size: plain 24- and 32-bit rows are copied into a section as the system bitmap
-// loader would make it, every other kind goes to that loader. Otherwise the icon loader, then the
-// decoders in registration order. Returns the record address for AutoNumber, the
-// handle for a number, 0 on failure; the number no longer holds its earlier image either way.
+// agree with its size: uncompressed rows (1 to 32 bits, either row order) are copied into a
+// bottom-up section of the file's own depth, colour table and bit masks; run-length files and
+// those with a core header go to the system bitmap loader. Otherwise the icon loader, then the
+// decoders in registration order. The file is opened for reading by others too, not for writing.
+// Returns the record address for AutoNumber, the handle for a number, 0 on failure; the number no
+// longer holds its earlier image either way.
 intptr_t ImageLoad(ObjectId id, const char *fileName, int32_t flags = 0);
 ImageLoadFailure ImageLastLoadFailure();
 

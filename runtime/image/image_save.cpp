@@ -134,15 +134,25 @@ bool RenameOpenFile(HANDLE file, const char *target) {
     return renamed;
 }
 
+ImageSaveFailure LastSaveFailure;
+
+// A file marked read-only (version control systems mark the files checked in so) is not replaced.
+bool ReadOnlyFile(const char *fileName) {
+    DWORD attributes = GetFileAttributesA(fileName);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+           !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 // The picture goes to a temporary file beside the final one and replaces it only when complete: a
 // failed write must neither destroy an existing file nor leave a half-written one under the
 // final name. Touches nothing but its arguments and the file system, so any thread may run it.
-int32_t WriteSheetFile(const SheetRows &sheet) {
+ImageSaveFailure WriteSheetFile(const SheetRows &sheet) {
+    if (ReadOnlyFile(sheet.fileName)) return ImageSaveFailure::ReadOnly;
     char folder[MAX_PATH];
     char temporary[MAX_PATH];
     FolderOf(sheet.fileName, folder, sizeof folder);
     FILE *stream = CreateTemporary(folder, temporary, sizeof temporary);
-    if (!stream) return 0;
+    if (!stream) return ImageSaveFailure::NotWritten;
     int32_t result = sheet.formatId == ImageFormatBmp
                          ? BmpWrite(stream, sheet.header, sheet.rows)
                          : ImageEncode(stream, sheet.rows, sheet.formatId, sheet.header.biWidth,
@@ -159,7 +169,14 @@ int32_t WriteSheetFile(const SheetRows &sheet) {
     if (complete && closed && !renamed)
         renamed = MoveFileExA(temporary, sheet.fileName, MOVEFILE_REPLACE_EXISTING) != 0;
     if (!renamed) DeleteFileA(temporary);
-    return renamed && closed ? 1 : 0;
+    if (renamed && closed) return ImageSaveFailure::None;
+    // Made read-only while the picture was being written.
+    return ReadOnlyFile(sheet.fileName) ? ImageSaveFailure::ReadOnly : ImageSaveFailure::NotWritten;
+}
+
+int32_t Saved(ImageSaveFailure result) {
+    LastSaveFailure = result;
+    return result == ImageSaveFailure::None ? 1 : 0;
 }
 
 // Reads image `id` as 24-bit rows for writing: the section's own rows when it is a 24-bit
@@ -229,7 +246,7 @@ bool TakeRows(ObjectId id, const char *fileName, int32_t formatId, int32_t quali
 struct SaveJob {
     SheetRows sheet;
     char *fileName; // the job's own copy
-    int32_t result;
+    ImageSaveFailure result;
     bool ready;   // handed to the thread, not yet taken up
     bool running; // the file is not yet written or given up
     HANDLE thread;
@@ -253,7 +270,7 @@ unsigned __stdcall SaveThread(void *argument) {
             SleepConditionVariableSRW(&JobChanged, &JobLock, INFINITE, 0);
         job->ready = false;
         ReleaseSRWLockExclusive(&JobLock);
-        int32_t result = WriteSheetFile(job->sheet);
+        ImageSaveFailure result = WriteSheetFile(job->sheet);
         AcquireSRWLockExclusive(&JobLock);
         job->result = result;
         job->running = false;
@@ -316,14 +333,16 @@ int32_t ImageEncode(FILE *stream, const uint8_t *pixels, int32_t formatId, int32
 
 int32_t ImageSave(ObjectId id, const char *fileName, int32_t formatId, int32_t quality) {
     SheetRows sheet{};
-    if (!TakeRows(id, fileName, formatId, quality, &sheet)) return 0;
+    if (!TakeRows(id, fileName, formatId, quality, &sheet))
+        return Saved(ImageSaveFailure::NotWritten);
     WaitForSameFile(fileName);
-    int32_t result = WriteSheetFile(sheet);
+    ImageSaveFailure result = WriteSheetFile(sheet);
     if (sheet.block) MemoryFree(sheet.block);
-    return result;
+    return Saved(result);
 }
 
 int32_t ImageSaveStart(ObjectId id, const char *fileName, int32_t formatId, int32_t quality) {
+    LastSaveFailure = ImageSaveFailure::NotWritten;
     if (JobCount == ImageSaveSlots) return 0;
     SheetRows sheet{};
     if (!TakeRows(id, fileName, formatId, quality, &sheet)) return 0;
@@ -355,6 +374,7 @@ int32_t ImageSaveStart(ObjectId id, const char *fileName, int32_t formatId, int3
     } else {
         job.result = WriteSheetFile(sheet);
     }
+    LastSaveFailure = ImageSaveFailure::None;
     return 1;
 }
 
@@ -363,7 +383,7 @@ void ImageSaveWhileWaiting(void (*routine)()) {
 }
 
 int32_t ImageSaveFinish() {
-    if (JobCount == 0) return 0;
+    if (JobCount == 0) return Saved(ImageSaveFailure::NotWritten);
     SaveJob &job = Jobs[JobFirst];
     WaitForJob(job);
     if (job.sheet.block) MemoryFree(job.sheet.block);
@@ -372,5 +392,9 @@ int32_t ImageSaveFinish() {
     job.fileName = nullptr;
     JobFirst = (JobFirst + 1) % ImageSaveSlots;
     JobCount -= 1;
-    return job.result;
+    return Saved(job.result);
+}
+
+ImageSaveFailure ImageLastSaveFailure() {
+    return LastSaveFailure;
 }

@@ -12,7 +12,7 @@ constexpr int32_t ImageDefaultQuality = 7;
 // Writes image `id` to the file; 1 on success, 0 on failure. The picture is written to a
 // temporary file in the same folder and moved over `fileName` only once it is complete, so a
 // failed save leaves an existing file of that name as it was and no temporary file behind. An
-// id that no encoder has touches no file.
+// id that no encoder has touches no file, and neither does a save over a read-only file.
 int32_t ImageSave(ObjectId id, const char *fileName, int32_t formatId,
                   int32_t quality = ImageDefaultQuality);
 
@@ -39,6 +39,14 @@ void ImageSaveWhileWaiting(void (*routine)());
 // Waits for the oldest save ImageSaveStart queued and returns its result as ImageSave would; 0
 // when none is queued.
 int32_t ImageSaveFinish();
+
+// Why the last ImageSave, ImageSaveStart or ImageSaveFinish failed.
+enum class ImageSaveFailure {
+    None,       // it succeeded
+    NotWritten, // nothing to write, or the file could not be written
+    ReadOnly,   // a file of that name is marked read-only: it is left as it is
+};
+ImageSaveFailure ImageLastSaveFailure();
 
 // Hands the block (`height` rows of blue-green-red, bottom row first, `stride` bytes apart) and
 // the open stream to the first encoder registered for the format id; its result, or 0 when there

@@ -130,15 +130,15 @@ TEST_F(Convert, FramesLandEightWideInReadingOrder) {
         char direction;
         int count, stripWidth, stripHeight, sheetWidth, sheetHeight, bits;
     };
-    // The 100-pixel strip cut into 3 frames leaves its last column out; the 8-bit strip is loaded
-    // as a display-compatible image rather than a section.
+    // The 100-pixel strip cut into 3 frames leaves its last column out; the 8- and 4-bit strips
+    // are cut from sections with a colour table.
     const Case cases[] = {
         {'H', 4, 128, 32, 128, 32, 24}, {'H', 3, 100, 32, 99, 32, 24},
         {'V', 3, 32, 96, 96, 32, 24},   {'H', 8, 256, 16, 256, 16, 24},
         {'H', 9, 288, 16, 256, 32, 24}, {'V', 16, 16, 256, 128, 32, 24},
         {'H', 17, 68, 4, 32, 12, 24},   {'H', 24, 96, 4, 32, 12, 24},
         {'V', 25, 4, 100, 32, 16, 24},  {'H', 4, 8, 2, 8, 2, 8},
-        {'H', 10, 105, 4, 80, 8, 24},
+        {'V', 2, 4, 4, 8, 2, 4},        {'H', 10, 105, 4, 80, 8, 24},
     };
     int converted = 0;
     for (const Case &c : cases) {
@@ -221,13 +221,39 @@ TEST_F(Convert, FailuresToSaveAreErrorsAndKeepAnEarlierSheet) {
     ExpectCounts(0, 3);
     EXPECT_EQ(ReadWholeFile(out + "a_B2.bmp"), "earlier sheet");
     EXPECT_EQ(FilesIn(out), (std::vector<std::string>{"a_B2.bmp", "a_B2.png"}));
+
+    // A sheet marked read-only stays as it is, saved in the background or not.
+    encodersFail = false;
+    for (const char *extension : {"bmp", "png"}) {
+        SCOPED_TRACE(extension);
+        std::string sheet = out + "a_B2." + extension;
+        ASSERT_TRUE(SetFileAttributesA(sheet.c_str(), FILE_ATTRIBUTE_READONLY));
+        bool background = extension[0] == 'p';
+        ConvertOutcome outcome = ConvertStrip((strips + "a_H2." + extension).c_str(), "a",
+                                              extension, "H", 2, out.c_str(), background);
+        EXPECT_EQ(background ? ConvertStripFinish() : outcome, ConvertOutcome::ReadOnly);
+        SetFileAttributesA(sheet.c_str(), FILE_ATTRIBUTE_NORMAL);
+        EXPECT_EQ(ReadWholeFile(sheet), "earlier sheet");
+    }
+    ExpectCounts(0, 5);
+    EXPECT_EQ(FilesIn(out), (std::vector<std::string>{"a_B2.bmp", "a_B2.png"}));
 }
 
-TEST_F(Convert, StripsThatCannotBeReadAreCountedNowhere) {
-    ConvertStrip((strips + "missing_H4.bmp").c_str(), "missing", "bmp", "H", 4, out.c_str());
+// A strip that cannot be opened is an error; a file that is no picture is counted nowhere (the
+// end-to-end tests hold strips open from another process).
+TEST_F(Convert, StripsThatCannotBeReadAreErrorsAndNoPicturesAreCountedNowhere) {
+    ConvertOutcome missing =
+        ConvertStrip((strips + "missing_H4.bmp").c_str(), "missing", "bmp", "H", 4, out.c_str());
+    ASSERT_TRUE(CreateDirectoryA((strips + "folder_H4.bmp").c_str(), nullptr));
+    ConvertOutcome folder =
+        ConvertStrip((strips + "folder_H4.bmp").c_str(), "folder", "bmp", "H", 4, out.c_str());
     ASSERT_TRUE(WriteText(strips + "text_H4.png", "not a picture"));
-    ConvertStrip((strips + "text_H4.png").c_str(), "text", "png", "H", 4, out.c_str());
-    ExpectCounts(0, 0);
+    ConvertOutcome text =
+        ConvertStrip((strips + "text_H4.png").c_str(), "text", "png", "H", 4, out.c_str());
+    EXPECT_EQ(missing, ConvertOutcome::Unreadable);
+    EXPECT_EQ(folder, ConvertOutcome::Unreadable);
+    EXPECT_EQ(text, ConvertOutcome::NotAPicture);
+    ExpectCounts(0, 2);
     EXPECT_TRUE(FilesIn(out).empty());
 }
 
@@ -294,10 +320,11 @@ TEST_F(Convert, TheDriverConvertsRealStripsAndCountsThem) {
     Dialogs.folder = out;
     BatchConvert();
 
+    // gone_H2.bmp cannot be opened: an error.
     EXPECT_EQ(Dialogs.messages,
               (std::vector<std::string>{"Conversion Completed",
                                         "Files Selected: 5\r\nFiles Converted: 3\r\n"
-                                        "Files Skipped: 1\r\nFiles Errors: 0\r\n",
+                                        "Files Skipped: 1\r\nFiles Errors: 1\r\n",
                                         "0"}));
     EXPECT_EQ(FilesIn(out), (std::vector<std::string>{"Hero_B12.bmp", "walk_B4.bmp"}));
     EXPECT_TRUE(SheetIs(out + "walk_B4.bmp", ExpectedSheet(walkDown, 'V', 4)));

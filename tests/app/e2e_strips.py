@@ -16,6 +16,7 @@ Python's PIL, which shares no code with the program.
 import io
 import os
 import shutil
+import struct
 import sys
 
 from PIL import Image
@@ -61,6 +62,7 @@ STRIPS = [
     ("coin_h6.png", "png-palette", "H", 6, 5, 8, 0, "coin_B6.png"),
     ("tree_H3.bmp", "bmp-24", "H", 3, 33, 20, 1, "tree_B3.bmp"),
     ("lamp_V5.bmp", "bmp-8", "V", 5, 7, 6, 0, "lamp_B5.bmp"),
+    ("lamp_top_V5.bmp", "bmp-8-top-down", "V", 5, 7, 6, 0, "lamp_top_B5.bmp"),
     ("fire_H4.jpg", "jpeg", "H", 4, 32, 32, 0, "fire_B4.jpg"),
     ("Flag_v012.BMP", "bmp-24", "V", 12, 10, 4, 3, "Flag_B12.bmp"),
 ]
@@ -69,14 +71,14 @@ STRIPS = [
 def frame_pixel(seed, kind, i, x, y):
     if kind == "jpeg":
         return jpeg_pixel(i, x, y)
-    if kind in ("png-palette", "bmp-8"):
+    if kind.startswith(("png-palette", "bmp-8")):
         return PALETTE[palette_index(i, x, y)]
     return lossless_pixel(seed, i, x, y)
 
 
 def make_strip(folder, seed, name, kind, direction, count, fw, fh, spare):
     width, height = (fw * count + spare, fh) if direction == "H" else (fw, fh * count + spare)
-    paletted = kind in ("png-palette", "bmp-8")
+    paletted = kind.startswith(("png-palette", "bmp-8"))
     data = []  # palette indices or colours, row by row; past the last frame the SPARE colour
     for y in range(height):
         for x in range(width):
@@ -95,8 +97,20 @@ def make_strip(folder, seed, name, kind, direction, count, fw, fh, spare):
         if kind == "png-palette":
             # Palette transparency is ignored when reading: every pixel keeps its colour.
             im.save(path, "PNG", transparency=bytes((k * 50) % 256 for k in range(len(PALETTE))))
-        else:
+        elif kind == "bmp-8":
             im.save(path, "BMP")
+        else:
+            # The same file with its rows stored top row first, as a negative height says.
+            out = io.BytesIO()
+            im.save(out, "BMP")
+            data = bytearray(out.getvalue())
+            offset, = struct.unpack_from("<I", data, 10)
+            stride = (width + 3) // 4 * 4
+            rows = [data[offset + y * stride:offset + (y + 1) * stride] for y in range(height)]
+            data[offset:] = b"".join(reversed(rows))
+            struct.pack_into("<i", data, 22, -height)
+            with open(path, "wb") as f:
+                f.write(data)
     elif kind == "png-rgba":
         # Alpha from fully transparent to opaque; it is dropped, the colours stay as stored.
         im = Image.new("RGBA", (width, height))

@@ -154,13 +154,14 @@ TEST_F(Utility, ConvertsAMixOfStripsAndReportsTheCounts) {
     ASSERT_TRUE(WriteWholeFile(sheets + "\\hero_B10.png", "an earlier sheet", 16));
     Start();
 
-    // Seven strips (PNG RGB, RGBA and palette, BMP 24- and 8-bit, JPEG, an upper-case BMP), two
-    // files that are not strips by name, a strip with more frames than pixels, and two damaged
-    // files: a PNG whose header fails its checksum and a "BM" file that is no bitmap.
-    const std::vector<std::string> chosen = {"hero_V10.png",  "ghost_H4.png",  "coin_h6.png",
-                                             "tree_H3.bmp",   "lamp_V5.bmp",   "fire_H4.jpg",
-                                             "Flag_v012.BMP", "notes.txt",     "thin_H40.png",
-                                             "sprite.png",    "broken_H2.png", "junk_V3.bmp"};
+    // Eight strips (PNG RGB, RGBA and palette, BMP 24- and 8-bit, the 8-bit one's top-down twin,
+    // JPEG, an upper-case BMP), two files that are not strips by name, a strip with more frames
+    // than pixels, and two damaged files: a PNG whose header fails its checksum and a "BM" file
+    // that is no bitmap.
+    const std::vector<std::string> chosen = {
+        "hero_V10.png",    "ghost_H4.png",  "coin_h6.png",   "tree_H3.bmp", "lamp_V5.bmp",
+        "lamp_top_V5.bmp", "fire_H4.jpg",   "Flag_v012.BMP", "notes.txt",   "thin_H40.png",
+        "sprite.png",      "broken_H2.png", "junk_V3.bmp"};
     HWND files = FileDialog();
     ASSERT_TRUE(files && RobotChooseFiles(robot, files, strips, chosen) &&
                 RobotWaitClosed(robot, files))
@@ -175,11 +176,11 @@ TEST_F(Utility, ConvertsAMixOfStripsAndReportsTheCounts) {
 
     HWND summary = RobotWaitDialog(robot, "Conversion Completed");
     ASSERT_TRUE(summary) << robot.failure;
-    // Twelve selected; the seven strips converted; notes.txt and sprite.png skipped by name;
+    // Thirteen selected; the eight strips converted; notes.txt and sprite.png skipped by name;
     // thin_H40.png loads but cannot be cut into 40 frames: an error; the damaged files cannot be
     // loaded, which counts nowhere.
-    EXPECT_EQ(MessageText(robot, summary), "Files Selected: 12\r\n"
-                                           "Files Converted: 7\r\n"
+    EXPECT_EQ(MessageText(robot, summary), "Files Selected: 13\r\n"
+                                           "Files Converted: 8\r\n"
                                            "Files Skipped: 2\r\n"
                                            "Files Errors: 1\r\n");
     std::vector<std::string> buttons;
@@ -190,11 +191,11 @@ TEST_F(Utility, ConvertsAMixOfStripsAndReportsTheCounts) {
         << robot.failure;
 
     ExpectCleanEnd();
-    // Exactly the seven sheets, no temporary files; their pixels are checked by e2e_strips.py.
-    EXPECT_EQ(
-        FilesIn(sheets + "\\"),
-        (std::vector<std::string>{"Flag_B12.bmp", "coin_B6.png", "fire_B4.jpg", "ghost_B4.png",
-                                  "hero_B10.png", "lamp_B5.bmp", "tree_B3.bmp"}));
+    // Exactly the eight sheets, no temporary files; their pixels are checked by e2e_strips.py.
+    EXPECT_EQ(FilesIn(sheets + "\\"),
+              (std::vector<std::string>{"Flag_B12.bmp", "coin_B6.png", "fire_B4.jpg",
+                                        "ghost_B4.png", "hero_B10.png", "lamp_B5.bmp",
+                                        "lamp_top_B5.bmp", "tree_B3.bmp"}));
 }
 
 // The program's memory in use (its commit charge), read from outside.
@@ -454,6 +455,9 @@ TEST_F(Utility, RunsWithoutDialogsFromTheCommandLine) {
         std::string output; // IN\ stands for the folder "in" of the row's folder
         Via via = Via::Program;
         const char *in = ""; // the files made in "in", each a copy of ghost_H4.png
+        const char *readOnly = nullptr; // an earlier sheet marked read-only, or null
+        // Strips this program holds open for reading meanwhile, and what it lets others do.
+        std::vector<std::pair<const char *, DWORD>> held = {};
     } rows[] = {
         {"converts", "OUT hero_V10.png *_h3.bmp notes.txt", nullptr, 0, "hero_B10.png tree_B3.bmp ",
          "Files Selected: 3\r\nFiles Converted: 2\r\nFiles Skipped: 1\r\nFiles Errors: 0\r\n"
@@ -465,6 +469,19 @@ TEST_F(Utility, RunsWithoutDialogsFromTheCommandLine) {
          "notes.txt: skipped: not a strip's name\r\nbroken_H2.png: not a picture\r\n"
          "cut_H4.png: damaged\r\nthin_H40.png: more frames than pixels\r\n"
          "wide_H2.png: too large\r\nghost_H4.png: could not be written\r\n"},
+        // Another program reading a strip does not keep it from being converted; one that lets
+        // nobody else read it does.
+        {"held strips and a read-only sheet",
+         "OUT hero_V10.png ghost_H4.png tree_H3.bmp",
+         nullptr,
+         1,
+         "hero_B10.png tree_B3.bmp ",
+         "Files Selected: 3\r\nFiles Converted: 1\r\nFiles Skipped: 0\r\nFiles Errors: 2\r\n"
+         "ghost_H4.png: could not be read\r\ntree_H3.bmp: read-only\r\n",
+         Via::Program,
+         "",
+         "tree_B3.bmp",
+         {{"hero_V10.png", FILE_SHARE_READ}, {"ghost_H4.png", 0}}},
         {"unknown option", "/x OUT hero_V10.png", nullptr, 2, "",
          "StripSheet: unknown option /x (StripSheet /? shows the usage)\r\n"},
         {"missing file", "OUT hero_V10.png nothing_H2.png", nullptr, 2, "",
@@ -523,6 +540,17 @@ TEST_F(Utility, RunsWithoutDialogsFromTheCommandLine) {
             at = end + in.size();
         }
         ReplaceAll(expected, "IN\\", in);
+        std::string readOnly = row.readOnly ? folder + row.readOnly : "";
+        if (row.readOnly) {
+            ASSERT_TRUE(WriteWholeFile(readOnly, "an earlier sheet", 16) &&
+                        SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
+        }
+        std::vector<HANDLE> holders;
+        for (auto &held : row.held) {
+            holders.push_back(CreateFileA((strips + "\\" + held.first).c_str(), GENERIC_READ,
+                                          held.second, nullptr, OPEN_EXISTING, 0, nullptr));
+            ASSERT_NE(holders.back(), INVALID_HANDLE_VALUE);
+        }
         size_t out = arguments.find("OUT");
         // No backslash before the closing quote: it would escape the quote.
         if (out != std::string::npos)
@@ -539,6 +567,12 @@ TEST_F(Utility, RunsWithoutDialogsFromTheCommandLine) {
         DWORD code = 99;
         EXPECT_TRUE(GetExitCodeProcess(process.hProcess, &code) && code == row.exitCode)
             << "exit code " << code;
+        for (HANDLE holder : holders)
+            CloseHandle(holder);
+        if (row.readOnly) {
+            SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_NORMAL);
+            EXPECT_EQ(ReadWholeFile(readOnly), "an earlier sheet");
+        }
         std::string text = Output();
         // The usage is checked by its first line.
         bool usage = expected.compare(0, 6, "Usage:") == 0;

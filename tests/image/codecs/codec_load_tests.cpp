@@ -20,6 +20,7 @@
 #include <psapi.h>
 
 #include <algorithm>
+#include <map>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -107,6 +108,64 @@ TEST_F(Library, PngAndJpegFilesLoadAsTopDownSectionsWithTheIndependentDecodersPi
     ImageFree(Loaded);
 }
 
+// The colours of any image, as the system reads them back.
+Picture Colours(ObjectId id) {
+    Picture picture{ImageGetWidth(id), ImageGetHeight(id), 3, {}};
+    for (COLORREF c : ReadPixels(static_cast<HBITMAP>(ImageHandle(id))))
+        picture.samples.insert(picture.samples.end(), {GetRValue(c), GetGValue(c), GetBValue(c)});
+    return picture;
+}
+
+// Bitmap files of every kind (make_samples.py): the image's pixels and the sheet cut from it into
+// three frames are the independent decoder's, whatever the file's depth, colour table, bit masks
+// or row order; twins with the same pixels in either row order give the same sheet, byte for
+// byte. The kinds the loader reads itself keep their own depth.
+TEST_F(Library, BitmapFilesOfEveryKindLoadAndCutIntoTheIndependentDecodersPixels) {
+    std::map<std::string, std::string> sheets; // the sheet of each expected picture
+    std::string folder = WrittenFolder();
+    size_t own = 0;
+    for (const SampleEntry &entry : SampleEntries("bmp-decode")) {
+        SCOPED_TRACE(entry.file);
+        Picture want = ExpectedPicture(entry.argument);
+        std::string bytes = ReadWholeFile(entry.file);
+        ASSERT_GT(bytes.size(), 34u);
+        auto field = [&](size_t at) { return uint8_t(bytes[at]) | uint8_t(bytes[at + 1]) << 8; };
+        bool core = field(14) == 12;
+        int bits = field(core ? 24 : 28), compression = core ? 0 : field(30);
+        ASSERT_NE(ImageLoad(Loaded, entry.file.c_str()), 0);
+        if (!core && (compression == 0 || compression == 3)) {
+            EXPECT_EQ(ImageRecord(Loaded)->depth, bits);
+            ++own;
+        }
+        EXPECT_EQ(MaxDifference(Colours(Loaded), want), 0);
+
+        std::string prefix = entry.file.substr(entry.file.find_last_of("\\/") + 1);
+        prefix.resize(prefix.size() - 4);
+        ASSERT_EQ(ConvertStrip(entry.file.c_str(), prefix.c_str(), "bmp", "H", 3, folder.c_str()),
+                  ConvertOutcome::Converted);
+        std::string sheetPath = folder + prefix + "_B3.bmp";
+        Picture sheet = ExpectedSheet(want, true, 3);
+        // Image 2 holds the last frame in the strip's own format.
+        Picture frame{want.width / 3, want.height, 3, {}};
+        for (int32_t y = 0; y < want.height; ++y) {
+            auto row = sheet.samples.begin() + (size_t(y) * sheet.width + 2 * frame.width) * 3;
+            frame.samples.insert(frame.samples.end(), row, row + frame.width * 3);
+        }
+        EXPECT_EQ(MaxDifference(Colours(2), frame), 0) << "the last frame";
+        std::string &first = sheets[entry.argument];
+        if (first.empty()) {
+            first = ReadWholeFile(sheetPath);
+        } else {
+            EXPECT_TRUE(first == ReadWholeFile(sheetPath)) << "its twin gave another sheet";
+        }
+        ASSERT_NE(ImageLoad(Loaded, sheetPath.c_str()), 0);
+        EXPECT_EQ(MaxDifference(LoadedPicture(Loaded), sheet), 0) << "the sheet";
+    }
+    EXPECT_EQ(own, 60u);
+    EXPECT_EQ(sheets.size(), 33u);
+    ImageFree(Loaded);
+}
+
 // The image's pixels, whatever its depth, go to the encoder as 24-bit rows; check_written.py
 // reads the PNG files back with PIL.
 TEST_F(Library, ImagesSaveAsPngExactlyAndAsJpegAtTheAskedQuality) {
@@ -137,7 +196,7 @@ const char *Kind(const std::string &bytes) {
 
 // A few hundred damaged files of each format through ImageLoad (bitmap files go to the system's
 // loader, which would read wherever a damaged header points): nothing crashes, the file is
-// never left open (the loader opens without sharing, so an open stream makes this open fail),
+// never left open (an open without sharing fails while a stream is still open),
 // and no bitmap, handle or memory stays behind.
 TEST_F(Library, DamagedFilesGoThroughImageLoadWithoutCrashOrLeak) {
     const std::vector<std::string> runs[] = {

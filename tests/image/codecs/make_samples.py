@@ -8,8 +8,8 @@ followed by the samples, top row first, red-green-blue(-alpha).
 
 usage: make_samples.py PNGSUITE TESTPNGS JPEG_TESTIMAGES OUTPUT [COPY...]
 
-Each COPY gets the finished folder too: test programs that run at the same time must not open
-one file together, since the image loader reads a file's signature without sharing it.
+Each COPY gets the finished folder too: test programs that run at the same time each read a
+copy of their own.
 """
 import glob
 import io
@@ -359,6 +359,109 @@ manifest.append("jpeg-huge jpeg/huge_H1.jpg -")
 bmp_source = Image.open(os.path.join(jpegimages, "testorig.ppm")).resize((37, 23))
 for mode, name in (("1", "mono1.bmp"), ("P", "palette8.bmp"), ("RGB", "rgb24.bmp")):
     bmp_source.convert(mode).save(os.path.join(out, "bmp", name))
+
+# Bitmap files of every kind the loader reads: 1, 4 and 8 bits with a colour table (full or
+# short), 16 bits plain (5-5-5) and with bit fields, 24 and 32 bits plain and with bit fields, with
+# the 40-byte header and the larger ones, top-down and bottom-up, below and above 64 KB; and those
+# with a 12-byte core header, which the system loader keeps. Each pair of twins (the same pixels in
+# either row order) shares one expected picture: PIL's, except for 16-bit pixels, which the system
+# widens to 8 bits by repeating their top bits (PIL scales them, up to 4 apart).
+def bmp_value(x, y, bits, entries):
+    if bits <= 8:
+        return ((x // 3) * 7 + y * 5 + (x * y) // 11) % entries
+    return (x * 2654435761 ^ y * 40503 ^ (x * y) << 7) & ((1 << bits) - 1)
+
+
+def bmp_table(entries):
+    return [((k * 67 + 13) % 256, (k * 151 + 90) % 256, (k * 29 + 3) % 256) for k in range(entries)]
+
+
+def bmp_bytes(width, height, bits, top_down, header=40, masks=None, entries=None):
+    entries = entries or (1 << bits if bits <= 8 else 0)
+    rows = []
+    for y in range(height):
+        values = [bmp_value(x, y, bits, entries) for x in range(width)]
+        if bits < 8:
+            row, per = bytearray((width * bits + 7) // 8), 8 // bits
+            for x, v in enumerate(values):
+                row[x // per] |= v << (8 - bits - (x % per) * bits)
+        else:
+            row = b"".join(v.to_bytes(bits // 8, "little") for v in values)
+        rows.append(bytes(row) + bytes(-len(row) % 4))
+    data = b"".join(rows if top_down else rows[::-1])
+    table = b"".join(bytes((b, g, r)) + (b"" if header == 12 else b"\0")
+                     for r, g, b in bmp_table(entries))
+    if header == 12:
+        info = struct.pack("<IHHHH", 12, width, height, 1, bits)
+    else:
+        info = struct.pack("<IiiHHIIiiII", header, width, -height if top_down else height, 1, bits,
+                           3 if masks else 0, len(data), 2835, 2835,
+                           entries if entries != 1 << bits else 0, 0)
+        fields = struct.pack("<4I", *(list(masks or (0, 0, 0)) + [0])[:4])
+        if header == 40:
+            info += fields[:12] if masks else b""
+        else:
+            extra = fields + struct.pack("<I", 0x73524742) + bytes(48)  # sRGB, no end points
+            info += (extra + bytes(16))[:header - 40]
+    offset = 14 + len(info) + len(table)
+    return b"BM" + struct.pack("<IHHI", offset + len(data), 0, 0, offset) + info + table + data
+
+
+def widened(v, mask):
+    shift = (mask & -mask).bit_length() - 1
+    length = bin(mask).count("1")
+    v = (v & mask) >> shift
+    return ((v << (8 - length)) | (v >> (2 * length - 8))) & 0xFF
+
+
+def bmp_expected(path, width, height, bits, masks):
+    pil = Image.open(path).convert("RGB").tobytes()
+    if bits != 16:
+        return pil
+    ours = bytes(widened(bmp_value(x, y, 16, 0), m) for y in range(height) for x in range(width)
+                 for m in masks or (0x7C00, 0x03E0, 0x001F))
+    if max(abs(a - b) for a, b in zip(ours, pil)) > 4:
+        sys.exit("make_samples: PIL reads %s more than 4 apart from the widening" % path)
+    return ours
+
+
+BMP_KINDS = [  # name, bits, header size, bit masks, colour entries
+    ("p1", 1, 40, None, None), ("p4", 4, 40, None, None), ("p4-short", 4, 40, None, 11),
+    ("p8", 8, 40, None, None), ("p8-short", 8, 40, None, 40), ("p8-v5", 8, 124, None, None),
+    ("r16", 16, 40, None, None), ("f16-565", 16, 40, (0xF800, 0x07E0, 0x001F), None),
+    ("f16-555-v4", 16, 108, (0x7C00, 0x03E0, 0x001F), None), ("r24", 24, 40, None, None),
+    ("r24-v4", 24, 108, None, None), ("r32", 32, 40, None, None),
+    ("f32", 32, 40, (0xFF0000, 0xFF00, 0xFF), None),
+    ("f32-xbgr", 32, 40, (0xFF000000, 0xFF0000, 0xFF00), None),
+    ("f32-rgba-v5", 32, 124, (0xFF, 0xFF00, 0xFF0000, 0xFF000000), None),
+]
+for name, bits, header, masks, entries in BMP_KINDS:
+    width = 37
+    for size, height in (("small", 23), ("large", 0)):
+        if not height:  # just over 64 KB of rows
+            width = 333
+            height = 66000 // ((width * bits + 31) // 32 * 4) + 1
+        expected = "bmp/%s-%s.expected" % (name, size)
+        for order in ("bottom", "top"):
+            file = "bmp/%s-%s-%s.bmp" % (name, size, order)
+            data = bmp_bytes(width, height, bits, order == "top", header, masks, entries)
+            assert (len(data) > 65536) == (size == "large"), file
+            with open(os.path.join(out, file), "wb") as f:
+                f.write(data)
+            pixels = bmp_expected(os.path.join(out, file), width, height, bits, masks)
+            if order == "bottom":
+                write_raw(os.path.join(out, expected), width, height, 3, pixels)
+            else:
+                with open(os.path.join(out, expected), "rb") as f:
+                    if f.read().split(b"\n", 1)[1] != pixels:
+                        sys.exit("make_samples: the twins of %s differ" % expected)
+            manifest.append("bmp-decode %s %s" % (file, expected))
+for bits in (1, 8, 24):  # core headers: bottom-up only
+    file = os.path.join(out, "bmp", "core%d.bmp" % bits)
+    with open(file, "wb") as f:
+        f.write(bmp_bytes(37, 23, bits, False, 12))
+    write_raw(file + ".expected", 37, 23, 3, Image.open(file).convert("RGB").tobytes())
+    manifest.append("bmp-decode bmp/core%d.bmp bmp/core%d.bmp.expected" % (bits, bits))
 
 # Quality references: what libjpeg's own compressor writes at these qualities.
 for quality in (0, 50, 70, 100):
