@@ -179,7 +179,7 @@ int32_t Encode(FILE *stream, const uint8_t *pixels, int32_t width, int32_t heigh
     return fputs(Succeed ? "GOOD" : "half a pict", stream) >= 0 && Succeed;
 }
 
-const ImageEncoder Encoders[] = {{FormatGood, Encode<true>}, {FormatFail, Encode<false>}};
+const ImageEncoder Encoders[] = {{FormatGood, Encode<true>, 24}, {FormatFail, Encode<false>, 24}};
 
 class ImageFiles : public ::testing::Test {
   protected:
