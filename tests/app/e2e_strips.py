@@ -5,6 +5,8 @@
     e2e_strips.py check SHEETS    compares every sheet in SHEETS with the sheet the rules give
     e2e_strips.py storm FOLDER    writes hundreds of damaged strips of every format to FOLDER
     e2e_strips.py storm-check SHEETS   every file in SHEETS is a whole sheet of a storm strip
+    e2e_strips.py engine-make STRIPS   writes the strips of the sheet option runs, and the runs
+    e2e_strips.py engine-check STRIPS SHEETS   checks each run's sheets and data files in SHEETS
 
 Every frame's pixels come from a formula here, so the expected sheet follows from the layout rules
 alone: frame i of a strip of n frames is cut at (fw * i, 0) for H or (0, fh * i) for V, with
@@ -168,7 +170,7 @@ JPEG_RING = 2
 def compare(name, kind, width, height, expected, im):
     if im.size != (width, height):
         return ["%s: %dx%d, expected %dx%d" % (name, im.size[0], im.size[1], width, height)]
-    got = im.convert("RGB").load()
+    got = im.convert("RGBA" if kind == "rgba" else "RGB").load()
     errors = []
     for y in range(height):
         for x in range(width):
@@ -283,7 +285,253 @@ def storm_check(folder):
     return 1 if errors else 0
 
 
+# The sheet options. Strips of every kind the program reads, each frame from a formula with alpha
+# (opaque kinds get 255). name, kind, direction, count, frame width, frame height.
+ENGINE_STRIPS = [
+    ("rgba_H5.png", "png-rgba", "H", 5, 6, 4),
+    ("rgba16_V3.png", "png-rgba16", "V", 3, 5, 5),
+    ("trns_H4.png", "png-palette", "H", 4, 5, 3),
+    ("graya_V4.png", "png-gray-alpha", "V", 4, 4, 6),
+    ("rgb_H7.png", "png-rgb", "H", 7, 3, 5),
+    ("bmp24_V3.bmp", "bmp-24", "V", 3, 7, 4),
+    ("bmp8_H2.bmp", "bmp-8", "H", 2, 5, 5),
+    ("jpeg_H4.jpg", "jpeg", "H", 4, 32, 32),
+]
+NO_JPEG = [strip[0] for strip in ENGINE_STRIPS if strip[1] != "jpeg"]
+EVERY_STRIP = [strip[0] for strip in ENGINE_STRIPS]
+# name, the options, the strips. A JPEG sheet is checked only where every edge between flat areas
+# falls on the 16-pixel grid of the encoder's blocks, as in the default layout: margin, spacing and
+# extrusion of 16.
+ENGINE_RUNS = [
+    ("alpha", "/alpha", EVERY_STRIP),
+    ("columns", "/columns:3", EVERY_STRIP),
+    ("wide", "/COLUMNS:100 /json", NO_JPEG),
+    ("spacing", "/spacing:2", NO_JPEG),
+    ("margin", "/margin:3", NO_JPEG),
+    ("extrude", "/extrude:2", NO_JPEG),
+    ("json", "/json", EVERY_STRIP),
+    ("all", "/ALPHA /Columns:3 /spacing:1 /margin:2 /extrude:1 /json", NO_JPEG),
+    ("one column", "/columns:1 /alpha /json /extrude:1", NO_JPEG),
+    ("jpeg grid", "/columns:3 /spacing:16 /margin:16 /extrude:16 /json /alpha", EVERY_STRIP),
+]
+
+
+def engine_alpha(kind, i, x, y):
+    if kind in ("png-rgba", "png-rgba16", "png-gray-alpha"):
+        return (i * 71 + x * 45 + y * 19) % 256  # 0 and 255 among them, colours kept under 0
+    if kind == "png-palette":
+        return TRNS[palette_index(i, x, y)]
+    return 255
+
+
+TRNS = [(k * 50) % 256 for k in range(len(PALETTE))]
+
+
+def engine_pixel(kind, i, x, y):
+    """A frame's pixel as (r, g, b, a), as the sheet must hold it in 8 bits."""
+    if kind == "png-gray-alpha":
+        v = (i * 40 + x * 9 + y * 31) % 256
+        colour = (v, v, v)
+    elif kind == "png-rgba16":
+        colour = tuple(c >> 8 for c in rgba16_pixel(i, x, y)[:3])
+        return colour + (rgba16_pixel(i, x, y)[3] >> 8,)
+    else:
+        colour = frame_pixel(5, kind, i, x, y)
+    return colour + (engine_alpha(kind, i, x, y),)
+
+
+def rgba16_pixel(i, x, y):
+    return ((i * 5003 + x * 9001) % 65536, (y * 7919 + 17) % 65536,
+            (x * y * 3001 + i * 101) % 65536, (i * 18000 + x * 7000 + y * 3000) % 65536)
+
+
+def png16(path, width, height, pixel):
+    """Writes a 16-bit RGBA PNG by hand: PIL cannot write one."""
+    import struct
+    import zlib
+    raw = b"".join(b"\0" + b"".join(struct.pack(">4H", *pixel(x, y)) for x in range(width))
+                   for y in range(height))
+
+    def chunk(kind, data):
+        return (struct.pack(">I", len(data)) + kind + data +
+                struct.pack(">I", zlib.crc32(kind + data) & 0xffffffff))
+    with open(path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 16, 6,
+                                                                    0, 0, 0)) +
+                chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b""))
+
+
+def engine_make(folder):
+    os.makedirs(folder, exist_ok=True)
+    for name in os.listdir(folder):
+        os.remove(os.path.join(folder, name))
+    for name, kind, direction, count, fw, fh in ENGINE_STRIPS:
+        path = os.path.join(folder, name)
+        width, height = (fw * count, fh) if direction == "H" else (fw, fh * count)
+
+        def cut(x, y):  # the frame and the frame's pixel at a strip position
+            return (x // fw, x % fw, y) if direction == "H" else (y // fh, x, y % fh)
+        if kind == "png-rgba16":
+            png16(path, width, height, lambda x, y: rgba16_pixel(*cut(x, y)))
+        elif kind in ("png-palette", "bmp-8"):
+            im = Image.new("P", (width, height))
+            im.putdata([palette_index(*cut(x, y)) for y in range(height) for x in range(width)])
+            flat = [c for colour in PALETTE for c in colour]
+            im.putpalette(flat + [0] * (768 - len(flat)))
+            options = {"transparency": bytes(TRNS)} if kind == "png-palette" else {}
+            im.save(path, "PNG" if kind == "png-palette" else "BMP", **options)
+        elif kind == "png-gray-alpha":
+            im = Image.new("LA", (width, height))
+            im.putdata([engine_pixel(kind, *cut(x, y))[::3] for y in range(height)
+                        for x in range(width)])
+            im.save(path, "PNG")
+        else:
+            mode = "RGBA" if kind == "png-rgba" else "RGB"
+            im = Image.new(mode, (width, height))
+            im.putdata([engine_pixel(kind, *cut(x, y))[:len(mode)] for y in range(height)
+                        for x in range(width)])
+            options = {"quality": 95, "subsampling": 0} if kind == "jpeg" else {}
+            im.save(path, {"png": "PNG", "bmp": "BMP", "jpg": "JPEG"}[name[-3:]], **options)
+    # The runs for the end-to-end program: the row's name, a tab, its arguments.
+    with open(os.path.join(folder, "runs.txt"), "w") as f:
+        for run, options, strips in ENGINE_RUNS:
+            f.write("%s\t%s %s\n" % (run, options, " ".join(strips)))
+
+
+def engine_expected(kind, count, fw, fh, options, alpha):
+    """The sheet the layout gives: size, pixels as (r, g, b, a), and each frame's top-left."""
+    columns, spacing, margin, extrude = (options.get(k, d) for k, d in
+                                         (("columns", 8), ("spacing", 0), ("margin", 0),
+                                          ("extrude", 0)))
+    cw, ch = fw + 2 * extrude, fh + 2 * extrude
+    c, r = min(count, columns), -(-count // columns)
+    width = 2 * margin + c * cw + (c - 1) * spacing
+    height = 2 * margin + r * ch + (r - 1) * spacing
+    background = (0, 0, 0, 0) if alpha else (0, 0, 0, 255)
+    sheet = [[background] * width for _ in range(height)]
+    places = []
+    for i in range(count):
+        left = margin + (i % columns) * (cw + spacing) + extrude
+        top = margin + (i // columns) * (ch + spacing) + extrude
+        places.append((left, top))
+        for y in range(-extrude, fh + extrude):
+            for x in range(-extrude, fw + extrude):
+                pixel = engine_pixel(kind, i, min(max(x, 0), fw - 1), min(max(y, 0), fh - 1))
+                sheet[top + y][left + x] = pixel if alpha else pixel[:3] + (255,)
+    return width, height, sheet, places
+
+
+def engine_json_problems(run, name, data, meta_image, alpha, width, height, count, fw, fh,
+                         places, options, sheet_im, strip_frames):
+    prefix = name.rsplit("_", 1)[0]
+    problems = []
+    names = ["%s_%d" % (prefix, i) for i in range(count)]
+    if list(data.get("frames", {})) != names:
+        return ["%s: frames %s, expected %s" % (run, list(data.get("frames", {})), names)]
+    for i, key in enumerate(names):
+        frame = data["frames"][key]
+        want = {"frame": {"x": places[i][0], "y": places[i][1], "w": fw, "h": fh},
+                "rotated": False, "trimmed": False,
+                "spriteSourceSize": {"x": 0, "y": 0, "w": fw, "h": fh},
+                "sourceSize": {"w": fw, "h": fh}}
+        if frame != want:
+            problems.append("%s: %s is %s, expected %s" % (run, key, frame, want))
+            continue
+        # The rectangle, cut from the sheet by PIL, holds the frame as cut from the strip by PIL.
+        rect = frame["frame"]
+        got = sheet_im.crop((rect["x"], rect["y"], rect["x"] + fw, rect["y"] + fh))
+        if strip_frames is not None and list(got.getdata()) != strip_frames[i]:
+            problems.append("%s: the pixels at %s's rectangle are not frame %d" % (run, key, i))
+    want_meta = {"app": "StripSheet", "image": meta_image,
+                 "format": "RGBA8888" if alpha else "RGB888", "size": {"w": width, "h": height},
+                 "scale": "1", "frameSize": {"w": fw, "h": fh},
+                 "columns": min(count, options.get("columns", 8)),
+                 "rows": -(-count // options.get("columns", 8)),
+                 "margin": options.get("margin", 0), "spacing": options.get("spacing", 0),
+                 "extrude": options.get("extrude", 0)}
+    meta = dict(data.get("meta", {}))
+    if not isinstance(meta.pop("version", None), str) or meta != want_meta:
+        problems.append("%s: meta %s, expected %s" % (run, data.get("meta"), want_meta))
+    if data.get("animations") != {prefix: names}:
+        problems.append("%s: animations %s" % (run, data.get("animations")))
+    return problems
+
+
+def engine_check(strips, folder):
+    import json
+    errors = []
+    checked = 0
+    for run, arguments, names in ENGINE_RUNS:
+        options, flags = {}, set()
+        for option in arguments.lower().split():
+            key, _, value = option[1:].partition(":")
+            if value:
+                options[key] = int(value)
+            else:
+                flags.add(key)
+        out = os.path.join(folder, run)
+        expected_files = set()
+        for name, kind, direction, count, fw, fh in ENGINE_STRIPS:
+            if name not in names:
+                continue
+            base, extension = name.rsplit(".", 1)
+            sheet = "%s_B%d.%s" % (base.rsplit("_", 1)[0], count, extension)
+            expected_files.add(sheet)
+            where = "%s/%s" % (run, sheet)
+            alpha = "alpha" in flags and extension == "png"
+            width, height, pixels, places = engine_expected(kind, count, fw, fh, options, alpha)
+            try:
+                im = Image.open(os.path.join(out, sheet))
+                im.load()
+            except Exception as e:
+                errors.append("%s: %s" % (where, e))
+                continue
+            checked += 1
+            # /alpha makes a PNG sheet 8-bit RGBA; every other sheet stays RGB.
+            if im.mode != ("RGBA" if alpha else "RGB"):
+                errors.append("%s: mode %s" % (where, im.mode))
+                continue
+            got = im.convert("RGBA")
+            if kind == "jpeg":
+                pixels = [[p[:3] for p in row] for row in pixels]
+            errors += [where + ": " + e for e in compare(sheet, "rgba" if kind != "jpeg" else kind,
+                                                         width, height, pixels, im)]
+            if "json" not in flags:
+                continue
+            data_name = sheet.rsplit(".", 1)[0] + ".json"
+            expected_files.add(data_name)
+            try:
+                with open(os.path.join(out, data_name), encoding="utf-8") as f:
+                    data = json.load(f)
+            except Exception as e:
+                errors.append("%s/%s: %s" % (run, data_name, e))
+                continue
+            strip = Image.open(os.path.join(strips, name)).convert("RGBA")
+            strip_frames = None
+            if kind != "jpeg":
+                strip_frames = []
+                for i in range(count):
+                    box = (fw * i, 0) if direction == "H" else (0, fh * i)
+                    frame = strip.crop(box + (box[0] + fw, box[1] + fh))
+                    strip_frames.append([p if alpha else p[:3] + (255,)
+                                         for p in frame.getdata()])
+            errors += engine_json_problems(run, name, data, sheet, alpha, width, height, count,
+                                           fw, fh, places, options, got, strip_frames)
+        extra = sorted(set(os.listdir(out)) - expected_files) if os.path.isdir(out) else ["none"]
+        if extra:
+            errors.append("%s: files that should not be there: %s" % (run, ", ".join(extra)))
+    for line in errors[:40]:
+        print(line)
+    print("%d option sheets checked, %d problems" % (checked, len(errors)))
+    return 1 if errors else 0
+
+
 if __name__ == "__main__":
+    if len(sys.argv) == 3 and sys.argv[1] == "engine-make":
+        engine_make(sys.argv[2])
+        sys.exit(0)
+    if len(sys.argv) == 4 and sys.argv[1] == "engine-check":
+        sys.exit(engine_check(sys.argv[2], sys.argv[3]))
     if len(sys.argv) == 3 and sys.argv[1] == "storm":
         storm(sys.argv[2])
         sys.exit(0)
