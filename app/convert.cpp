@@ -1,12 +1,13 @@
 // The strip-to-sheet conversion: image 0 holds the strip, image 1 the sheet, image 2 the frame
-// just cut out. The numbers are reused by every conversion and never freed here.
+// just cut out. The numbers are reused by every conversion and never freed here. With /json a
+// frame data file is written beside each sheet.
 #include "app/convert.h"
 
 #include "app/batch.h"
 #include "runtime/drawing/drawing.h"
+#include "runtime/image/gdi_guards.h"
 #include "runtime/image/image.h"
 #include "runtime/image/image_load.h"
-#include "runtime/image/gdi_guards.h"
 #include "runtime/image/image_save.h"
 #include "runtime/memory/memory.h"
 #include "runtime/strings/strings.h"
@@ -175,25 +176,35 @@ bool ReadStripRows(StripRows *rows) {
 // of the last. An opaque source gets alpha 255 on a 32-bit sheet.
 void CopyRow(uint8_t *to, int32_t toBytes, const uint8_t *from, int32_t fromBytes, bool alpha,
              int32_t width, int32_t extrude) {
-    for (int32_t x = -extrude; x < width + extrude; x++) {
-        const uint8_t *p = from + int64_t(x < 0 ? 0 : x < width ? x : width - 1) * fromBytes;
-        to[0] = p[0];
-        to[1] = p[1];
-        to[2] = p[2];
-        if (toBytes == 4) to[3] = alpha ? p[3] : 255;
-        to += toBytes;
+    uint8_t *row = to + int64_t(extrude) * toBytes;
+    if (toBytes == fromBytes && (toBytes == 3 || alpha)) {
+        memcpy(row, from, size_t(width) * size_t(toBytes));
+    } else {
+        uint8_t *out = row;
+        for (int32_t x = 0; x < width; x++, out += toBytes, from += fromBytes) {
+            out[0] = from[0];
+            out[1] = from[1];
+            out[2] = from[2];
+            if (toBytes == 4) out[3] = alpha ? from[3] : 255;
+        }
+    }
+    const uint8_t *last = row + int64_t(width - 1) * toBytes;
+    for (int32_t k = 0; k < extrude; k++) {
+        memcpy(to + int64_t(k) * toBytes, row, size_t(toBytes));
+        memcpy(row + int64_t(width + k) * toBytes, last, size_t(toBytes));
     }
 }
 
 // Draws the sheet the options lay out, pixel by pixel into a 24-bit section (32-bit with alpha):
 // the system's blits neither keep alpha nor repeat edges. False when the strip's pixels cannot be
-// read.
+// read (an icon under a strip's name, or no memory for a copy of them).
 bool DrawSheetRows(const Geometry &g, bool horizontal, int32_t count, bool alphaSheet) {
     int32_t depth = alphaSheet ? 32 : SheetDepth;
     if (!SameSheet(g, depth)) ImageCreate(SheetImage, g.sheetWidth, g.sheetHeight, depth);
     const ImageObject *sheet = ImageRecord(SheetImage);
+    if (!sheet) return true; // no sheet could be made: nothing is drawn, and nothing written
     DIBSECTION section{};
-    if (!sheet || GetObjectA(sheet->handle, sizeof section, &section) != sizeof section ||
+    if (GetObjectA(sheet->handle, sizeof section, &section) != sizeof section ||
         !section.dsBm.bmBits || section.dsBm.bmBitsPixel != depth)
         return false;
     StripRows strip;

@@ -285,59 +285,28 @@ def storm_check(folder):
     return 1 if errors else 0
 
 
-# The sheet options. Strips of every kind the program reads, each frame from a formula with alpha
-# (opaque kinds get 255). name, kind, direction, count, frame width, frame height.
-ENGINE_STRIPS = [
-    ("rgba_H5.png", "png-rgba", "H", 5, 6, 4),
-    ("rgba16_V3.png", "png-rgba16", "V", 3, 5, 5),
-    ("trns_H4.png", "png-palette", "H", 4, 5, 3),
-    ("graya_V4.png", "png-gray-alpha", "V", 4, 4, 6),
-    ("rgb_H7.png", "png-rgb", "H", 7, 3, 5),
-    ("bmp24_V3.bmp", "bmp-24", "V", 3, 7, 4),
-    ("bmp8_H2.bmp", "bmp-8", "H", 2, 5, 5),
-    ("jpeg_H4.jpg", "jpeg", "H", 4, 32, 32),
-]
-NO_JPEG = [strip[0] for strip in ENGINE_STRIPS if strip[1] != "jpeg"]
-EVERY_STRIP = [strip[0] for strip in ENGINE_STRIPS]
-# name, the options, the strips. A JPEG sheet is checked only where every edge between flat areas
-# falls on the 16-pixel grid of the encoder's blocks, as in the default layout: margin, spacing and
-# extrusion of 16.
-ENGINE_RUNS = [
-    ("alpha", "/alpha", EVERY_STRIP),
-    ("columns", "/columns:3", EVERY_STRIP),
-    ("wide", "/COLUMNS:100 /json", NO_JPEG),
-    ("spacing", "/spacing:2", NO_JPEG),
-    ("margin", "/margin:3", NO_JPEG),
-    ("extrude", "/extrude:2", NO_JPEG),
-    ("json", "/json", EVERY_STRIP),
-    ("all", "/ALPHA /Columns:3 /spacing:1 /margin:2 /extrude:1 /json", NO_JPEG),
-    ("one column", "/columns:1 /alpha /json /extrude:1", NO_JPEG),
-    ("jpeg grid", "/columns:3 /spacing:16 /margin:16 /extrude:16 /json /alpha", EVERY_STRIP),
-]
-
-
-def engine_alpha(kind, i, x, y):
-    if kind in ("png-rgba", "png-rgba16", "png-gray-alpha"):
-        return (i * 71 + x * 45 + y * 19) % 256  # 0 and 255 among them, colours kept under 0
-    if kind == "png-palette":
-        return TRNS[palette_index(i, x, y)]
-    return 255
-
-
+# The sheet options: strips of every kind the program reads (name, kind, direction, count, frame
+# width and height), and the runs over them (name, options, strips). A JPEG sheet is checked only
+# where every edge between flat areas falls on the encoder's 16-pixel grid, as in the default
+# layout, or with margin, spacing and extrusion of 16. A name in Japanese is UTF-8 in a data file.
+ENGINE_STRIPS = [("rgba_H5.png", "png-rgba", "H", 5, 6, 4),
+                 ("rgba16_V3.png", "png-rgba16", "V", 3, 5, 5),
+                 ("trns_H4.png", "png-palette", "H", 4, 5, 3),
+                 ("graya_V4.png", "png-gray-alpha", "V", 4, 4, 6),
+                 ("rgb_H7.png", "png-rgb", "H", 7, 3, 5), ("bmp24_V3.bmp", "bmp-24", "V", 3, 7, 4),
+                 ("bmp8_H2.bmp", "bmp-8", "H", 2, 5, 5),
+                 ("\u52c7\u8005_H2.png", "png-rgba", "H", 2, 3, 3),
+                 ("jpeg_H4.jpg", "jpeg", "H", 4, 32, 32)]
+EVERY = [strip[0] for strip in ENGINE_STRIPS]
+NO_JPEG = EVERY[:-1]
+ENGINE_RUNS = [("alpha", "/alpha", EVERY), ("columns", "/columns:3", EVERY),
+               ("wide", "/COLUMNS:100 /json", NO_JPEG), ("spacing", "/spacing:2", NO_JPEG),
+               ("margin", "/margin:3", NO_JPEG), ("extrude", "/extrude:2", NO_JPEG),
+               ("json", "/json", EVERY),
+               ("all", "/ALPHA /Columns:3 /spacing:1 /margin:2 /extrude:1 /json", NO_JPEG),
+               ("one column", "/columns:1 /alpha /json /extrude:1", NO_JPEG),
+               ("jpeg grid", "/columns:3 /spacing:16 /margin:16 /extrude:16 /json /alpha", EVERY)]
 TRNS = [(k * 50) % 256 for k in range(len(PALETTE))]
-
-
-def engine_pixel(kind, i, x, y):
-    """A frame's pixel as (r, g, b, a), as the sheet must hold it in 8 bits."""
-    if kind == "png-gray-alpha":
-        v = (i * 40 + x * 9 + y * 31) % 256
-        colour = (v, v, v)
-    elif kind == "png-rgba16":
-        colour = tuple(c >> 8 for c in rgba16_pixel(i, x, y)[:3])
-        return colour + (rgba16_pixel(i, x, y)[3] >> 8,)
-    else:
-        colour = frame_pixel(5, kind, i, x, y)
-    return colour + (engine_alpha(kind, i, x, y),)
 
 
 def rgba16_pixel(i, x, y):
@@ -345,178 +314,142 @@ def rgba16_pixel(i, x, y):
             (x * y * 3001 + i * 101) % 65536, (i * 18000 + x * 7000 + y * 3000) % 65536)
 
 
+def engine_pixel(kind, i, x, y):
+    """Frame i's pixel as (r, g, b, a) in 8 bits: alpha from 0 to 255, colours kept under alpha 0;
+    a 16-bit strip's high bytes."""
+    if kind == "png-rgba16":
+        return tuple(c >> 8 for c in rgba16_pixel(i, x, y))
+    alpha = (i * 71 + x * 45 + y * 19) % 256
+    if kind == "png-gray-alpha":
+        v = (i * 40 + x * 9 + y * 31) % 256
+        return (v, v, v, alpha)
+    if kind == "png-palette":
+        alpha = TRNS[palette_index(i, x, y)]
+    return frame_pixel(5, kind, i, x, y) + (alpha if kind in ("png-rgba", "png-palette") else 255,)
+
+
 def png16(path, width, height, pixel):
-    """Writes a 16-bit RGBA PNG by hand: PIL cannot write one."""
+    """A 16-bit RGBA PNG, written by hand: PIL cannot write one."""
     import struct
     import zlib
     raw = b"".join(b"\0" + b"".join(struct.pack(">4H", *pixel(x, y)) for x in range(width))
                    for y in range(height))
 
     def chunk(kind, data):
-        return (struct.pack(">I", len(data)) + kind + data +
-                struct.pack(">I", zlib.crc32(kind + data) & 0xffffffff))
+        crc = struct.pack(">I", zlib.crc32(kind + data))
+        return struct.pack(">I", len(data)) + kind + data + crc
+    header = struct.pack(">IIBBBBB", width, height, 16, 6, 0, 0, 0)
     with open(path, "wb") as f:
-        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 16, 6,
-                                                                    0, 0, 0)) +
+        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) +
                 chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b""))
 
 
 def engine_make(folder):
     os.makedirs(folder, exist_ok=True)
-    for name in os.listdir(folder):
-        os.remove(os.path.join(folder, name))
     for name, kind, direction, count, fw, fh in ENGINE_STRIPS:
         path = os.path.join(folder, name)
-        width, height = (fw * count, fh) if direction == "H" else (fw, fh * count)
-
-        def cut(x, y):  # the frame and the frame's pixel at a strip position
-            return (x // fw, x % fw, y) if direction == "H" else (y // fh, x, y % fh)
+        size = (fw * count, fh) if direction == "H" else (fw, fh * count)
+        cells = [(x // fw, x % fw, y) if direction == "H" else (y // fh, x, y % fh)
+                 for y in range(size[1]) for x in range(size[0])]
         if kind == "png-rgba16":
-            png16(path, width, height, lambda x, y: rgba16_pixel(*cut(x, y)))
-        elif kind in ("png-palette", "bmp-8"):
-            im = Image.new("P", (width, height))
-            im.putdata([palette_index(*cut(x, y)) for y in range(height) for x in range(width)])
+            png16(path, size[0], size[1], lambda x, y: rgba16_pixel(*cells[y * size[0] + x]))
+            continue
+        im = Image.new("P" if kind in ("png-palette", "bmp-8") else "RGBA", size)
+        if im.mode == "P":
+            im.putdata([palette_index(*cell) for cell in cells])
             flat = [c for colour in PALETTE for c in colour]
             im.putpalette(flat + [0] * (768 - len(flat)))
-            options = {"transparency": bytes(TRNS)} if kind == "png-palette" else {}
-            im.save(path, "PNG" if kind == "png-palette" else "BMP", **options)
-        elif kind == "png-gray-alpha":
-            im = Image.new("LA", (width, height))
-            im.putdata([engine_pixel(kind, *cut(x, y))[::3] for y in range(height)
-                        for x in range(width)])
-            im.save(path, "PNG")
         else:
-            mode = "RGBA" if kind == "png-rgba" else "RGB"
-            im = Image.new(mode, (width, height))
-            im.putdata([engine_pixel(kind, *cut(x, y))[:len(mode)] for y in range(height)
-                        for x in range(width)])
-            options = {"quality": 95, "subsampling": 0} if kind == "jpeg" else {}
-            im.save(path, {"png": "PNG", "bmp": "BMP", "jpg": "JPEG"}[name[-3:]], **options)
-    # The runs for the end-to-end program: the row's name, a tab, its arguments.
-    with open(os.path.join(folder, "runs.txt"), "w") as f:
+            im.putdata([engine_pixel(kind, *cell) for cell in cells])
+            im = im.convert({"png-rgba": "RGBA", "png-gray-alpha": "LA"}.get(kind, "RGB"))
+        options = {"png-palette": {"transparency": bytes(TRNS)},
+                   "jpeg": {"quality": 95, "subsampling": 0}}.get(kind, {})
+        im.save(path, {"png": "PNG", "bmp": "BMP", "jpg": "JPEG"}[name[-3:]], **options)
+    # A run a line: name, tab, arguments.
+    with open(os.path.join(folder, "runs.txt"), "w", encoding="utf-8") as f:
         for run, options, strips in ENGINE_RUNS:
             f.write("%s\t%s %s\n" % (run, options, " ".join(strips)))
 
 
-def engine_expected(kind, count, fw, fh, options, alpha):
-    """The sheet the layout gives: size, pixels as (r, g, b, a), and each frame's top-left."""
-    columns, spacing, margin, extrude = (options.get(k, d) for k, d in
-                                         (("columns", 8), ("spacing", 0), ("margin", 0),
-                                          ("extrude", 0)))
-    cw, ch = fw + 2 * extrude, fh + 2 * extrude
-    c, r = min(count, columns), -(-count // columns)
-    width = 2 * margin + c * cw + (c - 1) * spacing
-    height = 2 * margin + r * ch + (r - 1) * spacing
-    background = (0, 0, 0, 0) if alpha else (0, 0, 0, 255)
-    sheet = [[background] * width for _ in range(height)]
-    places = []
-    for i in range(count):
-        left = margin + (i % columns) * (cw + spacing) + extrude
-        top = margin + (i // columns) * (ch + spacing) + extrude
-        places.append((left, top))
-        for y in range(-extrude, fh + extrude):
-            for x in range(-extrude, fw + extrude):
-                pixel = engine_pixel(kind, i, min(max(x, 0), fw - 1), min(max(y, 0), fh - 1))
-                sheet[top + y][left + x] = pixel if alpha else pixel[:3] + (255,)
-    return width, height, sheet, places
-
-
-def engine_json_problems(run, name, data, meta_image, alpha, width, height, count, fw, fh,
-                         places, options, sheet_im, strip_frames):
-    prefix = name.rsplit("_", 1)[0]
-    problems = []
-    names = ["%s_%d" % (prefix, i) for i in range(count)]
-    if list(data.get("frames", {})) != names:
-        return ["%s: frames %s, expected %s" % (run, list(data.get("frames", {})), names)]
-    for i, key in enumerate(names):
-        frame = data["frames"][key]
-        want = {"frame": {"x": places[i][0], "y": places[i][1], "w": fw, "h": fh},
-                "rotated": False, "trimmed": False,
-                "spriteSourceSize": {"x": 0, "y": 0, "w": fw, "h": fh},
-                "sourceSize": {"w": fw, "h": fh}}
-        if frame != want:
-            problems.append("%s: %s is %s, expected %s" % (run, key, frame, want))
-            continue
-        # The rectangle, cut from the sheet by PIL, holds the frame as cut from the strip by PIL.
-        rect = frame["frame"]
-        got = sheet_im.crop((rect["x"], rect["y"], rect["x"] + fw, rect["y"] + fh))
-        if strip_frames is not None and list(got.getdata()) != strip_frames[i]:
-            problems.append("%s: the pixels at %s's rectangle are not frame %d" % (run, key, i))
-    want_meta = {"app": "StripSheet", "image": meta_image,
-                 "format": "RGBA8888" if alpha else "RGB888", "size": {"w": width, "h": height},
-                 "scale": "1", "frameSize": {"w": fw, "h": fh},
-                 "columns": min(count, options.get("columns", 8)),
-                 "rows": -(-count // options.get("columns", 8)),
-                 "margin": options.get("margin", 0), "spacing": options.get("spacing", 0),
-                 "extrude": options.get("extrude", 0)}
-    meta = dict(data.get("meta", {}))
-    if not isinstance(meta.pop("version", None), str) or meta != want_meta:
-        problems.append("%s: meta %s, expected %s" % (run, data.get("meta"), want_meta))
-    if data.get("animations") != {prefix: names}:
-        problems.append("%s: animations %s" % (run, data.get("animations")))
-    return problems
-
-
 def engine_check(strips, folder):
+    """Each run's sheets against the layout, pixel by pixel; each data file parsed, its every
+    rectangle holding the frame that PIL cuts from the strip."""
     import json
-    errors = []
-    checked = 0
+    errors, checked = [], 0
     for run, arguments, names in ENGINE_RUNS:
-        options, flags = {}, set()
-        for option in arguments.lower().split():
-            key, _, value = option[1:].partition(":")
-            if value:
-                options[key] = int(value)
-            else:
-                flags.add(key)
-        out = os.path.join(folder, run)
-        expected_files = set()
+        words = [word[1:].partition(":") for word in arguments.lower().split()]
+        o = dict({"columns": 8, "spacing": 0, "margin": 0, "extrude": 0},
+                 **{key: int(value) for key, _, value in words if value})
+        flags = {key for key, _, value in words if not value}
+        out, expected_files = os.path.join(folder, run), set()
         for name, kind, direction, count, fw, fh in ENGINE_STRIPS:
             if name not in names:
                 continue
-            base, extension = name.rsplit(".", 1)
-            sheet = "%s_B%d.%s" % (base.rsplit("_", 1)[0], count, extension)
+            base = name.rsplit("_", 1)[0]
+            sheet = "%s_B%d.%s" % (base, count, name[-3:])
+            where, alpha = run + "/" + sheet, "alpha" in flags and sheet.endswith(".png")
+            e, cw, ch = o["extrude"], fw + 2 * o["extrude"], fh + 2 * o["extrude"]
+            columns, rows = min(count, o["columns"]), -(-count // o["columns"])
+            width = 2 * o["margin"] + columns * cw + (columns - 1) * o["spacing"]
+            height = 2 * o["margin"] + rows * ch + (rows - 1) * o["spacing"]
+            pixels = [[(0, 0, 0, 0 if alpha else 255)] * width for _ in range(height)]
+            places = [(o["margin"] + (i % o["columns"]) * (cw + o["spacing"]) + e,
+                       o["margin"] + (i // o["columns"]) * (ch + o["spacing"]) + e)
+                      for i in range(count)]
+            for i, (left, top) in enumerate(places):
+                for y in range(-e, fh + e):
+                    for x in range(-e, fw + e):
+                        p = engine_pixel(kind, i, min(max(x, 0), fw - 1), min(max(y, 0), fh - 1))
+                        pixels[top + y][left + x] = p if alpha else p[:3] + (255,)
             expected_files.add(sheet)
-            where = "%s/%s" % (run, sheet)
-            alpha = "alpha" in flags and extension == "png"
-            width, height, pixels, places = engine_expected(kind, count, fw, fh, options, alpha)
             try:
                 im = Image.open(os.path.join(out, sheet))
                 im.load()
-            except Exception as e:
-                errors.append("%s: %s" % (where, e))
+            except Exception as problem:
+                errors.append("%s: %s" % (where, problem))
                 continue
             checked += 1
-            # /alpha makes a PNG sheet 8-bit RGBA; every other sheet stays RGB.
-            if im.mode != ("RGBA" if alpha else "RGB"):
+            if im.mode != ("RGBA" if alpha else "RGB"):  # /alpha makes a PNG sheet RGBA only
                 errors.append("%s: mode %s" % (where, im.mode))
                 continue
-            got = im.convert("RGBA")
             if kind == "jpeg":
                 pixels = [[p[:3] for p in row] for row in pixels]
-            errors += [where + ": " + e for e in compare(sheet, "rgba" if kind != "jpeg" else kind,
-                                                         width, height, pixels, im)]
+            errors += [run + "/" + problem for problem in compare(
+                sheet, kind if kind == "jpeg" else "rgba", width, height, pixels, im)]
             if "json" not in flags:
                 continue
-            data_name = sheet.rsplit(".", 1)[0] + ".json"
+            data_name = sheet[:-4] + ".json"
             expected_files.add(data_name)
             try:
                 with open(os.path.join(out, data_name), encoding="utf-8") as f:
                     data = json.load(f)
-            except Exception as e:
-                errors.append("%s/%s: %s" % (run, data_name, e))
+            except Exception as problem:
+                errors.append("%s/%s: %s" % (run, data_name, problem))
+                continue
+            frames = {"%s_%d" % (base, i): {
+                "frame": {"x": x, "y": y, "w": fw, "h": fh}, "rotated": False, "trimmed": False,
+                "spriteSourceSize": {"x": 0, "y": 0, "w": fw, "h": fh},
+                "sourceSize": {"w": fw, "h": fh}} for i, (x, y) in enumerate(places)}
+            meta = {"app": "StripSheet", "version": data.get("meta", {}).get("version"),
+                    "image": sheet, "format": "RGBA8888" if alpha else "RGB888",
+                    "size": {"w": width, "h": height}, "scale": "1",
+                    "frameSize": {"w": fw, "h": fh}, "columns": columns, "rows": rows,
+                    "margin": o["margin"], "spacing": o["spacing"], "extrude": e}
+            if (list(data.get("frames", {})) != list(frames) or data["frames"] != frames or
+                    data.get("animations") != {base: list(frames)} or data.get("meta") != meta or
+                    not isinstance(meta["version"], str)):
+                errors.append("%s/%s: not the layout's data: %s" % (run, data_name, data))
                 continue
             strip = Image.open(os.path.join(strips, name)).convert("RGBA")
-            strip_frames = None
-            if kind != "jpeg":
-                strip_frames = []
-                for i in range(count):
-                    box = (fw * i, 0) if direction == "H" else (0, fh * i)
-                    frame = strip.crop(box + (box[0] + fw, box[1] + fh))
-                    strip_frames.append([p if alpha else p[:3] + (255,)
-                                         for p in frame.getdata()])
-            errors += engine_json_problems(run, name, data, sheet, alpha, width, height, count,
-                                           fw, fh, places, options, got, strip_frames)
+            got = im.convert("RGBA")
+            for i, key in enumerate(frames):
+                r = data["frames"][key]["frame"]
+                at = (fw * i, 0) if direction == "H" else (0, fh * i)
+                want = strip.crop(at + (at[0] + fw, at[1] + fh)).getdata()
+                have = got.crop((r["x"], r["y"], r["x"] + fw, r["y"] + fh)).getdata()
+                if kind != "jpeg" and list(have) != [p if alpha else p[:3] + (255,) for p in want]:
+                    errors.append("%s/%s: %s's rectangle does not hold the frame" % (run, data_name,
+                                                                                     key))
         extra = sorted(set(os.listdir(out)) - expected_files) if os.path.isdir(out) else ["none"]
         if extra:
             errors.append("%s: files that should not be there: %s" % (run, ", ".join(extra)))
