@@ -5,8 +5,10 @@
 //     StripSheet.exe FILE...                  the files instead of the file dialog, then the folder
 //     browser StripSheet.exe /out:FOLDER FILE...      no dialog; the summary goes to the console
 //     StripSheet.exe /?                       the usage
+// Sheet options (/columns:N, /alpha, ...) may come before or among the files, in any kind of run.
 #pragma once
 
+#include "app/convert.h"
 #include "runtime/strings/strings.h"
 
 #include <cstdint>
@@ -26,6 +28,7 @@ struct CommandRequest {
     char *files = nullptr;
     StringValue outputFolder = nullptr; // NoDialogs: the folder, ending in a backslash
     StringValue error = nullptr;        // Refused: one line saying why
+    SheetOptions options;               // how the sheets are laid out, for every kind of run
 };
 
 extern const char CommandUsage[];

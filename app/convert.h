@@ -1,4 +1,5 @@
-// Cuts one sprite strip into its frames and saves them as a sheet eight frames wide.
+// Cuts one sprite strip into its frames and saves them as a sheet eight frames wide (or as the
+// options say), with a frame data file beside it when asked for.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +17,20 @@ enum class ConvertOutcome {
     ReadOnly,      // a sheet of that name is marked read-only and stays as it is
 };
 
+// How the sheets of a run are laid out and written. The defaults give the sheets of a run
+// without options, byte for byte.
+struct SheetOptions {
+    int32_t columns = 8; // cells a row
+    int32_t spacing = 0; // pixels between neighbouring cells, across and down
+    int32_t margin = 0;  // pixels around the whole sheet
+    int32_t extrude = 0; // each frame's outermost pixels repeated this far outward
+    bool alpha = false;  // a PNG sheet is RGBA and keeps the strip's transparency
+    bool json = false;   // a frame data file <prefix>_B<n>.json beside each sheet
+};
+
+// The options every later ConvertStrip follows.
+void ConvertSetOptions(const SheetOptions &options);
+
 // How many strips may be Saving at once.
 constexpr int32_t ConvertSavesAtOnce = 3;
 
@@ -28,6 +43,6 @@ ConvertOutcome ConvertStrip(const char *stripPath, const char *prefix, const cha
                             const char *direction, int32_t count, const char *outputDirectory,
                             bool background = false);
 
-// Waits for the sheet of the oldest strip still Saving, counts its outcome as ConvertStrip does
-// and returns it (Converted, NotWritten or ReadOnly).
+// Waits for the sheet of the oldest strip still Saving, writes its data file when one is asked for,
+// counts its outcome as ConvertStrip does and returns it (Converted, NotWritten or ReadOnly).
 ConvertOutcome ConvertStripFinish();

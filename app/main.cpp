@@ -5,6 +5,7 @@
 #include "app/batch.h"
 #include "app/command_line.h"
 #include "app/console.h"
+#include "app/convert.h"
 #include "runtime/dialogs/dialogs.h"
 #include "runtime/drawing/drawing.h"
 #include "runtime/image/codecs/jpeg_codec.h"
@@ -86,6 +87,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         JpegDecoderRegister();
         JpegEncoderRegister();
         ShowProgress(noDialogs);
+        ConvertSetOptions(request.options);
+        // Transparency the sheets keep must reach the strips' pixels as alpha.
+        PngDecoderKeepTransparency(request.options.alpha);
         exitCode = BatchConvert(request.files, request.outputFolder,
                                 noDialogs ? ReportOnConsole : nullptr);
     } else {

@@ -6,12 +6,13 @@
 // so the code being timed is the shipped code, unchanged.
 //
 //   stripsheet_bench LIST OUTPUT [--rounds N] [--memory-every N] [--plain 1]
-// LIST holds one strip a line as "GROUP PATH DIRECTION COUNT"; consecutive lines of one group
-// form one batch. Each round converts every group both ways: ours into the folder
-// OUTPUT\ours\ROUND\GROUP, the floor's into OUTPUT\floor\ROUND\GROUP. With --memory-every only
-// ours runs, once. Ours keeps the progress window's clock and message checks going as the program
-// does (the window itself needs a display). With --plain 1 ours also runs without them, into
-// OUTPUT\plain\ROUND\GROUP, the two taking turns: what the progress costs.
+// LIST holds one strip a line as "GROUP PATH DIRECTION COUNT [OPTION...]"; consecutive lines of
+// one group form one batch, converted with the sheet options of its first line. Each round converts
+// every group both ways: ours into the folder OUTPUT\ours\ROUND\GROUP, the floor's into
+// OUTPUT\floor\ROUND\GROUP. With --memory-every only ours runs, once. Ours keeps the progress
+// window's clock and message checks going as the program does (the window itself needs a
+// display). With --plain 1 ours also runs without them, into OUTPUT\plain\ROUND\GROUP, the two
+// taking turns: what the progress costs.
 // Printed, one a line:
 //   strip ROUND GROUP WIDTH HEIGHT LOAD_US CUT_US SAVE_US WHOLE_US OUTCOME
 //   finish ROUND GROUP WAIT_US OUTCOME   (a sheet written in the background, when taken)
@@ -20,6 +21,7 @@
 //   plain ROUND GROUP STRIPS WHOLE_US   (ours without the progress, its other lines left out)
 //   memory STRIPS COMMITTED_KB WORKING_SET_KB GDI_OBJECTS   (every N strips, and before the first)
 #include "app/batch.h"
+#include "app/command_line.h"
 #include "app/convert.h"
 #include "bench/bench_clock.h"
 #include "bench/codec_floor.h"
@@ -39,6 +41,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -156,7 +159,22 @@ struct Strip {
     std::string path;
     char direction;
     int count;
+    std::string options; // as on the program's command line
 };
+
+// The options as the program reads them from its command line.
+void UseOptions(const std::string &options) {
+    CommandRequest request;
+    std::string line = "bench " + options; // the options are plain ASCII
+    CommandLineRead(std::wstring(line.begin(), line.end()).c_str(), &request);
+    if (request.kind == CommandKind::Refused) {
+        fprintf(stderr, "%s\n", request.error);
+        exit(2);
+    }
+    ConvertSetOptions(request.options);
+    PngDecoderKeepTransparency(request.options.alpha);
+    CommandLineFree(&request);
+}
 
 std::string Folder(const std::string &output, const char *way, int round,
                    const std::string &group) {
@@ -183,6 +201,7 @@ void RunOurs(int round, const std::string &group, const std::vector<Strip> &stri
     FilesSelected = FilesSkipped = FilesConverted = FilesErrors = 0;
     currentGroup = group;
     currentRound = round;
+    UseOptions(strips.front().options);
     int64_t start = Ticks();
     BatchConvert();
     int64_t whole = Ticks() - start;
@@ -239,11 +258,16 @@ int main(int argc, char **argv) {
     }
     // Groups in the order of the list, each with its strips.
     std::vector<std::pair<std::string, std::vector<Strip>>> groups;
-    char group[256], path[4096], direction[8];
-    int count = 0;
-    while (fscanf(list, "%255s %4095s %7s %d", group, path, direction, &count) == 4) {
+    char line[8192], group[256], path[4096], direction[8];
+    int count = 0, used = 0;
+    while (fgets(line, sizeof line, list)) {
+        if (sscanf(line, "%255s %4095s %7s %d %n", group, path, direction, &count, &used) != 4)
+            continue;
+        std::string options = line + used;
+        while (!options.empty() && (options.back() == '\n' || options.back() == '\r'))
+            options.pop_back();
         if (groups.empty() || groups.back().first != group) groups.push_back({group, {}});
-        groups.back().second.push_back({path, direction[0], count});
+        groups.back().second.push_back({path, direction[0], count, options});
     }
     fclose(list);
 

@@ -8,6 +8,8 @@
 constexpr int32_t ImageFormatBmp = 0;
 constexpr int32_t ImageFormatPng = 0x00474E50;  // "PNG\0" little-endian
 constexpr int32_t ImageFormatJpeg = 0x4745504A; // "JPEG" little-endian
+// A PNG file that keeps the picture's alpha: its encoder takes 32-bit rows.
+constexpr int32_t ImageFormatPngAlpha = 0x41474E50; // "PNGA" little-endian
 
 // Pictures larger than this in either direction do not fit an image record's 16-bit sizes.
 constexpr int32_t ImageMaxSize = 32767;
@@ -39,12 +41,14 @@ struct ImageDecoder {
     void (*Drop)();
 };
 
-// Encode writes `height` rows of blue-green-red pixels, bottom row first in memory, to the stream,
-// which the caller opened for writing and closes; 0 on failure, leaving what was written.
+// Encode writes `height` rows of blue-green-red pixels (blue-green-red-alpha when BitsPerPixel is
+// 32; 0 means 24), bottom row first in memory, to the stream, which the caller opened for writing
+// and closes; 0 on failure, leaving what was written.
 struct ImageEncoder {
     int32_t FormatId;
     int32_t (*Encode)(FILE *stream, const uint8_t *pixels, int32_t width, int32_t height,
                       int32_t stride, int32_t quality);
+    int32_t BitsPerPixel;
 };
 
 void ImageDecoderListReset();

@@ -65,20 +65,21 @@ void FolderOf(const char *fileName, char *folder, size_t size) {
     folder[n] = 0;
 }
 
-// The pixel rows of an image the library made as a 24-bit bottom-up section of exactly that size
-// and row length, or null for any other image. The padding at the end of each row, which no drawing
-// touches, is cleared so that a file written from the rows holds zeros there.
-uint8_t *SectionRows24(const ImageObject &image, int32_t width, int32_t height, int64_t stride) {
+// The pixel rows of an image the library made as a bottom-up section of `bits` bits a pixel and of
+// exactly that size and row length, or null for any other image. The padding at the end of each
+// row, which no drawing touches, is cleared so that a file written from the rows holds zeros there.
+uint8_t *SectionRows(const ImageObject &image, int32_t width, int32_t height, int64_t stride,
+                     int32_t bits) {
     DIBSECTION section{};
     if (!image.bottomUpSection) return nullptr;
     if (GetObjectA(image.handle, sizeof section, &section) != sizeof section) return nullptr;
     const BITMAPINFOHEADER &h = section.dsBmih;
-    if (!section.dsBm.bmBits || h.biBitCount != 24 || h.biCompression != BI_RGB ||
+    if (!section.dsBm.bmBits || h.biBitCount != bits || h.biCompression != BI_RGB ||
         h.biWidth != width || std::abs(h.biHeight) != height || section.dsBm.bmWidthBytes != stride)
         return nullptr;
     GdiFlush(); // drawing the system still holds back must reach the pixels first
     auto *rows = static_cast<uint8_t *>(section.dsBm.bmBits);
-    int64_t used = int64_t(width) * 3;
+    int64_t used = int64_t(width) * (bits / 8);
     if (used != stride)
         for (int32_t y = 0; y < height; y++)
             memset(rows + y * stride + used, 0, size_t(stride - used));
@@ -143,35 +144,35 @@ bool ReadOnlyFile(const char *fileName) {
            !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// The picture goes to a temporary file beside the final one and replaces it only when complete: a
+// Writes the contents of a file to the open stream; 0 on failure.
+using ContentsRoutine = int32_t (*)(FILE *stream, const void *contents);
+
+// The file goes to a temporary file beside the final one and replaces it only when complete: a
 // failed write must neither destroy an existing file nor leave a half-written one under the
 // final name. Touches nothing but its arguments and the file system, so any thread may run it.
-ImageSaveFailure WriteSheetFile(const SheetRows &sheet) {
-    if (ReadOnlyFile(sheet.fileName)) return ImageSaveFailure::ReadOnly;
+ImageSaveFailure WriteWholeFile(const char *fileName, ContentsRoutine write, const void *contents) {
+    if (ReadOnlyFile(fileName)) return ImageSaveFailure::ReadOnly;
     char folder[MAX_PATH];
     char temporary[MAX_PATH];
-    FolderOf(sheet.fileName, folder, sizeof folder);
+    FolderOf(fileName, folder, sizeof folder);
     FILE *stream = CreateTemporary(folder, temporary, sizeof temporary);
     if (!stream) return ImageSaveFailure::NotWritten;
-    int32_t result = sheet.formatId == ImageFormatBmp
-                         ? BmpWrite(stream, sheet.header, sheet.rows)
-                         : ImageEncode(stream, sheet.rows, sheet.formatId, sheet.header.biWidth,
-                                       sheet.header.biHeight, sheet.stride, sheet.quality);
+    int32_t result = write(stream, contents);
     // Data still buffered may fail to reach the disk only now. The flush is asked for on its own:
     // the C runtime under Wine reports a full disk from fflush but not from fclose.
     bool flushed = fflush(stream) == 0 && !ferror(stream);
     auto file = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
     bool complete = result && flushed;
-    bool renamed = complete && RenameOpenFile(file, sheet.fileName);
-    // Once renamed, the sheet is whole on disk: a failed close is counted but must not remove it.
+    bool renamed = complete && RenameOpenFile(file, fileName);
+    // Once renamed, the file is whole on disk: a failed close is counted but must not remove it.
     bool closed = fclose(stream) == 0;
     // A system that will not rename an open file by this name still may once it is closed.
     if (complete && closed && !renamed)
-        renamed = MoveFileExA(temporary, sheet.fileName, MOVEFILE_REPLACE_EXISTING) != 0;
+        renamed = MoveFileExA(temporary, fileName, MOVEFILE_REPLACE_EXISTING) != 0;
     if (!renamed) DeleteFileA(temporary);
     if (renamed && closed) return ImageSaveFailure::None;
     // Made read-only while the picture was being written.
-    return ReadOnlyFile(sheet.fileName) ? ImageSaveFailure::ReadOnly : ImageSaveFailure::NotWritten;
+    return ReadOnlyFile(fileName) ? ImageSaveFailure::ReadOnly : ImageSaveFailure::NotWritten;
 }
 
 int32_t Saved(ImageSaveFailure result) {
@@ -179,14 +180,38 @@ int32_t Saved(ImageSaveFailure result) {
     return result == ImageSaveFailure::None ? 1 : 0;
 }
 
-// Reads image `id` as 24-bit rows for writing: the section's own rows when it is a 24-bit
-// bottom-up section, else a block of its own (`sheet.block`). False when there is nothing to
-// write.
+int32_t WriteSheetRows(FILE *stream, const void *contents) {
+    const SheetRows &sheet = *static_cast<const SheetRows *>(contents);
+    return sheet.formatId == ImageFormatBmp
+               ? BmpWrite(stream, sheet.header, sheet.rows)
+               : ImageEncode(stream, sheet.rows, sheet.formatId, sheet.header.biWidth,
+                             sheet.header.biHeight, sheet.stride, sheet.quality);
+}
+
+ImageSaveFailure WriteSheetFile(const SheetRows &sheet) {
+    return WriteWholeFile(sheet.fileName, WriteSheetRows, &sheet);
+}
+
+struct Bytes {
+    const void *data;
+    size_t size;
+};
+
+int32_t WriteBytes(FILE *stream, const void *contents) {
+    const Bytes &bytes = *static_cast<const Bytes *>(contents);
+    return WriteAll(stream, bytes.data, bytes.size) ? 1 : 0;
+}
+
+// Reads image `id` as 24-bit rows (32-bit for an encoder that takes alpha) for writing: the
+// section's own rows when it is a bottom-up section of that depth, else a block of its own
+// (`sheet.block`). False when there is nothing to write.
 bool TakeRows(ObjectId id, const char *fileName, int32_t formatId, int32_t quality,
               SheetRows *sheet) {
     ImageObject *record = ImageRecord(id);
     if (!record || !fileName) return false;
-    if (formatId != ImageFormatBmp && !EncoderFor(formatId)) return false;
+    const ImageEncoder *encoder = EncoderFor(formatId);
+    if (formatId != ImageFormatBmp && !encoder) return false;
+    int32_t bits = formatId != ImageFormatBmp && encoder->BitsPerPixel == 32 ? 32 : 24;
 
     // The system's own size, not the record's 16-bit copy.
     BITMAP bitmap{};
@@ -196,7 +221,7 @@ bool TakeRows(ObjectId id, const char *fileName, int32_t formatId, int32_t quali
     int32_t width = bitmap.bmWidth;
     int32_t height = std::abs(bitmap.bmHeight);
     if (width < 1 || height < 1) return false;
-    int64_t stride = int64_t(width) * 3 + width % 4;
+    int64_t stride = bits == 32 ? int64_t(width) * 4 : int64_t(width) * 3 + width % 4;
     uint64_t blockSize = uint64_t(height + 1) * uint64_t(stride);
     if (blockSize > UINT32_MAX || blockSize > SIZE_MAX) return false;
 
@@ -206,12 +231,12 @@ bool TakeRows(ObjectId id, const char *fileName, int32_t formatId, int32_t quali
     header.biWidth = width;
     header.biHeight = height; // bottom-up
     header.biPlanes = bitmap.bmPlanes;
-    header.biBitCount = 24;
+    header.biBitCount = WORD(bits);
     header.biCompression = BI_RGB;
     header.biSizeImage = DWORD(stride * height);
 
-    // A 24-bit bottom-up section already holds the rows as they are written: no copy is made.
-    sheet->rows = SectionRows24(*record, width, height, stride);
+    // A bottom-up section of that depth already holds the rows as they are written: no copy.
+    sheet->rows = SectionRows(*record, width, height, stride, bits);
     // Otherwise a zero-filled block, so the padding at the end of each row is written as zeros.
     sheet->block = nullptr;
     if (!sheet->rows) {
@@ -339,6 +364,13 @@ int32_t ImageSave(ObjectId id, const char *fileName, int32_t formatId, int32_t q
     ImageSaveFailure result = WriteSheetFile(sheet);
     if (sheet.block) MemoryFree(sheet.block);
     return Saved(result);
+}
+
+int32_t ImageSaveBytes(const char *fileName, const void *data, size_t size) {
+    if (!fileName || (!data && size)) return 0;
+    WaitForSameFile(fileName);
+    Bytes bytes{data, size};
+    return WriteWholeFile(fileName, WriteBytes, &bytes) == ImageSaveFailure::None ? 1 : 0;
 }
 
 int32_t ImageSaveStart(ObjectId id, const char *fileName, int32_t formatId, int32_t quality) {

@@ -16,6 +16,10 @@ constexpr int32_t ImageDefaultQuality = 7;
 int32_t ImageSave(ObjectId id, const char *fileName, int32_t formatId,
                   int32_t quality = ImageDefaultQuality);
 
+// Writes `size` bytes to the file the way ImageSave writes a picture: to a temporary file beside
+// it, moved over `fileName` only once complete. 1 on success, 0 on failure.
+int32_t ImageSaveBytes(const char *fileName, const void *data, size_t size);
+
 // How many saves may be under way at once, each on a thread of its own.
 constexpr int32_t ImageSaveSlots = 3;
 // Larger pictures are written by ImageSaveStart before it returns, rather than copied for a thread:

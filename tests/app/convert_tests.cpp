@@ -87,8 +87,8 @@ int32_t MarkerEncode(FILE *stream, const uint8_t *, int32_t width, int32_t heigh
     return fputs(marker.c_str(), stream) >= 0 ? 1 : 0;
 }
 
-const ImageEncoder PngMarker = {ImageFormatPng, MarkerEncode<'P'>};
-const ImageEncoder JpegMarker = {ImageFormatJpeg, MarkerEncode<'J'>};
+const ImageEncoder PngMarker = {ImageFormatPng, MarkerEncode<'P'>, 24};
+const ImageEncoder JpegMarker = {ImageFormatJpeg, MarkerEncode<'J'>, 24};
 
 class Convert : public ::testing::Test {
   protected:

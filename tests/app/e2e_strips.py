@@ -6,6 +6,8 @@
     e2e_strips.py check SHEETS    compares every sheet in SHEETS with the sheet the rules give
     e2e_strips.py storm FOLDER    writes hundreds of damaged strips of every format to FOLDER
     e2e_strips.py storm-check SHEETS   every file in SHEETS is a whole sheet of a storm strip
+    e2e_strips.py engine-make STRIPS   writes the strips of the sheet option runs, and the runs
+    e2e_strips.py engine-check STRIPS SHEETS   checks each run's sheets and data files in SHEETS
 
 Every frame's pixels come from a formula here, so the expected sheet follows from the layout rules
 alone: frame i of a strip of n frames is cut at (fw * i, 0) for H or (0, fh * i) for V, with
@@ -192,7 +194,7 @@ JPEG_RING = 2
 def compare(name, kind, width, height, expected, im):
     if im.size != (width, height):
         return ["%s: %dx%d, expected %dx%d" % (name, im.size[0], im.size[1], width, height)]
-    got = im.convert("RGB").load()
+    got = im.convert("RGBA" if kind == "rgba" else "RGB").load()
     errors = []
     for y in range(height):
         for x in range(width):
@@ -307,7 +309,186 @@ def storm_check(folder):
     return 1 if errors else 0
 
 
+# The sheet options: strips of every kind the program reads (name, kind, direction, count, frame
+# width and height), and the runs over them (name, options, strips). A JPEG sheet is checked only
+# where every edge between flat areas falls on the encoder's 16-pixel grid, as in the default
+# layout, or with margin, spacing and extrusion of 16. A name in Japanese is UTF-8 in a data file.
+ENGINE_STRIPS = [("rgba_H5.png", "png-rgba", "H", 5, 6, 4),
+                 ("rgba16_V3.png", "png-rgba16", "V", 3, 5, 5),
+                 ("trns_H4.png", "png-palette", "H", 4, 5, 3),
+                 ("graya_V4.png", "png-gray-alpha", "V", 4, 4, 6),
+                 ("rgb_H7.png", "png-rgb", "H", 7, 3, 5), ("bmp24_V3.bmp", "bmp-24", "V", 3, 7, 4),
+                 ("bmp8_H2.bmp", "bmp-8", "H", 2, 5, 5),
+                 ("\u52c7\u8005_H2.png", "png-rgba", "H", 2, 3, 3),
+                 ("jpeg_H4.jpg", "jpeg", "H", 4, 32, 32)]
+EVERY = [strip[0] for strip in ENGINE_STRIPS]
+NO_JPEG = EVERY[:-1]
+ENGINE_RUNS = [("alpha", "/alpha", EVERY), ("columns", "/columns:3", EVERY),
+               ("wide", "/COLUMNS:100 /json", NO_JPEG), ("spacing", "/spacing:2", NO_JPEG),
+               ("margin", "/margin:3", NO_JPEG), ("extrude", "/extrude:2", NO_JPEG),
+               ("json", "/json", EVERY),
+               ("all", "/ALPHA /Columns:3 /spacing:1 /margin:2 /extrude:1 /json", NO_JPEG),
+               ("one column", "/columns:1 /alpha /json /extrude:1", NO_JPEG),
+               ("jpeg grid", "/columns:3 /spacing:16 /margin:16 /extrude:16 /json /alpha", EVERY)]
+TRNS = [(k * 50) % 256 for k in range(len(PALETTE))]
+
+
+def rgba16_pixel(i, x, y):
+    return ((i * 5003 + x * 9001) % 65536, (y * 7919 + 17) % 65536,
+            (x * y * 3001 + i * 101) % 65536, (i * 18000 + x * 7000 + y * 3000) % 65536)
+
+
+def engine_pixel(kind, i, x, y):
+    """Frame i's pixel as (r, g, b, a) in 8 bits: alpha from 0 to 255, colours kept under alpha 0;
+    a 16-bit strip's high bytes."""
+    if kind == "png-rgba16":
+        return tuple(c >> 8 for c in rgba16_pixel(i, x, y))
+    alpha = (i * 71 + x * 45 + y * 19) % 256
+    if kind == "png-gray-alpha":
+        v = (i * 40 + x * 9 + y * 31) % 256
+        return (v, v, v, alpha)
+    if kind == "png-palette":
+        alpha = TRNS[palette_index(i, x, y)]
+    return frame_pixel(5, kind, i, x, y) + (alpha if kind in ("png-rgba", "png-palette") else 255,)
+
+
+def png16(path, width, height, pixel):
+    """A 16-bit RGBA PNG, written by hand: PIL cannot write one."""
+    import struct
+    import zlib
+    raw = b"".join(b"\0" + b"".join(struct.pack(">4H", *pixel(x, y)) for x in range(width))
+                   for y in range(height))
+
+    def chunk(kind, data):
+        crc = struct.pack(">I", zlib.crc32(kind + data))
+        return struct.pack(">I", len(data)) + kind + data + crc
+    header = struct.pack(">IIBBBBB", width, height, 16, 6, 0, 0, 0)
+    with open(path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) +
+                chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b""))
+
+
+def engine_make(folder):
+    os.makedirs(folder, exist_ok=True)
+    for name, kind, direction, count, fw, fh in ENGINE_STRIPS:
+        path = os.path.join(folder, name)
+        size = (fw * count, fh) if direction == "H" else (fw, fh * count)
+        cells = [(x // fw, x % fw, y) if direction == "H" else (y // fh, x, y % fh)
+                 for y in range(size[1]) for x in range(size[0])]
+        if kind == "png-rgba16":
+            png16(path, size[0], size[1], lambda x, y: rgba16_pixel(*cells[y * size[0] + x]))
+            continue
+        im = Image.new("P" if kind in ("png-palette", "bmp-8") else "RGBA", size)
+        if im.mode == "P":
+            im.putdata([palette_index(*cell) for cell in cells])
+            flat = [c for colour in PALETTE for c in colour]
+            im.putpalette(flat + [0] * (768 - len(flat)))
+        else:
+            im.putdata([engine_pixel(kind, *cell) for cell in cells])
+            im = im.convert({"png-rgba": "RGBA", "png-gray-alpha": "LA"}.get(kind, "RGB"))
+        options = {"png-palette": {"transparency": bytes(TRNS)},
+                   "jpeg": {"quality": 95, "subsampling": 0}}.get(kind, {})
+        im.save(path, {"png": "PNG", "bmp": "BMP", "jpg": "JPEG"}[name[-3:]], **options)
+    # A run a line: name, tab, arguments.
+    with open(os.path.join(folder, "runs.txt"), "w", encoding="utf-8") as f:
+        for run, options, strips in ENGINE_RUNS:
+            f.write("%s\t%s %s\n" % (run, options, " ".join(strips)))
+
+
+def engine_check(strips, folder):
+    """Each run's sheets against the layout, pixel by pixel; each data file parsed, its every
+    rectangle holding the frame that PIL cuts from the strip."""
+    import json
+    errors, checked = [], 0
+    for run, arguments, names in ENGINE_RUNS:
+        words = [word[1:].partition(":") for word in arguments.lower().split()]
+        o = dict({"columns": 8, "spacing": 0, "margin": 0, "extrude": 0},
+                 **{key: int(value) for key, _, value in words if value})
+        flags = {key for key, _, value in words if not value}
+        out, expected_files = os.path.join(folder, run), set()
+        for name, kind, direction, count, fw, fh in ENGINE_STRIPS:
+            if name not in names:
+                continue
+            base = name.rsplit("_", 1)[0]
+            sheet = "%s_B%d.%s" % (base, count, name[-3:])
+            where, alpha = run + "/" + sheet, "alpha" in flags and sheet.endswith(".png")
+            e, cw, ch = o["extrude"], fw + 2 * o["extrude"], fh + 2 * o["extrude"]
+            columns, rows = min(count, o["columns"]), -(-count // o["columns"])
+            width = 2 * o["margin"] + columns * cw + (columns - 1) * o["spacing"]
+            height = 2 * o["margin"] + rows * ch + (rows - 1) * o["spacing"]
+            pixels = [[(0, 0, 0, 0 if alpha else 255)] * width for _ in range(height)]
+            places = [(o["margin"] + (i % o["columns"]) * (cw + o["spacing"]) + e,
+                       o["margin"] + (i // o["columns"]) * (ch + o["spacing"]) + e)
+                      for i in range(count)]
+            for i, (left, top) in enumerate(places):
+                for y in range(-e, fh + e):
+                    for x in range(-e, fw + e):
+                        p = engine_pixel(kind, i, min(max(x, 0), fw - 1), min(max(y, 0), fh - 1))
+                        pixels[top + y][left + x] = p if alpha else p[:3] + (255,)
+            expected_files.add(sheet)
+            try:
+                im = Image.open(os.path.join(out, sheet))
+                im.load()
+            except Exception as problem:
+                errors.append("%s: %s" % (where, problem))
+                continue
+            checked += 1
+            if im.mode != ("RGBA" if alpha else "RGB"):  # /alpha makes a PNG sheet RGBA only
+                errors.append("%s: mode %s" % (where, im.mode))
+                continue
+            if kind == "jpeg":
+                pixels = [[p[:3] for p in row] for row in pixels]
+            errors += [run + "/" + problem for problem in compare(
+                sheet, kind if kind == "jpeg" else "rgba", width, height, pixels, im)]
+            if "json" not in flags:
+                continue
+            data_name = sheet[:-4] + ".json"
+            expected_files.add(data_name)
+            try:
+                with open(os.path.join(out, data_name), encoding="utf-8") as f:
+                    data = json.load(f)
+            except Exception as problem:
+                errors.append("%s/%s: %s" % (run, data_name, problem))
+                continue
+            frames = {"%s_%d" % (base, i): {
+                "frame": {"x": x, "y": y, "w": fw, "h": fh}, "rotated": False, "trimmed": False,
+                "spriteSourceSize": {"x": 0, "y": 0, "w": fw, "h": fh},
+                "sourceSize": {"w": fw, "h": fh}} for i, (x, y) in enumerate(places)}
+            meta = {"app": "StripSheet", "version": data.get("meta", {}).get("version"),
+                    "image": sheet, "format": "RGBA8888" if alpha else "RGB888",
+                    "size": {"w": width, "h": height}, "scale": "1",
+                    "frameSize": {"w": fw, "h": fh}, "columns": columns, "rows": rows,
+                    "margin": o["margin"], "spacing": o["spacing"], "extrude": e}
+            if (list(data.get("frames", {})) != list(frames) or data["frames"] != frames or
+                    data.get("animations") != {base: list(frames)} or data.get("meta") != meta or
+                    not isinstance(meta["version"], str)):
+                errors.append("%s/%s: not the layout's data: %s" % (run, data_name, data))
+                continue
+            strip = Image.open(os.path.join(strips, name)).convert("RGBA")
+            got = im.convert("RGBA")
+            for i, key in enumerate(frames):
+                r = data["frames"][key]["frame"]
+                at = (fw * i, 0) if direction == "H" else (0, fh * i)
+                want = strip.crop(at + (at[0] + fw, at[1] + fh)).getdata()
+                have = got.crop((r["x"], r["y"], r["x"] + fw, r["y"] + fh)).getdata()
+                if kind != "jpeg" and list(have) != [p if alpha else p[:3] + (255,) for p in want]:
+                    errors.append("%s/%s: %s's rectangle does not hold the frame" % (run, data_name,
+                                                                                     key))
+        extra = sorted(set(os.listdir(out)) - expected_files) if os.path.isdir(out) else ["none"]
+        if extra:
+            errors.append("%s: files that should not be there: %s" % (run, ", ".join(extra)))
+    for line in errors[:40]:
+        print(line)
+    print("%d option sheets checked, %d problems" % (checked, len(errors)))
+    return 1 if errors else 0
+
+
 if __name__ == "__main__":
+    if len(sys.argv) == 3 and sys.argv[1] == "engine-make":
+        engine_make(sys.argv[2])
+        sys.exit(0)
+    if len(sys.argv) == 4 and sys.argv[1] == "engine-check":
+        sys.exit(engine_check(sys.argv[2], sys.argv[3]))
     if len(sys.argv) == 3 and sys.argv[1] == "storm":
         storm(sys.argv[2])
         sys.exit(0)

@@ -518,6 +518,42 @@ TEST_F(Utility, RunsWithoutDialogsFromTheCommandLine) {
         {"a drive-relative name", "OUT Z:ghost_H4.png", nullptr, 0, "ghost_B4.png ", ghost},
         {"a folder quoted by a batch file", "/out:\"%~dp0\" ghost_H4.png", nullptr, 0,
          "ghost_B4.png run.bat ", ghost, Via::BatchFile},
+        {"usage H", "OUT /H hero_V10.png", nullptr, 0, "", "Usage: StripSheet"},
+        {"usage dash h", "-h", nullptr, 0, "", "Usage: StripSheet"},
+        {"usage dash dash help", "--Help OUT", nullptr, 0, "", "Usage: StripSheet"},
+        // Sheet options: a bad one stops the run before anything is done.
+        {"no columns", "/columns:0 OUT hero_V10.png", nullptr, 2, "",
+         "StripSheet: /columns: takes a whole number from 1 to 32767, not 0\r\n"},
+        {"too many columns", "OUT hero_V10.png /COLUMNS:32768", nullptr, 2, "",
+         "StripSheet: /columns: takes a whole number from 1 to 32767, not 32768\r\n"},
+        {"negative spacing", "OUT /spacing:-1 hero_V10.png", nullptr, 2, "",
+         "StripSheet: /spacing: takes a whole number from 0 to 32765, not -1\r\n"},
+        {"margin not a number", "OUT /margin:2px hero_V10.png", nullptr, 2, "",
+         "StripSheet: /margin: takes a whole number from 0 to 16383, not 2px\r\n"},
+        {"huge extrusion", "OUT /extrude:99999999999999999999 hero_V10.png", nullptr, 2, "",
+         "StripSheet: /extrude: takes a whole number from 0 to 16383, not "
+         "99999999999999999999\r\n"},
+        {"no value", "OUT /margin hero_V10.png", nullptr, 2, "",
+         "StripSheet: /margin: needs a whole number from 0 to 16383\r\n"},
+        {"empty value", "OUT /columns: hero_V10.png", nullptr, 2, "",
+         "StripSheet: /columns: needs a whole number from 1 to 32767\r\n"},
+        {"given twice", "/json OUT hero_V10.png /JSON", nullptr, 2, "",
+         "StripSheet: /json is given twice\r\n"},
+        {"number given twice", "/spacing:1 /Spacing:1 OUT hero_V10.png", nullptr, 2, "",
+         "StripSheet: /spacing is given twice\r\n"},
+        {"switch with a value", "/alpha:on OUT hero_V10.png", nullptr, 2, "",
+         "StripSheet: /alpha takes no value\r\n"},
+        {"misspelt option", "/colums:3 OUT hero_V10.png", nullptr, 2, "",
+         "StripSheet: unknown option /colums:3 (StripSheet /? shows the usage)\r\n"},
+        // Options that fit on their own but not around this strip's frames; a data file that
+        // cannot be written fails its strip, though the sheet is there.
+        {"sheet too large", "OUT /margin:16383 hero_V10.png", nullptr, 1, "",
+         "Files Selected: 1\r\nFiles Converted: 0\r\nFiles Skipped: 0\r\nFiles Errors: 1\r\n"
+         "hero_V10.png: too large\r\n"},
+        {"data file blocked", "/json OUT ghost_H4.png hero_V10.png", "ghost_B4.json", 1,
+         "ghost_B4.png hero_B10.json hero_B10.png ",
+         "Files Selected: 2\r\nFiles Converted: 1\r\nFiles Skipped: 0\r\nFiles Errors: 1\r\n"
+         "ghost_H4.png: could not be written\r\n"},
     };
     std::string olderWindows = CopyWithoutUtf8(program, TestFolder("older windows"));
     ASSERT_NE(olderWindows, "");
@@ -577,6 +613,11 @@ TEST_F(Utility, RunsWithoutDialogsFromTheCommandLine) {
         // The usage is checked by its first line.
         bool usage = expected.compare(0, 6, "Usage:") == 0;
         EXPECT_EQ(usage ? text.substr(0, expected.size()) : text, expected);
+        if (usage) {
+            for (const char *option :
+                 {"/columns:N", "/spacing:N", "/margin:N", "/extrude:N", "/alpha", "/json"})
+                EXPECT_NE(text.find(option), std::string::npos) << option << " is not in the usage";
+        }
         std::string sheets;
         for (const std::string &name : FilesIn(folder))
             sheets += name + " ";
@@ -585,6 +626,55 @@ TEST_F(Utility, RunsWithoutDialogsFromTheCommandLine) {
         process = {};
         output = nullptr;
     }
+}
+
+// The sheet options, run by run as e2e_strips.py lists them; it checks each run's sheets after.
+TEST_F(Utility, SheetOptionsRunByRun) {
+    std::string engine = WindowsPath("STRIPSHEET_E2E_ENGINE");
+    std::string runs = ReadWholeFile(engine + "\\runs.txt");
+    std::string sheets = TestFolder("engine");
+    strips = engine; // each run starts in the strips' folder
+    int count = 0;
+    for (size_t at = 0, end; (end = runs.find('\n', at)) != std::string::npos; at = end + 1) {
+        std::string line = runs.substr(at, end - at);
+        size_t tab = line.find('\t');
+        std::string folder = sheets + line.substr(0, tab);
+        SCOPED_TRACE(line);
+        ASSERT_TRUE(tab != std::string::npos && CreateDirectoryA(folder.c_str(), nullptr));
+        Start("\"/out:" + folder + "\" " + line.substr(tab + 1), true);
+        EXPECT_EQ(CloseDialogsUntilEnd(), std::vector<std::string>{}) << "a window was shown";
+        DWORD code = 99;
+        EXPECT_TRUE(GetExitCodeProcess(process.hProcess, &code) && code == 0)
+            << "exit code " << code;
+        EXPECT_NE(Output().find("Files Errors: 0\r\n"), std::string::npos);
+        TearDown();
+        process = {};
+        output = nullptr;
+        count++;
+    }
+    EXPECT_GE(count, 10) << "too few runs in " << engine;
+}
+
+// Options alone still open both dialogs and apply to their sheets.
+TEST_F(Utility, OptionsAloneStillOpenBothDialogs) {
+    std::string sheets = TestFolder("dialog options") + "sheets";
+    ASSERT_TRUE(CreateDirectoryA(sheets.c_str(), nullptr));
+    Start("/alpha /json");
+    HWND files = FileDialog();
+    ASSERT_TRUE(files && RobotChooseFiles(robot, files, strips, {"ghost_H4.png"}) &&
+                RobotWaitClosed(robot, files))
+        << robot.failure;
+    HWND browser = FolderBrowser();
+    ASSERT_TRUE(browser && RobotSelectFolder(robot, browser, sheets) &&
+                RobotPress(robot, browser, IDOK) && RobotWaitClosed(robot, browser))
+        << robot.failure;
+    HWND summary = RobotWaitDialog(robot, "Conversion Completed");
+    ASSERT_TRUE(summary && RobotPress(robot, summary, IDOK) && RobotWaitClosed(robot, summary))
+        << robot.failure;
+    ExpectCleanEnd();
+    EXPECT_EQ(FilesIn(sheets + "\\"), (std::vector<std::string>{"ghost_B4.json", "ghost_B4.png"}));
+    std::string png = ReadWholeFile(sheets + "\\ghost_B4.png");
+    EXPECT_TRUE(png.size() > 25 && png[25] == 6) << "not an RGBA PNG"; // IHDR's colour type
 }
 
 // Run by CTest with DirectSound made impossible (no sound device, or no DSOUND.DLL).

@@ -192,8 +192,9 @@ int32_t Encode(FILE *stream, const uint8_t *pixels, int32_t width, int32_t heigh
     return fputs(Succeed ? "GOOD" : "half a pict", stream) >= 0 && Succeed;
 }
 
-const ImageEncoder Encoders[] = {
-    {FormatGood, Encode<true>}, {FormatFail, Encode<false>}, {FormatSlow, EncodeSlow}};
+const ImageEncoder Encoders[] = {{FormatGood, Encode<true>, 24},
+                                 {FormatFail, Encode<false>, 24},
+                                 {FormatSlow, EncodeSlow, 24}};
 
 class ImageFiles : public ::testing::Test {
   protected:

@@ -341,7 +341,7 @@ int32_t JpegEncode(FILE *stream, const uint8_t *pixels, int32_t width, int32_t h
 } // namespace
 
 const ImageDecoder JpegDecoder = {JpegOpen, JpegDecode, JpegWidth, JpegHeight, JpegPictureRelease};
-const ImageEncoder JpegEncoder = {ImageFormatJpeg, JpegEncode};
+const ImageEncoder JpegEncoder = {ImageFormatJpeg, JpegEncode, 24};
 
 void JpegDecoderRegister() {
     if (decoderRegistered) return;

@@ -26,6 +26,8 @@ struct PngWriteJob {
 };
 
 PngPicture picture;
+// Set for runs whose sheets keep transparency: a transparency chunk then becomes alpha.
+bool KeepTransparency;
 // Sheets may be written on several threads at once: each has its own write job.
 thread_local PngWriteJob job;
 bool decoderRegistered;
@@ -43,6 +45,12 @@ void PngMemoryRead(png_structp read, png_bytep out, size_t length) {
     memcpy(out, picture.memoryNext, length);
     picture.memoryNext += length;
     picture.memoryLeft -= length;
+}
+
+// True when the rows are delivered with alpha: an alpha channel, or a transparency chunk kept.
+bool PngHasAlpha() {
+    return (picture.colorType & PNG_COLOR_MASK_ALPHA) ||
+           (KeepTransparency && png_get_valid(picture.read, picture.info, PNG_INFO_tRNS));
 }
 
 int32_t PngOpen(FILE *stream, const void *memory, intptr_t nameOrSize) {
@@ -83,7 +91,7 @@ int32_t PngOpen(FILE *stream, const void *memory, intptr_t nameOrSize) {
     int interlace, compression, filter;
     png_get_IHDR(picture.read, picture.info, &picture.width, &picture.height, &picture.bitDepth,
                  &picture.colorType, &interlace, &compression, &filter);
-    return (picture.colorType & PNG_COLOR_MASK_ALPHA) ? 2 : 1;
+    return PngHasAlpha() ? 2 : 1;
 }
 
 int32_t PngDecode(uint8_t *pixels, int32_t stride) {
@@ -92,24 +100,30 @@ int32_t PngDecode(uint8_t *pixels, int32_t stride) {
         PngPictureRelease();
         return 0;
     }
+    bool alpha = PngHasAlpha();
     switch (picture.colorType) {
     case PNG_COLOR_TYPE_PALETTE:
-        // Palette transparency would become alpha: drop it, every pixel shows its palette colour.
+        // Unless kept, palette transparency would become alpha: every pixel shows its colour.
         png_set_palette_to_rgb(picture.read);
-        png_set_strip_alpha(picture.read);
+        if (!alpha) png_set_strip_alpha(picture.read);
         break;
     case PNG_COLOR_TYPE_GRAY:
     case PNG_COLOR_TYPE_GRAY_ALPHA:
-        // Expands the samples only; a transparency chunk does not become alpha.
+        // Expands the samples only; a transparency chunk becomes alpha only when kept.
         if (picture.bitDepth < 8) png_set_expand_gray_1_2_4_to_8(picture.read);
         png_set_gray_to_rgb(picture.read);
         break;
     default:
         break;
     }
+    if (alpha && !(picture.colorType & PNG_COLOR_MASK_ALPHA)) png_set_tRNS_to_alpha(picture.read);
     if (picture.bitDepth == 16) png_set_strip_16(picture.read);
     png_set_bgr(picture.read);
     int passes = png_set_interlace_handling(picture.read);
+    // The rows must be as long as the caller was told they would be: 3 or 4 bytes a pixel.
+    png_read_update_info(picture.read, picture.info);
+    if (png_get_rowbytes(picture.read, picture.info) != size_t(picture.width) * (alpha ? 4 : 3))
+        png_error(picture.read, "Unexpected row size");
 
     // Every pass walks all rows, so an interlaced picture fills in at full size pass by pass.
     for (int pass = 0; pass < passes; ++pass) {
@@ -136,8 +150,9 @@ void PngWriteEnd() {
     job.info = nullptr;
 }
 
-int32_t PngEncode(FILE *stream, const uint8_t *pixels, int32_t width, int32_t height,
-                  int32_t stride, int32_t) {
+// Writes rows of blue-green-red (PNG_COLOR_TYPE_RGB) or blue-green-red-alpha pixels.
+int32_t PngWrite(FILE *stream, const uint8_t *pixels, int32_t width, int32_t height, int32_t stride,
+                 int colorType) {
     if (!stream) return 0;
     job.write = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     if (!job.write) return 0;
@@ -152,7 +167,7 @@ int32_t PngEncode(FILE *stream, const uint8_t *pixels, int32_t width, int32_t he
     png_set_compression_level(job.write, 9);
     // libpng checks the size here: zero, negative (seen as huge) or too large ends in an error.
     png_set_IHDR(job.write, job.info, static_cast<png_uint_32>(width),
-                 static_cast<png_uint_32>(height), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 static_cast<png_uint_32>(height), 8, colorType, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_set_bgr(job.write);
     png_write_info(job.write, job.info);
@@ -164,10 +179,25 @@ int32_t PngEncode(FILE *stream, const uint8_t *pixels, int32_t width, int32_t he
     return 1;
 }
 
+int32_t PngEncode(FILE *stream, const uint8_t *pixels, int32_t width, int32_t height,
+                  int32_t stride, int32_t) {
+    return PngWrite(stream, pixels, width, height, stride, PNG_COLOR_TYPE_RGB);
+}
+
+int32_t PngEncodeAlpha(FILE *stream, const uint8_t *pixels, int32_t width, int32_t height,
+                       int32_t stride, int32_t) {
+    return PngWrite(stream, pixels, width, height, stride, PNG_COLOR_TYPE_RGB_ALPHA);
+}
+
 } // namespace
 
 const ImageDecoder PngDecoder = {PngOpen, PngDecode, PngWidth, PngHeight, PngPictureRelease};
-const ImageEncoder PngEncoder = {ImageFormatPng, PngEncode};
+const ImageEncoder PngEncoder = {ImageFormatPng, PngEncode, 24};
+const ImageEncoder PngAlphaEncoder = {ImageFormatPngAlpha, PngEncodeAlpha, 32};
+
+void PngDecoderKeepTransparency(bool keep) {
+    KeepTransparency = keep;
+}
 
 void PngDecoderRegister() {
     if (decoderRegistered) return;
@@ -178,5 +208,6 @@ void PngDecoderRegister() {
 void PngEncoderRegister() {
     if (encoderRegistered) return;
     ImageEncoderRegister(&PngEncoder);
+    ImageEncoderRegister(&PngAlphaEncoder);
     encoderRegistered = true;
 }

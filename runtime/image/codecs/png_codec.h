@@ -1,12 +1,18 @@
-// The PNG codec: a decoder that delivers any PNG picture as 24- or 32-bit blue-green-red rows, and
-// an encoder that writes the library's 24-bit pixel block as an 8-bit RGB PNG file.
+// The PNG codec: a decoder that delivers any PNG picture as 24- or 32-bit blue-green-red rows, an
+// encoder that writes the library's 24-bit pixel block as an 8-bit RGB PNG file, and one that
+// writes a 32-bit block (ImageFormatPngAlpha) as an 8-bit RGBA PNG file.
 #pragma once
 
 #include "runtime/image/image_codec.h"
 
 extern const ImageDecoder PngDecoder;
 extern const ImageEncoder PngEncoder;
+extern const ImageEncoder PngAlphaEncoder;
 
-// Each hands its record to the image library once; later calls do nothing.
+// With `keep`, a picture with a transparency chunk (palette, gray or RGB) is delivered with alpha
+// (32-bit rows) rather than as its plain colours. Off at start.
+void PngDecoderKeepTransparency(bool keep);
+
+// Each hands its records to the image library once; later calls do nothing.
 void PngDecoderRegister();
 void PngEncoderRegister();

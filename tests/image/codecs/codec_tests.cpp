@@ -72,9 +72,11 @@ TEST(CodecRegistration, EachRecordGoesToTheLibraryOnceWithItsFormatId) {
         JpegEncoderRegister();
     }
     EXPECT_EQ(registeredDecoders, (std::vector<const ImageDecoder *>{&PngDecoder, &JpegDecoder}));
-    ASSERT_EQ(registeredEncoders.size(), 2u);
+    ASSERT_EQ(registeredEncoders.size(), 3u);
     EXPECT_EQ(memcmp(&registeredEncoders[0]->FormatId, "PNG", 4), 0);
-    EXPECT_EQ(memcmp(&registeredEncoders[1]->FormatId, "JPEG", 4), 0);
+    EXPECT_EQ(memcmp(&registeredEncoders[1]->FormatId, "PNGA", 4), 0);
+    EXPECT_EQ(registeredEncoders[1]->BitsPerPixel, 32);
+    EXPECT_EQ(memcmp(&registeredEncoders[2]->FormatId, "JPEG", 4), 0);
 }
 
 // Every PngSuite member and picture of libpng's test collection against PIL; libjpeg-turbo's
@@ -86,8 +88,11 @@ TEST_F(Codecs, FilesDecodeInBothModesToThePixelsOfAnIndependentDecoder) {
         const char *kind;
         const ImageDecoder *decoder;
         size_t least;
-    } runs[] = {{"png-decode", &PngDecoder, 150}, {"jpeg-decode", &JpegDecoder, 10}};
+    } runs[] = {{"png-decode", &PngDecoder, 150},
+                {"jpeg-decode", &JpegDecoder, 10},
+                {"png-alpha", &PngDecoder, 40}}; // transparency kept, as /alpha reads strips
     for (auto &run : runs) {
+        PngDecoderKeepTransparency(strcmp(run.kind, "png-alpha") == 0);
         auto entries = SampleEntries(run.kind);
         EXPECT_GE(entries.size(), run.least) << run.kind;
         for (const SampleEntry &entry : entries) {
@@ -102,6 +107,7 @@ TEST_F(Codecs, FilesDecodeInBothModesToThePixelsOfAnIndependentDecoder) {
             }
         }
     }
+    PngDecoderKeepTransparency(false);
 }
 
 // Damaged PNG members (refused when opened or when decoded), the 12-bit JPEG djpeg refuses (a

@@ -71,6 +71,21 @@ def add_png(source, name):
     width, height, channels, data = png_expected(target)
     write_raw(target + ".expected", width, height, channels, data)
     manifest.append("png-decode png/%s png/%s.expected" % (name, name))
+    # Read with transparency kept, a transparency chunk of 8 bits or less gives PIL's alpha.
+    with open(target, "rb") as f:
+        whole = f.read()
+    if b"tRNS" in whole and whole[24] <= 8:
+        im = Image.open(target)
+        data = im.convert("RGBA").tobytes()
+        if whole[25] == 0 and whole[24] < 8:
+            # PIL holds a gray below 8 bits against the chunk's value unscaled (a gray-4 value
+            # of 1 against the pixels' 17): the transparent gray is the chunk's value widened.
+            at = whole.index(b"tRNS") + 4
+            clear = int.from_bytes(whole[at:at + 2], "big") * 255 // ((1 << whole[24]) - 1)
+            data = b"".join(bytes((v, v, v, 0 if v == clear else 255))
+                            for v in im.convert("L").getdata())
+        write_raw(target + ".alpha", im.width, im.height, 4, data)
+        manifest.append("png-alpha png/%s png/%s.alpha" % (name, name))
 
 
 suite = sorted(glob.glob(os.path.join(pngsuite, "*.png")))
