@@ -3,6 +3,7 @@
 #include "app/batch.h"
 
 #include "app/convert.h"
+#include "app/strip_name.h"
 #include "runtime/dialogs/dialogs.h"
 #include "runtime/strings/strings.h"
 
@@ -75,100 +76,24 @@ const char *Reason(ConvertOutcome outcome) {
     return "not converted";
 }
 
-// The pieces of one file's name, released after the file has been examined.
-struct NameParts {
-    StringValue extension = nullptr;
-    StringValue baseName = nullptr;
-    StringValue suffix = nullptr;
-    StringValue prefix = nullptr;
-    StringValue direction = nullptr;
-    StringValue countText = nullptr;
-
-    ~NameParts() {
-        StringFree(extension);
-        StringFree(baseName);
-        StringFree(suffix);
-        StringFree(prefix);
-        StringFree(direction);
-        StringFree(countText);
-    }
-};
-
-// Steps past an intermediate result at position so that the next operation can take it as its
-// argument (and write its own result over it).
-const char *KeepIntermediate(int32_t position) {
-    TempString.end += 1;
-    return TempAddress(position);
-}
-
-// A frame count must be a positive 32-bit value: 0 or an empty count would divide the strip by
-// zero, and a longer text would wrap around to some unrelated count. Leading zeros are fine.
-bool CountInRange(const char *countText) {
-    int64_t value = 0;
-    for (const char *p = countText; *p; p++) {
-        value = value * 10 + (*p - '0');
-        if (value > INT32_MAX) return false;
-    }
-    return value > 0;
-}
-
 // Returns why the file was not converted, or null when it was.
 const char *ExamineFile(const char *currentFile, const char *outputDirectory) {
-    NameParts name;
-    int32_t accept = 1;
     FilesSelected += 1;
-
-    int32_t start = TempString.end;
-    PathExtension(currentFile, start);
-    StringLower(KeepIntermediate(start), start);
-    StringAssignTemp(&name.extension, start);
-
-    start = TempString.end;
-    PathFileName(currentFile, start);
-    const char *filePart = KeepIntermediate(start);
-    StringLeft(filePart, StringLength(filePart) - StringLength(name.extension) - 1, start);
-    StringAssignTemp(&name.baseName, start);
-
-    if (!StringEqual(name.extension, "png") && !StringEqual(name.extension, "bmp") &&
-        !StringEqual(name.extension, "jpg"))
-        accept = 0;
-
-    int32_t fields = StringOccurrences(name.baseName, "_");
-    if (fields == 0) {
-        accept = 0;
-    } else {
-        start = TempString.end;
-        StringNthField(name.baseName, fields + 1, "_", start);
-        StringUpper(KeepIntermediate(start), start);
-        StringAssignTemp(&name.suffix, start);
-
-        start = TempString.end;
-        StringLeft(name.baseName, StringLength(name.baseName) - StringLength(name.suffix) - 1,
-                   start);
-        StringAssignTemp(&name.prefix, start);
-
-        start = TempString.end;
-        StringLeft(name.suffix, 1, start);
-        StringAssignTemp(&name.direction, start);
-
-        if (!StringEqual(name.direction, "H") && !StringEqual(name.direction, "V")) accept = 0;
-
-        start = TempString.end;
-        StringRight(name.suffix, StringLength(name.suffix) - 1, start);
-        StringAssignTemp(&name.countText, start);
+    const char *name = PathLastPart(currentFile);
+    StripName strip;
+    if (!StripNameParse(name, StringLength(name), &strip)) {
+        FilesSkipped += 1;
+        return NotAStripName;
     }
-
-    int32_t count = 0;
-    if (fields != 0 && TextIsNumber(name.countText, 0, 0) && CountInRange(name.countText))
-        count = FloatToInteger(double(StringToInteger(name.countText)));
-    else
-        accept = 0;
-
-    if (accept == 1)
-        return Reason(ConvertStrip(currentFile, name.prefix, name.extension, name.direction, count,
-                                   outputDirectory, true));
-    FilesSkipped += 1;
-    return NotAStripName;
+    StringValue prefix = nullptr;
+    int32_t start = TempString.end;
+    StringLeft(name, strip.prefixLength, start);
+    StringAssignTemp(&prefix, start);
+    const char direction[] = {strip.direction, '\0'};
+    const char *why = Reason(ConvertStrip(currentFile, prefix, strip.extension, direction,
+                                          strip.count, outputDirectory, true));
+    StringFree(prefix);
+    return why;
 }
 
 // Adds the file's line to the reasons piled up in the area, when it was not converted.
