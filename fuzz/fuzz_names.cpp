@@ -1,12 +1,7 @@
-// The batch driver's name rules over a selection made from the fuzzer's bytes (one name a line),
-// with dialogs that hand out that selection and a conversion that checks what it is given: every
-// strip it receives must be named prefix_<H or V><digits>.<png, bmp or jpg>, in any case, with
-// the digits' value as its count, and the counts in the summary must add up.
-#include "app/batch.h"
-#include "app/convert.h"
-#include "runtime/dialogs/dialogs.h"
-#include "runtime/memory/memory.h"
-#include "runtime/strings/strings.h"
+// The naming rule of strips over the fuzzer's bytes as one file name. The name must be accepted
+// exactly when it ends in _<H or V><digits>.<png, bmp or jpg> (letters in any case) and the digits'
+// value is a count from 1 to 2147483647; an accepted name's record must describe that ending.
+#include "app/strip_name.h"
 
 #include <cctype>
 #include <cstdlib>
@@ -16,14 +11,8 @@
 
 namespace {
 
-std::vector<std::string> selection;
-size_t next;
-int32_t conversions;
-
-void Deliver(const std::string &text, int32_t position) {
-    constexpr int32_t PathRoom = 260;
-    memcpy(TempReserve(PathRoom, position), text.c_str(), text.size() + 1);
-    TempGiveBack(PathRoom - int32_t(text.size()));
+void Check(bool holds) {
+    if (!holds) abort();
 }
 
 std::string Lower(std::string text) {
@@ -32,90 +21,58 @@ std::string Lower(std::string text) {
     return text;
 }
 
-void Check(bool holds) {
-    if (!holds) abort();
+// What the name's ending says, read from its last byte backwards.
+struct Ending {
+    bool strip = false;
+    size_t mark = 0; // where the "_" is
+    char direction = 0;
+    long long count = 0;
+    std::string extension;
+};
+
+Ending ReadEnding(const std::string &name) {
+    Ending ending;
+    std::string lower = Lower(name);
+    if (lower.size() < 4) return ending;
+    ending.extension = lower.substr(lower.size() - 3);
+    if (lower[lower.size() - 4] != '.' ||
+        (ending.extension != "png" && ending.extension != "bmp" && ending.extension != "jpg"))
+        return ending;
+    size_t digitsEnd = lower.size() - 4, digits = digitsEnd;
+    while (digits > 0 && isdigit(static_cast<unsigned char>(lower[digits - 1])))
+        digits--;
+    if (digits == digitsEnd || digits < 2 || lower[digits - 2] != '_') return ending;
+    if (lower[digits - 1] != 'h' && lower[digits - 1] != 'v') return ending;
+    // Past its leading zeros, a count of more than ten digits is out of range whatever they are.
+    size_t first = lower.find_first_not_of('0', digits);
+    if (first > digitsEnd) first = digitsEnd;
+    if (digitsEnd - first > 10) return ending;
+    ending.count = strtoll(lower.substr(first, digitsEnd - first).c_str(), nullptr, 10);
+    ending.strip = ending.count >= 1 && ending.count <= 2147483647LL;
+    ending.mark = digits - 2;
+    ending.direction = char(toupper(static_cast<unsigned char>(lower[digits - 1])));
+    return ending;
 }
 
 } // namespace
 
-void DialogOpenFile(const char *, const char *, const char *, int32_t, int32_t, int32_t position) {
-    next = 0;
-    Deliver(selection.empty() ? "" : selection[next++], position);
-}
-
-void DialogNextFile(int32_t position) {
-    Deliver(next < selection.size() ? selection[next++] : "", position);
-}
-
-int32_t DialogFileCount() {
-    return int32_t(selection.size());
-}
-
-void DialogChooseFolder(const char *, const char *, int32_t position) {
-    Deliver("D:\\Out\\", position);
-}
-
-int32_t DialogMessage(const char *title, const char *text, int32_t) {
-    std::string want = "Files Selected: " + std::to_string(FilesSelected) +
-                       "\r\nFiles Converted: " + std::to_string(FilesConverted) +
-                       "\r\nFiles Skipped: " + std::to_string(FilesSkipped) +
-                       "\r\nFiles Errors: " + std::to_string(FilesErrors) + "\r\n";
-    Check(strcmp(title, "Conversion Completed") == 0 && want == text);
-    return IDOK;
-}
-
-ConvertOutcome ConvertStrip(const char *stripPath, const char *prefix, const char *extension,
-                            const char *direction, int32_t count, const char *outputDirectory,
-                            bool) {
-    conversions++;
-    Check(strcmp(outputDirectory, "D:\\Out\\") == 0);
-    std::string ext = extension;
-    Check(ext == "png" || ext == "bmp" || ext == "jpg");
-    Check(strcmp(direction, "H") == 0 || strcmp(direction, "V") == 0);
-    Check(count >= 1);
-    // The path ends in prefix + "_" + direction + digits + "." + extension, ignoring case.
-    std::string path = Lower(stripPath);
-    std::string tail = "." + ext;
-    Check(path.size() > tail.size() &&
-          path.compare(path.size() - tail.size(), tail.size(), tail) == 0);
-    size_t end = path.size() - tail.size(), digits = end;
-    while (digits > 0 && isdigit(static_cast<unsigned char>(path[digits - 1])))
-        digits--;
-    Check(digits < end && digits >= 2);
-    Check(strtoll(path.c_str() + digits, nullptr, 10) == count);
-    Check(path[digits - 1] == Lower(direction)[0] && path[digits - 2] == '_');
-    std::string front = Lower(prefix);
-    Check(digits - 2 >= front.size() &&
-          path.compare(digits - 2 - front.size(), front.size(), front) == 0);
-    FilesConverted++;
-    return ConvertOutcome::Converted;
-}
-
-// Every conversion above ends at once: the driver has no save to wait for.
-ConvertOutcome ConvertStripFinish() {
-    Check(false);
-    return ConvertOutcome::NotWritten;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    if (!StringHeap) TempStringInit();
-    selection.clear();
-    std::string name;
-    for (size_t i = 0; i <= size; i++) {
-        if (i == size || data[i] == '\n') {
-            if (!name.empty() && name.size() < 250) selection.push_back(name);
-            name.clear();
-        } else if (data[i] != 0 && data[i] != '"') {
-            // A file name holds no double quote (the path functions end an extension there).
-            name += char(data[i]);
-        }
+    if (size > 4096) return 0;
+    // A block exactly as long as the name, without a NUL: a read past its end is caught.
+    std::vector<char> bytes(data, data + size);
+    std::string name(bytes.begin(), bytes.end());
+    StripName strip = {-7, 'x', -7, nullptr};
+    bool accepted = StripNameParse(bytes.data(), int32_t(size), &strip);
+    Ending ending = ReadEnding(name);
+    Check(accepted == ending.strip);
+    if (!accepted) {
+        Check(strip.prefixLength == -7 && strip.direction == 'x' && strip.count == -7 &&
+              !strip.extension);
+        return 0;
     }
-    FilesSelected = FilesSkipped = FilesConverted = FilesErrors = 0;
-    conversions = 0;
-    TempString.end = 0;
-    BatchConvert();
-    Check(FilesSelected == int32_t(selection.size()));
-    Check(FilesSkipped + conversions == FilesSelected);
-    Check(TempString.end == 0);
+    Check(size_t(strip.prefixLength) == ending.mark);
+    Check(strip.direction == ending.direction);
+    Check(strip.count == ending.count);
+    Check(strip.extension && ending.extension == strip.extension);
     return 0;
 }
