@@ -2,6 +2,7 @@
 // checks the files and the output folder before anything is converted.
 #include "app/command_line.h"
 
+#include "app/command_arguments.h"
 #include "runtime/image/image_codec.h"
 #include "runtime/memory/memory.h"
 
@@ -60,69 +61,6 @@ bool Append(NameList *list, const char *head, size_t headLength, const char *nam
     list->block[list->used] = '\0';
     list->count += 1;
     return true;
-}
-
-bool Blank(wchar_t c) {
-    return c == L' ' || c == L'\t';
-}
-
-// True while the argument read so far is the /out: option.
-bool ReadingOutOption(const wchar_t *argument, const wchar_t *end) {
-    return end - argument >= OutOptionLength && _wcsnicmp(argument, L"/out:", OutOptionLength) == 0;
-}
-
-// Copies the next argument into `argument` (room for the rest of the line) and returns the
-// position after it, or null when none is left. 2n backslashes before a quote give n and the
-// quote opens or closes a quoted part; 2n + 1 give n and a literal quote; other backslashes stay.
-// A folder's name holds no quote: the value of /out: quoted with its trailing backslash, as
-// batch files write /out:"%~dp0", ends in the backslash and the quote closes it.
-const wchar_t *NextArgument(const wchar_t *p, wchar_t *argument) {
-    while (Blank(*p))
-        p++;
-    if (!*p) return nullptr;
-    bool quoted = false;
-    wchar_t *out = argument;
-    while (*p && (quoted || !Blank(*p))) {
-        size_t backslashes = 0;
-        while (*p == L'\\') {
-            backslashes++;
-            p++;
-        }
-        if (*p == L'"') {
-            bool folderEnd = quoted && backslashes % 2 && (!p[1] || Blank(p[1])) &&
-                             ReadingOutOption(argument, out);
-            for (size_t i = 0; i < backslashes / 2 + (folderEnd ? 1 : 0); i++)
-                *out++ = L'\\';
-            if (folderEnd) {
-                quoted = false;
-            } else if (backslashes % 2) {
-                *out++ = L'"';
-            } else if (quoted && p[1] == L'"') {
-                *out++ = L'"'; // "" inside quotes is one literal quote
-                p++;
-            } else {
-                quoted = !quoted;
-            }
-            p++;
-        } else {
-            for (size_t i = 0; i < backslashes; i++)
-                *out++ = L'\\';
-            if (*p && (quoted || !Blank(*p))) *out++ = *p++;
-        }
-    }
-    *out = L'\0';
-    return p;
-}
-
-// The program's own name follows simpler rules: up to the closing quote, or to the first blank.
-const wchar_t *SkipProgramName(const wchar_t *p) {
-    if (*p == L'"') {
-        const wchar_t *close = wcschr(p + 1, L'"');
-        return close ? close + 1 : p + wcslen(p);
-    }
-    while (*p && !Blank(*p))
-        p++;
-    return p;
 }
 
 // A text of the process's code page as UTF-16 in a new block, so that long names and names in
@@ -478,7 +416,7 @@ bool ReadSheetOption(const char *argument, uint32_t *given, CommandRequest *requ
 void CommandLineRead(const wchar_t *commandLine, CommandRequest *request) {
     *request = CommandRequest();
     if (!commandLine) return;
-    const wchar_t *p = SkipProgramName(commandLine);
+    const wchar_t *p = CommandLineSkipProgram(commandLine);
     auto *wideArgument = static_cast<wchar_t *>(MemoryAlloc((wcslen(p) + 1) * sizeof(wchar_t)));
     if (!wideArgument) return Refuse(request, "not enough memory for the command line");
 
@@ -486,7 +424,8 @@ void CommandLineRead(const wchar_t *commandLine, CommandRequest *request) {
     bool anyFile = false;
     bool usage = false;
     uint32_t optionsGiven = 0;
-    while (request->kind != CommandKind::Refused && (p = NextArgument(p, wideArgument))) {
+    while (request->kind != CommandKind::Refused &&
+           (p = CommandLineNextArgument(p, wideArgument))) {
         bool lacking = false;
         char *argument = Narrow(wideArgument, &lacking);
         if (!argument) {
