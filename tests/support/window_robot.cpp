@@ -173,13 +173,22 @@ HWND FileNameEdit(HWND dialog) {
 }
 
 bool TypeFileName(WindowRobot &robot, HWND dialog, const std::string &text) {
-    HWND edit = FileNameEdit(dialog);
-    if (!edit) return Fail(robot, "the dialog has no file-name field");
-    DWORD_PTR done = 0;
-    if (Send(robot, edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), &done) && done &&
-        RobotText(robot, edit) == text)
+    if (!FileNameEdit(dialog)) return Fail(robot, "the dialog has no file-name field");
+    // A dialog still settling in the folder it just opened may not answer at once: type again
+    // until the field holds the text.
+    WindowRobot quiet = robot;
+    if (WaitFor(robot, [&] {
+            quiet.failure.clear();
+            HWND edit = FileNameEdit(dialog);
+            DWORD_PTR done = 0;
+            return edit &&
+                   Send(quiet, edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
+                        &done) &&
+                   done && RobotText(quiet, edit) == text;
+        }))
         return true;
-    return Fail(robot, "the file-name field did not take \"" + text + "\"");
+    return Fail(robot, "the file-name field did not take \"" + text + "\"" + Within(robot) +
+                           (quiet.failure.empty() ? "" : " (" + quiet.failure + ")"));
 }
 
 constexpr size_t ItemRoom = 1024; // bytes in the browser's process for one tree item's text
