@@ -496,7 +496,7 @@ void CommandLineRead(const wchar_t *commandLine, CommandRequest *request) {
                 // The sheet's name is put right behind the folder.
                 int32_t start = TempString.end;
                 StringConcat(folder);
-                if (*PathLastPart(folder)) StringConcat("\\");
+                if (PathNeedsSeparator(folder)) StringConcat("\\");
                 StringAssignTemp(&request->outputFolder, start);
             }
         } else if (IsOption(argument)) {
