@@ -125,19 +125,6 @@ const wchar_t *SkipProgramName(const wchar_t *p) {
     return p;
 }
 
-// A text of the process's code page as UTF-16 in a new block, so that long names and names in
-// any script survive the file search; null when it cannot be had.
-wchar_t *Wide(const char *text) {
-    int n = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    if (n <= 0) return nullptr;
-    auto *wide = static_cast<wchar_t *>(MemoryAlloc(size_t(n) * sizeof(wchar_t)));
-    if (wide && MultiByteToWideChar(CP_ACP, 0, text, -1, wide, n) != n) {
-        MemoryFree(wide);
-        wide = nullptr;
-    }
-    return wide;
-}
-
 // The text in the process's code page, in a new block, when the code page holds every one of its
 // characters: one it lacks would come out as "?", a wildcard, or as a look-alike ("best fit") that
 // names another file. Null when it does not (`lacking` is then set) or memory is short.
@@ -155,7 +142,7 @@ char *Narrow(const wchar_t *text, bool *lacking) {
     wchar_t *back = nullptr;
     bool exact = narrow &&
                  WideCharToMultiByte(CP_ACP, flags, text, -1, narrow, n, nullptr, nullptr) == n &&
-                 (back = Wide(narrow)) != nullptr && wcscmp(back, text) == 0;
+                 (back = TextToWide(narrow)) != nullptr && wcscmp(back, text) == 0;
     MemoryFree(back);
     if (exact) return narrow;
     MemoryFree(narrow);
@@ -220,7 +207,7 @@ struct FileList {
 
 // The key of a file name, in a new block; null when memory runs out.
 char *KeyOf(const char *name) {
-    wchar_t *wide = Wide(name), *full = nullptr, *longer = nullptr;
+    wchar_t *wide = TextToWide(name), *full = nullptr, *longer = nullptr;
     DWORD n = wide ? GetFullPathNameW(wide, 0, nullptr, nullptr) : 0;
     full = n ? static_cast<wchar_t *>(MemoryAlloc(n * sizeof(wchar_t))) : nullptr;
     char *key = nullptr;
@@ -314,8 +301,8 @@ void RefuseLacking(CommandRequest *request, const char *head, size_t headLength,
 // page cannot hold a match's name.
 void Expand(const char *pattern, FileList *files, CommandRequest *request) {
     size_t folderLength = size_t(PathLastPart(pattern) - pattern);
-    wchar_t *widePattern = Wide(pattern);
-    wchar_t *wanted = Wide(pattern + folderLength);
+    wchar_t *widePattern = TextToWide(pattern);
+    wchar_t *wanted = TextToWide(pattern + folderLength);
     bool ok = widePattern && wanted;
     if (ok) Capitals(wanted);
     NameList found;
@@ -509,7 +496,7 @@ void CommandLineRead(const wchar_t *commandLine, CommandRequest *request) {
                 // The sheet's name is put right behind the folder.
                 int32_t start = TempString.end;
                 StringConcat(folder);
-                if (*PathLastPart(folder)) StringConcat("\\");
+                if (PathNeedsSeparator(folder)) StringConcat("\\");
                 StringAssignTemp(&request->outputFolder, start);
             }
         } else if (IsOption(argument)) {

@@ -5,6 +5,7 @@
 #include "app/console.h"
 
 #include "runtime/memory/memory.h"
+#include "runtime/strings/strings.h"
 
 #include <windows.h>
 
@@ -41,18 +42,14 @@ bool WriteBytes(HANDLE out, const char *text, size_t length) {
 
 // A console shows UTF-16 text; its own code page need not be the program's.
 bool WriteToConsole(HANDLE out, const char *text) {
-    int n = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    if (n <= 1) return n == 1;
-    auto *wide = static_cast<wchar_t *>(MemoryAlloc(size_t(n) * sizeof(wchar_t)));
-    bool ok = false;
-    if (wide && MultiByteToWideChar(CP_ACP, 0, text, -1, wide, n) == n) {
-        // Older consoles refuse a single write of more than about 64 KB.
-        ok = true;
-        for (int done = 0; ok && done < n - 1;) {
-            DWORD chunk = DWORD(n - 1 - done > 8192 ? 8192 : n - 1 - done), written = 0;
-            ok = WriteConsoleW(out, wide + done, chunk, &written, nullptr) && written;
-            done += int(written);
-        }
+    int32_t n = 0;
+    wchar_t *wide = TextToWide(text, &n);
+    // Older consoles refuse a single write of more than about 64 KB.
+    bool ok = wide != nullptr;
+    for (int32_t done = 0; ok && done < n;) {
+        DWORD chunk = DWORD(n - done > 8192 ? 8192 : n - done), written = 0;
+        ok = WriteConsoleW(out, wide + done, chunk, &written, nullptr) && written;
+        done += int32_t(written);
     }
     MemoryFree(wide);
     return ok;
@@ -140,15 +137,16 @@ int32_t ConsoleProgressStep(int32_t number, const char *file) {
     int width = ProgressLineRoom;
     if (GetConsoleScreenBufferInfo(ProgressConsole, &info) && info.dwSize.X - 1 < width)
         width = info.dwSize.X - 1;
-    const char *name = file;
-    for (const char *p = file; *p; p++)
-        if (*p == '\\' || *p == '/') name = p + 1;
     wchar_t line[ProgressLineRoom + 1];
     int length = swprintf(line, ProgressLineRoom, L"%d/%d ", int(number), int(ProgressTotal));
     if (length < 0) length = 0;
-    int room = ProgressLineRoom - length;
-    int named = MultiByteToWideChar(CP_ACP, 0, name, -1, line + length, room);
-    length += named > 0 ? named - 1 : 0;
+    // A name longer than the room left keeps its start.
+    int32_t named = 0;
+    wchar_t *name = TextToWide(PathLastPart(file), &named);
+    if (named > ProgressLineRoom - length) named = ProgressLineRoom - length;
+    if (name) wmemcpy(line + length, name, size_t(named));
+    MemoryFree(name);
+    length += named;
     ShowLine(line, length < width ? length : width > 0 ? width : 0);
     return StopAsked;
 }

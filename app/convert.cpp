@@ -278,13 +278,9 @@ void PutNumber(Text *t, int64_t value) {
 
 // A text of the process's code page in UTF-8 as a JSON string, quotes and escapes included.
 void PutString(Text *t, const char *text) {
-    int wideLength = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    auto *wide = static_cast<wchar_t *>(MemoryAlloc(sizeof(wchar_t) * size_t(wideLength + 1)));
+    wchar_t *wide = TextToWide(text);
     int utf8Length =
-        wide && wideLength > 0 &&
-                MultiByteToWideChar(CP_ACP, 0, text, -1, wide, wideLength) == wideLength
-            ? WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr)
-            : 0;
+        wide ? WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr) : 0;
     auto *utf8 = utf8Length > 0 ? static_cast<char *>(MemoryAlloc(size_t(utf8Length))) : nullptr;
     if (!utf8 || WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8, utf8Length, nullptr, nullptr) !=
                      utf8Length) {

@@ -58,15 +58,16 @@ bool AcceptableName(const char *name) {
 char *SplitDefaultFile(const char *defaultFile, int32_t selectionSize) {
     char *directory = CopyWithRoom(defaultFile);
     if (!directory) return nullptr;
-    char *name = directory;
-    char *backslash = strrchr(directory, '\\');
-    if (backslash && backslash != directory) {
-        *backslash = '\0';
-        name = backslash + 1;
-    }
+    // Split behind the last separator, unless that is the text's first character.
+    const char *last = PathLastPart(directory);
+    size_t folder = size_t(last - directory);
+    bool split = folder > 1;
+    const char *name = split ? last : directory;
     if (AcceptableName(name) && strlen(name) < static_cast<size_t>(selectionSize))
         strcpy(Selection, name);
-    if (name == directory) *directory = '\0';
+    // The folder keeps a drive's ":" ("C:" is that drive's folder), not a last "\" or "/".
+    if (split && directory[folder - 1] != ':') folder--;
+    directory[split ? folder : 0] = '\0';
     return directory;
 }
 

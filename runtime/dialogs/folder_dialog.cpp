@@ -47,9 +47,10 @@ void DialogChooseFolder(const char *title, const char *initialPath, int32_t posi
     }
     char initial[PathBytes];
     lstrcpynA(initial, initialPath ? initialPath : "", sizeof initial);
-    // The browser wants a folder without a trailing backslash; a drive root keeps its own.
+    // The browser wants a folder without a trailing separator; a drive root keeps its own.
     size_t length = strlen(initial);
-    if (length > 3 && initial[length - 1] == '\\') initial[length - 1] = '\0';
+    if (length > 3 && !*PathLastPart(initial) && initial[length - 1] != ':')
+        initial[length - 1] = '\0';
 
     auto browse = reinterpret_cast<BrowseForFolderRoutine>(
         reinterpret_cast<void *>(GetProcAddress(shell, "SHBrowseForFolder")));

@@ -79,13 +79,14 @@ int32_t DialogMessage(const char *title, const char *text, int32_t flags) {
 void DialogDeliverPath(const char *folder, int32_t folderLength, const char *name,
                        int32_t position) {
     constexpr int32_t PathRoom = 260;
-    bool separator = folderLength > 0 && folder[folderLength - 1] != '\\';
+    // The folder ends at folderLength: its NUL, or the NUL between a selection's folder and names.
+    bool separator = folderLength > 0 && PathNeedsSeparator(folder);
     int32_t head = folderLength + (separator ? 1 : 0);
     int32_t nameLength = static_cast<int32_t>(strlen(name));
     int32_t length = head + nameLength;
     int32_t reserve = length > PathRoom ? length : PathRoom;
     char *result = TempReserve(reserve, position);
-    if (folderLength) memcpy(result, folder, size_t(folderLength));
+    if (folderLength > 0) memcpy(result, folder, size_t(folderLength));
     if (separator) result[folderLength] = '\\';
     memcpy(result + head, name, size_t(nameLength));
     result[length] = '\0';

@@ -3,6 +3,8 @@
 // every 50 ms: under Wine each look costs a call to its server, about as long as a small strip.
 #include "runtime/dialogs/dialogs.h"
 
+#include "runtime/strings/strings.h"
+
 #include <commctrl.h>
 
 #include <cstdio>
@@ -25,7 +27,7 @@ int32_t Total;
 
 // The dialog's template in memory, DWORD-aligned as the system wants it.
 struct TemplateWriter {
-    WORD words[512];
+    alignas(4) WORD words[512];
     int at = 0;
     void Word(WORD value) { words[at++] = value; }
     void Long(DWORD value) {
@@ -140,11 +142,9 @@ int32_t DialogProgressStep(int32_t number, const char *file) {
         created = Window != nullptr;
     }
     if (Window) {
-        const char *name = file;
-        for (const char *p = file; *p; p++)
-            if (*p == '\\' || *p == '/') name = p + 1;
         char line[1024];
-        snprintf(line, sizeof line, "Converting %d of %d: %s", int(number), int(Total), name);
+        snprintf(line, sizeof line, "Converting %d of %d: %s", int(number), int(Total),
+                 PathLastPart(file));
         SetDlgItemTextA(Window, TextId, line);
         SendDlgItemMessageA(Window, BarId, PBM_SETPOS, WPARAM(number - 1), 0);
         if (created) ShowWindow(Window, SW_SHOW); // with its first line already in place

@@ -3,9 +3,7 @@
 #include "runtime/image/bmp_check.h"
 #include "runtime/image/gdi_guards.h"
 #include "runtime/memory/memory.h"
-
-#include <fcntl.h>
-#include <io.h>
+#include "runtime/system/system.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -344,18 +342,6 @@ int32_t FindForFile(FILE *file, intptr_t name) {
     return 0;
 }
 
-// The decoders read a larger file through the handle that read its start, not a second open.
-FILE *StreamOf(HANDLE file) {
-    int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_RDONLY | _O_BINARY);
-    if (descriptor == -1) {
-        CloseHandle(file);
-        return nullptr;
-    }
-    FILE *stream = _fdopen(descriptor, "rb");
-    if (!stream) _close(descriptor);
-    return stream;
-}
-
 intptr_t LoadFailed(ObjectId id, void *record, ImageLoadFailure why) {
     // A dynamic record whose id is never handed out must not stay in the registry.
     if (id == AutoNumber && record) RegistryFree(ImageRegistry, reinterpret_cast<ObjectId>(record));
@@ -523,7 +509,8 @@ intptr_t ImageLoad(ObjectId id, const char *fileName, int32_t flags) {
             kind = ImageDecoderFind(intptr_t(startSize), FileStart);
         } else if (file) {
             CloseOpenFile();
-            kind = FindForFile(StreamOf(file), reinterpret_cast<intptr_t>(fileName));
+            // The decoders read the file through the handle that read its start: no second open.
+            kind = FindForFile(FileStreamOf(file, false), reinterpret_cast<intptr_t>(fileName));
         } else {
             kind = ImageDecoderFind(reinterpret_cast<intptr_t>(fileName), nullptr);
         }

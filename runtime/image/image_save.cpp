@@ -3,8 +3,8 @@
 #include "runtime/image/gdi_guards.h"
 #include "runtime/memory/memory.h"
 #include "runtime/strings/strings.h"
+#include "runtime/system/system.h"
 
-#include <fcntl.h>
 #include <io.h>
 #include <process.h>
 
@@ -102,14 +102,7 @@ FILE *CreateTemporary(const char *folder, char *temporary, size_t size) {
             if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
             return nullptr;
         }
-        int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_BINARY);
-        if (descriptor == -1) {
-            CloseHandle(file);
-        } else if (FILE *stream = _fdopen(descriptor, "wb")) {
-            return stream;
-        } else {
-            _close(descriptor);
-        }
+        if (FILE *stream = FileStreamOf(file, true)) return stream;
         DeleteFileA(temporary);
         return nullptr;
     }
@@ -120,18 +113,21 @@ FILE *CreateTemporary(const char *folder, char *temporary, size_t size) {
 // rather than by name: under Wine a rename by name opens the file again and closes it, two more
 // calls to its server for every sheet.
 bool RenameOpenFile(HANDLE file, const char *target) {
-    int characters = MultiByteToWideChar(CP_ACP, 0, target, -1, nullptr, 0);
-    if (characters <= 1 || characters > 32767) return false;
-    size_t size = offsetof(FILE_RENAME_INFO, FileName) + sizeof(WCHAR) * size_t(characters);
-    auto *info = static_cast<FILE_RENAME_INFO *>(MemoryAlloc(size));
-    if (!info) return false;
-    memset(info, 0, size);
-    info->ReplaceIfExists = TRUE;
-    info->FileNameLength = DWORD(sizeof(WCHAR) * size_t(characters - 1));
-    bool renamed =
-        MultiByteToWideChar(CP_ACP, 0, target, -1, info->FileName, characters) == characters &&
-        SetFileInformationByHandle(file, FileRenameInfo, info, DWORD(size));
+    int32_t characters = 0;
+    wchar_t *wide = TextToWide(target, &characters);
+    size_t size = offsetof(FILE_RENAME_INFO, FileName) + sizeof(WCHAR) * size_t(characters + 1);
+    auto *info = wide && characters >= 1 && characters < 32767
+                     ? static_cast<FILE_RENAME_INFO *>(MemoryAlloc(size))
+                     : nullptr;
+    bool renamed = false;
+    if (info) {
+        info->ReplaceIfExists = TRUE;
+        info->FileNameLength = DWORD(sizeof(WCHAR) * size_t(characters));
+        memcpy(info->FileName, wide, sizeof(WCHAR) * size_t(characters + 1));
+        renamed = SetFileInformationByHandle(file, FileRenameInfo, info, DWORD(size));
+    }
     MemoryFree(info);
+    MemoryFree(wide);
     return renamed;
 }
 

@@ -57,6 +57,14 @@ void PathFileName(const char *path, int32_t position);
 // walk_H4.png in drive C's current folder), never inside a character of the code page. The one
 // rule of every place that splits a path.
 const char *PathLastPart(const char *path);
+// Whether a name put right behind `folder` needs a "\" in front: the folder is not empty and its
+// last part is not (a drive "C:" ends in a separator: a name after it is in that drive's folder).
+bool PathNeedsSeparator(const char *folder);
+
+// The text of the process's code page in UTF-16, in a new MainHeap block that the caller frees
+// with MemoryFree; `length` (when given) gets its characters without the NUL. Null when memory is
+// short or the text cannot be converted.
+wchar_t *TextToWide(const char *text, int32_t *length = nullptr);
 
 // Numbers and colours.
 enum : int32_t { RoundDown = 0, RoundUp = 1, RoundNearest = 2 };

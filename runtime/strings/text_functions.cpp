@@ -190,6 +190,10 @@ const char *PathLastPart(const char *path) {
     return start;
 }
 
+bool PathNeedsSeparator(const char *folder) {
+    return folder && *folder && *PathLastPart(folder);
+}
+
 void PathExtension(const char *path, int32_t position) {
     const char *dot = path ? std::strrchr(PathLastPart(path), '.') : nullptr;
     if (!dot) {

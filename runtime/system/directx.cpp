@@ -63,7 +63,7 @@ constexpr DWORD AxisAnyInstance = 0x00FFFF03;   // DIDFT_AXIS | DIDFT_ANYINSTANC
 constexpr DWORD ButtonAnyInstance = 0x00FFFF0C; // DIDFT_BUTTON | DIDFT_ANYINSTANCE
 constexpr DWORD Optional = 0x80000000;          // DIDFT_OPTIONAL
 
-DIOBJECTDATAFORMAT mouseObjects[] = {
+DIOBJECTDATAFORMAT MouseObjects[] = {
     {&GuidXAxis, 0, AxisAnyInstance, 0},
     {&GuidYAxis, 4, AxisAnyInstance, 0},
     {&GuidZAxis, 8, Optional | AxisAnyInstance, 0},
@@ -73,34 +73,34 @@ DIOBJECTDATAFORMAT mouseObjects[] = {
     {nullptr, 15, Optional | ButtonAnyInstance, 0},
 };
 
-DIDATAFORMAT mouseFormat = {sizeof(DIDATAFORMAT),
+DIDATAFORMAT MouseFormat = {sizeof(DIDATAFORMAT),
                             sizeof(DIOBJECTDATAFORMAT),
                             DIDF_RELAXIS,
                             16,
-                            sizeof mouseObjects / sizeof mouseObjects[0],
-                            mouseObjects};
+                            sizeof MouseObjects / sizeof MouseObjects[0],
+                            MouseObjects};
 
 // One byte per key; built on first use in a MainHeap block.
-DIOBJECTDATAFORMAT *keyboardObjects;
-DIDATAFORMAT keyboardFormat;
+DIOBJECTDATAFORMAT *KeyboardObjects;
+DIDATAFORMAT KeyboardFormat;
 
 bool BuildKeyboardFormat() {
-    if (keyboardObjects) return true;
-    keyboardObjects =
+    if (KeyboardObjects) return true;
+    KeyboardObjects =
         static_cast<DIOBJECTDATAFORMAT *>(MemoryAlloc(KeyCount * sizeof(DIOBJECTDATAFORMAT)));
-    if (!keyboardObjects) return false;
+    if (!KeyboardObjects) return false;
     for (int i = 0; i < KeyCount; i++) {
-        keyboardObjects[i].pguid = &GuidKey;
-        keyboardObjects[i].dwOfs = i;
-        keyboardObjects[i].dwType = Optional | DIDFT_BUTTON | (static_cast<DWORD>(i) << 8);
-        keyboardObjects[i].dwFlags = 0;
+        KeyboardObjects[i].pguid = &GuidKey;
+        KeyboardObjects[i].dwOfs = i;
+        KeyboardObjects[i].dwType = Optional | DIDFT_BUTTON | (static_cast<DWORD>(i) << 8);
+        KeyboardObjects[i].dwFlags = 0;
     }
-    keyboardFormat.dwSize = sizeof(DIDATAFORMAT);
-    keyboardFormat.dwObjSize = sizeof(DIOBJECTDATAFORMAT);
-    keyboardFormat.dwFlags = DIDF_RELAXIS;
-    keyboardFormat.dwDataSize = KeyCount;
-    keyboardFormat.dwNumObjs = KeyCount;
-    keyboardFormat.rgodf = keyboardObjects;
+    KeyboardFormat.dwSize = sizeof(DIDATAFORMAT);
+    KeyboardFormat.dwObjSize = sizeof(DIOBJECTDATAFORMAT);
+    KeyboardFormat.dwFlags = DIDF_RELAXIS;
+    KeyboardFormat.dwDataSize = KeyCount;
+    KeyboardFormat.dwNumObjs = KeyCount;
+    KeyboardFormat.rgodf = KeyboardObjects;
     return true;
 }
 
@@ -238,7 +238,7 @@ int32_t KeyboardInit() {
     if (!input) return 0;
     if (Keyboard.ready) return 1;
     if (!BuildKeyboardFormat()) return 0;
-    if (!MakeInputDevice(input, GuidSysKeyboard, Keyboard.device, &keyboardFormat)) return 0;
+    if (!MakeInputDevice(input, GuidSysKeyboard, Keyboard.device, &KeyboardFormat)) return 0;
     Keyboard.ready = 1;
     return 1;
 }
@@ -247,7 +247,7 @@ int32_t MouseInit() {
     IDirectInput7A *input = InputSystemAcquire();
     Mouse.started = 1;
     if (!input) return 0;
-    return MakeInputDevice(input, GuidSysMouse, Mouse.device, &mouseFormat) ? 1 : 0;
+    return MakeInputDevice(input, GuidSysMouse, Mouse.device, &MouseFormat) ? 1 : 0;
 }
 
 int32_t SoundInit() {

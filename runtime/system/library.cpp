@@ -1,5 +1,7 @@
 #include "runtime/system/system.h"
 
+#include "runtime/strings/strings.h"
+
 #include <cstring>
 
 namespace {
@@ -22,7 +24,7 @@ HMODULE SystemLibraryLoad(const char *name) {
     UINT folder = GetSystemDirectoryA(path, MAX_PATH);
     size_t nameLength = strlen(name);
     if (folder == 0 || uint64_t(folder) + 1 + nameLength >= MAX_PATH) return nullptr;
-    if (path[folder - 1] != '\\') path[folder++] = '\\';
+    if (PathNeedsSeparator(path)) path[folder++] = '\\';
     memcpy(path + folder, name, nameLength + 1);
     // Without the restricted search the library's own imports would be looked for beside the
     // program first; the altered search starts in the library's folder.

@@ -10,6 +10,7 @@
 
 #include <windows.h>
 #include <cstdint>
+#include <cstdio>
 
 struct IDirectDraw7;
 struct IDirect3D7;
@@ -29,6 +30,13 @@ void LibrarySearchInit();
 // Loads a system library, `name` being its file name, from the system folder only; null when it
 // is not there.
 HMODULE SystemLibraryLoad(const char *name);
+
+// ---- Files.
+
+// A C stream over an open file handle, for reading or for writing, binary; the handle then belongs
+// to the stream (fclose closes it). Null when the C runtime cannot take the handle, which is then
+// closed all the same.
+FILE *FileStreamOf(HANDLE file, bool writing);
 
 // ---- The runtime window: a 1 x 1 popup of class "RadorizezuZadi Class", never shown.
 

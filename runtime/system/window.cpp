@@ -15,7 +15,7 @@ constexpr char RuntimeWindowClass[] = "RadorizezuZadi Class";
 
 // A window creation that fails after the class was registered must not make every later attempt
 // fail on the class that already exists.
-bool classRegistered;
+bool ClassRegistered;
 
 bool RegisterRuntimeWindowClass() {
     WNDCLASSEXA windowClass = {};
@@ -34,9 +34,9 @@ bool RegisterRuntimeWindowClass() {
 
 int32_t RuntimeWindowInit() {
     if (RuntimeWindowCreated || RuntimeWindow) return RuntimeWindowCreated;
-    if (!classRegistered) {
+    if (!ClassRegistered) {
         if (!RegisterRuntimeWindowClass()) return 0;
-        classRegistered = true;
+        ClassRegistered = true;
     }
     RuntimeWindow = CreateWindowExA(0, RuntimeWindowClass, "", WS_POPUP, 0, 0, 1, 1, nullptr,
                                     nullptr, ModuleHandle, nullptr);

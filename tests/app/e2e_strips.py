@@ -4,7 +4,8 @@
     e2e_strips.py make STRIPS     writes every strip (and the files that are not strips) to STRIPS,
                                   and a long batch of one strip under 4000 names to STRIPS-long
     e2e_strips.py check SHEETS    compares every sheet in SHEETS with the sheet the rules give
-    e2e_strips.py storm FOLDER    writes hundreds of damaged strips of every format to FOLDER
+    e2e_strips.py storm FOLDER    writes hundreds of damaged strips of every format to FOLDER, and
+                                  their names to FOLDER.txt
     e2e_strips.py storm-check SHEETS   every file in SHEETS is a whole sheet of a storm strip
     e2e_strips.py engine-make STRIPS   writes the strips of the sheet option runs, and the runs
     e2e_strips.py engine-check STRIPS SHEETS   checks each run's sheets and data files in SHEETS
@@ -272,6 +273,7 @@ def storm(folder):
     for name in os.listdir(folder):
         os.remove(os.path.join(folder, name))
     rng = random.Random(11)
+    names = []
     for kind, extension in STORM_KINDS:
         whole = storm_strip(kind)
         for n in range(STORM_VARIANTS * 3):
@@ -284,8 +286,12 @@ def storm(folder):
                     data[rng.randrange(len(data))] = rng.randrange(256)
             else:
                 data[at:at] = bytes(rng.randrange(256) for _ in range(rng.randint(1, 16)))
-            with open(os.path.join(folder, "%s_%d_H2.%s" % (kind, n, extension)), "wb") as f:
+            names.append("%s_%d_H2.%s" % (kind, n, extension))
+            with open(os.path.join(folder, names[-1]), "wb") as f:
                 f.write(data)
+    # The list of what was written, beside the folder: the test chooses exactly these files.
+    with open(folder.rstrip("/") + ".txt", "w") as f:
+        f.write("".join(name + "\n" for name in sorted(names)))
 
 
 def storm_check(folder):

@@ -204,15 +204,31 @@ SIZE_T MemoryInUse(HANDLE process) {
     return GetProcessMemoryInfo(process, &counters, sizeof counters) ? counters.PagefileUsage : 0;
 }
 
+// The four counts at the head of a summary or report; false when the text does not start so.
+bool ReadCounts(const std::string &text, int counts[4]) {
+    return sscanf(text.c_str(),
+                  "Files Selected: %d\r\nFiles Converted: %d\r\nFiles Skipped: %d\r\n"
+                  "Files Errors: %d",
+                  &counts[0], &counts[1], &counts[2], &counts[3]) == 4;
+}
+
 // Hundreds of damaged strips of every format in one batch: the program survives them all, shows
 // the summary with every file counted as selected, leaves nothing but whole sheets (checked by
-// e2e_strips.py) and gives its memory back. Its GDI objects cannot be counted from outside under
-// Wine; the library tests count them over the same kinds of damage.
+// e2e_strips.py) and gives its memory back. The same files from the command line name each file
+// not converted with its reason: the summary's counts are those of the reasons. Its GDI objects
+// cannot be counted from outside under Wine; the library tests count them over the same damage.
 TEST_F(Utility, ADamagedFileStormEndsInTheSummary) {
     std::string storm = WindowsPath("STRIPSHEET_E2E_STORM");
     std::vector<std::string> chosen = FilesIn(storm + "\\");
-    ASSERT_GE(chosen.size(), 400u);
-    std::string sheets = TestFolder("storm") + "sheets";
+    std::vector<std::string> written;
+    std::istringstream list(ReadWholeFile(storm + ".txt"));
+    for (std::string name; std::getline(list, name);)
+        written.push_back(name);
+    std::sort(chosen.begin(), chosen.end());
+    ASSERT_EQ(chosen, written) << "the storm's folder holds other files than it was given";
+    ASSERT_FALSE(chosen.empty());
+    // TestFolder empties the folder each time it is asked for: once only.
+    std::string folder = TestFolder("storm"), sheets = folder + "sheets", again = folder + "again";
     ASSERT_TRUE(CreateDirectoryA(sheets.c_str(), nullptr));
     Start();
 
@@ -231,27 +247,48 @@ TEST_F(Utility, ADamagedFileStormEndsInTheSummary) {
     HWND summary = RobotWaitDialog(robot, "Conversion Completed");
     ASSERT_TRUE(summary) << robot.failure;
     SIZE_T after = MemoryInUse(process.hProcess);
-    int selected = -1, converted = -1, skipped = -1, errors = -1;
+    int counts[4] = {};
     std::string text = MessageText(robot, summary);
     // The figures the README quotes.
     printf("storm: %zu files, memory in use %zu KB before, %zu KB after\n%s", chosen.size(),
            size_t(before >> 10), size_t(after >> 10), text.c_str());
-    ASSERT_EQ(sscanf(text.c_str(),
-                     "Files Selected: %d\r\nFiles Converted: %d\r\nFiles Skipped: %d\r\n"
-                     "Files Errors: %d",
-                     &selected, &converted, &skipped, &errors),
-              4);
-    EXPECT_EQ(selected, int(chosen.size()));
-    EXPECT_EQ(skipped, 0);
-    EXPECT_GT(errors, 0);
-    EXPECT_LE(converted + errors, selected);
-    EXPECT_EQ(FilesIn(sheets + "\\").size(), size_t(converted)) << "a stray or missing file";
-    if (before && after) {
-        EXPECT_LT(after, before + (SIZE_T(16) << 20)) << before << " bytes before, " << after;
-    }
+    ASSERT_TRUE(ReadCounts(text, counts)) << text;
+    ASSERT_TRUE(before && after) << "the program's memory could not be read";
+    EXPECT_LT(after, before + (SIZE_T(16) << 20)) << before << " bytes before, " << after;
     ASSERT_TRUE(RobotPress(robot, summary, IDOK) && RobotWaitClosed(robot, summary))
         << robot.failure;
     ExpectCleanEnd();
+    std::vector<std::string> sheetNames = FilesIn(sheets + "\\");
+
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    process = {};
+    ASSERT_TRUE(CreateDirectoryA(again.c_str(), nullptr));
+    Start("\"/out:" + again + "\" \"" + storm + "\\*.*\"", true);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD exitCode = 0;
+    EXPECT_TRUE(GetExitCodeProcess(process.hProcess, &exitCode));
+    std::string report = Output();
+    int reported[4] = {};
+    ASSERT_TRUE(ReadCounts(report, reported)) << report;
+    // Each file not converted has a line of its own: "name: reason".
+    int lines = 0, notPictures = 0;
+    std::istringstream reasons(report);
+    for (std::string line; std::getline(reasons, line);) {
+        if (line.compare(0, storm.size(), storm) != 0) continue;
+        lines++;
+        notPictures += line.find(": not a picture\r") != std::string::npos;
+    }
+    const int selected = int(chosen.size());
+    EXPECT_EQ(std::vector<int>(counts, counts + 4), std::vector<int>(reported, reported + 4));
+    EXPECT_EQ(reported[0], selected);
+    EXPECT_EQ(reported[2], 0) << "every name is a strip's";
+    EXPECT_EQ(lines, selected - reported[1]) << report;
+    EXPECT_EQ(notPictures, selected - reported[1] - reported[3]) << report;
+    EXPECT_GT(reported[3], 0) << "the damage leaves pictures that fail part way";
+    EXPECT_EQ(exitCode, 1u) << "a failed file makes the exit code 1";
+    EXPECT_EQ(sheetNames.size(), size_t(counts[1])) << "a stray or missing file";
+    EXPECT_EQ(FilesIn(again + "\\"), sheetNames);
 }
 
 TEST_F(Utility, CancelAtTheFileDialogEndsWithoutAnotherWindow) {

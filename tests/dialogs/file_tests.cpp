@@ -4,6 +4,7 @@
 #include "tests/dialogs/dialog_fixtures.h"
 #include "tests/support/test_support.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -148,6 +149,11 @@ TEST(FileDialog, CancelGivesTheEmptyStringInBothModes) {
     EXPECT_EQ(Open(Cancel, 1, nullptr, 0, nullptr, nullptr), "") << "absent texts";
 }
 
+std::string Slashed(std::string path) {
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
+}
+
 TEST(FileDialog, DefaultFileGivesTheInitialFolderAndAnAcceptableName) {
     std::string folder = TestFolder("default"), shown = folder.substr(0, folder.size() - 1);
     struct Case {
@@ -157,6 +163,7 @@ TEST(FileDialog, DefaultFileGivesTheInitialFolderAndAnAcceptableName) {
         {folder, shown, ""},
         {"sheet.png", "", "sheet.png"},
         {"\\x.png", "", ""}, // a leading backslash keeps the whole text, backslash and all
+        {Slashed(folder) + "sheet.png", shown, "sheet.png"},
         // A name the single-selection buffer cannot hold is dropped, not written past its end.
         {folder + std::string(300, 'n') + ".png", shown, ""},
     };

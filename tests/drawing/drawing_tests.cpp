@@ -13,25 +13,25 @@ constexpr COLORREF Red = RGB(255, 0, 0);
 constexpr COLORREF Blue = RGB(0, 0, 255);
 
 // What the output's release routine saw when the layer called it.
-HDC outputDc;
-int releases;
-HGDIOBJ brushAtRelease;
-HGDIOBJ penAtRelease;
+HDC OutputDc;
+int Releases;
+HGDIOBJ BrushAtRelease;
+HGDIOBJ PenAtRelease;
 
 int32_t ReleaseOutput() {
-    releases++;
-    brushAtRelease = GetCurrentObject(outputDc, OBJ_BRUSH);
-    penAtRelease = GetCurrentObject(outputDc, OBJ_PEN);
-    DeleteDC(outputDc);
-    outputDc = nullptr;
+    Releases++;
+    BrushAtRelease = GetCurrentObject(OutputDc, OBJ_BRUSH);
+    PenAtRelease = GetCurrentObject(OutputDc, OBJ_PEN);
+    DeleteDC(OutputDc);
+    OutputDc = nullptr;
     return 7;
 }
 
-HDC acquiredDc;
-int acquires;
+HDC AcquiredDc;
+int Acquires;
 HDC Acquire() {
-    acquires++;
-    return acquiredDc;
+    Acquires++;
+    return AcquiredDc;
 }
 
 Pixels Inverted(Pixels picture) {
@@ -44,11 +44,11 @@ Pixels Inverted(Pixels picture) {
 class Draw : public ::testing::Test {
   protected:
     static void SetUpTestSuite() { DrawingInit(); }
-    void SetUp() override { releases = 0; }
+    void SetUp() override { Releases = 0; }
     void TearDown() override {
         DrawingEnd();
-        if (outputDc) DeleteDC(outputDc);
-        outputDc = nullptr;
+        if (OutputDc) DeleteDC(OutputDc);
+        OutputDc = nullptr;
         for (HBITMAP bitmap : bitmaps)
             DeleteObject(bitmap);
     }
@@ -64,10 +64,10 @@ class Draw : public ::testing::Test {
     // Begins a drawing on the bitmap; ReadPixels needs it ended (the bitmap deselected) first.
     void Begin(HBITMAP bitmap, int32_t kind = OutputKindImage,
                DrawingAcquireRoutine acquire = nullptr) {
-        outputDc = CreateCompatibleDC(nullptr);
-        SelectObject(outputDc, bitmap);
-        output = DrawingOutput{kind, nullptr, outputDc, ReleaseOutput, {{}, acquire, 0}};
-        ASSERT_EQ(DrawingBegin(&output), outputDc);
+        OutputDc = CreateCompatibleDC(nullptr);
+        SelectObject(OutputDc, bitmap);
+        output = DrawingOutput{kind, nullptr, OutputDc, ReleaseOutput, {{}, acquire, 0}};
+        ASSERT_EQ(DrawingBegin(&output), OutputDc);
     }
     DrawingOutput output{};
     std::vector<HBITMAP> bitmaps;
@@ -81,12 +81,12 @@ TEST_F(Draw, EndingPutsTheDcBackBeforeReleasingAndBeginEndsAnEarlierDrawing) {
     HGDIOBJ originalPen = GetCurrentObject(dc, OBJ_PEN);
     DeleteDC(dc);
     Begin(first);
-    EXPECT_EQ(GetCurrentObject(outputDc, OBJ_BRUSH), Drawing.defaultBrush);
-    EXPECT_EQ(GetCurrentObject(outputDc, OBJ_PEN), Drawing.defaultPen);
+    EXPECT_EQ(GetCurrentObject(OutputDc, OBJ_BRUSH), Drawing.defaultBrush);
+    EXPECT_EQ(GetCurrentObject(OutputDc, OBJ_PEN), Drawing.defaultPen);
     DrawingSetMode(ModeTransparent); // selects the fill brush
     HBRUSH fill = Drawing.fillBrush;
-    EXPECT_EQ(GetCurrentObject(outputDc, OBJ_BRUSH), fill);
-    EXPECT_EQ(GetBkMode(outputDc), TRANSPARENT);
+    EXPECT_EQ(GetCurrentObject(OutputDc, OBJ_BRUSH), fill);
+    EXPECT_EQ(GetBkMode(OutputDc), TRANSPARENT);
 
     // An output of no particular kind: the earlier drawing ends first; the layer deletes the
     // new output's dc at the end.
@@ -94,9 +94,9 @@ TEST_F(Draw, EndingPutsTheDcBackBeforeReleasingAndBeginEndsAnEarlierDrawing) {
     SelectObject(secondDc, second);
     DrawingOutput other{3, nullptr, secondDc, nullptr, {}};
     ASSERT_EQ(DrawingBegin(&other), secondDc);
-    EXPECT_EQ(releases, 1);
-    EXPECT_EQ(brushAtRelease, originalBrush);
-    EXPECT_EQ(penAtRelease, originalPen);
+    EXPECT_EQ(Releases, 1);
+    EXPECT_EQ(BrushAtRelease, originalBrush);
+    EXPECT_EQ(PenAtRelease, originalPen);
     EXPECT_EQ(GetObjectType(fill), 0u) << "the fill brush is deleted";
     EXPECT_EQ(Drawing.mode, 0);
     DrawBox(0, 0, 4, 4, Blue);
@@ -108,14 +108,14 @@ TEST_F(Draw, EndingPutsTheDcBackBeforeReleasingAndBeginEndsAnEarlierDrawing) {
     Begin(first);
     DrawBox(0, 0, 4, 4, Red);
     EXPECT_EQ(DrawingBegin(nullptr), nullptr);
-    EXPECT_EQ(releases, 2);
+    EXPECT_EQ(Releases, 2);
     DrawBox(0, 0, 2, 2, Blue);
     EXPECT_EQ(DrawingEnd(), 0);
     EXPECT_TRUE(SamePixels(ReadPixels(first), Pixels(16, Red), 4));
 
     Begin(first);
     EXPECT_EQ(DrawingEnd(), 7) << "the release routine's result";
-    EXPECT_EQ(releases, 3);
+    EXPECT_EQ(Releases, 3);
 
     // A window output with no window draws on the screen's dc and gives it back.
     int before = GdiObjectCount();
@@ -136,14 +136,14 @@ TEST_F(Draw, FilledBoxesCoverExactlyTheirPixels) {
     DrawBox(W - 2, H - 1, 10, 10, Blue);
     for (auto size : {POINT{0, 3}, POINT{-3, 3}, POINT{3, -3}}) // empty boxes draw nothing
         DrawBox(10, 10, size.x, size.y, Red);
-    HGDIOBJ brush = GetCurrentObject(outputDc, OBJ_BRUSH);
-    HGDIOBJ pen = GetCurrentObject(outputDc, OBJ_PEN);
+    HGDIOBJ brush = GetCurrentObject(OutputDc, OBJ_BRUSH);
+    HGDIOBJ pen = GetCurrentObject(OutputDc, OBJ_PEN);
     int before = GdiObjectCount();
     for (int i = 0; i < 50; i++)
         DrawBox(12, 8, 2, 2, RGB(0, 255, 0));
     EXPECT_EQ(GdiObjectCount(), before) << "each coloured box deletes its pen and brush";
-    EXPECT_EQ(GetCurrentObject(outputDc, OBJ_BRUSH), brush);
-    EXPECT_EQ(GetCurrentObject(outputDc, OBJ_PEN), pen);
+    EXPECT_EQ(GetCurrentObject(OutputDc, OBJ_BRUSH), brush);
+    EXPECT_EQ(GetCurrentObject(OutputDc, OBJ_PEN), pen);
     DrawingEnd();
 
     Pixels expected = Paste(Pixels(W * H, Black), W, Pixels(20, Red), 5, 3, 2);
@@ -240,7 +240,7 @@ TEST_F(Draw, DibOutputsGetA24BitCopy) {
     DrawImageAt(pattern, 2, 3);
     EXPECT_EQ(DrawImagePart(pattern, 0, 0, 1, 1, 2, 2), 0) << "parts do not go to DIB outputs";
     DrawingEnd();
-    EXPECT_EQ(releases, 1);
+    EXPECT_EQ(Releases, 1);
     EXPECT_TRUE(SamePixels(ReadPixels(target), Paste(Pixels(64, White), 8, picture, 5, 2, 3), 8));
 }
 
@@ -249,27 +249,27 @@ TEST_F(Draw, RevokedDcIsAcquiredAgainBeforeTheNextPrimitive) {
     HBITMAP second = Bitmap(4, 4, White);
     Begin(first, OutputKindRevocable, Acquire);
     DrawingSetMode(ModeInvert);
-    acquires = 0;
+    Acquires = 0;
 
-    acquiredDc = nullptr; // the owner cannot give one yet: nothing is drawn anywhere
+    AcquiredDc = nullptr; // the owner cannot give one yet: nothing is drawn anywhere
     Drawing.dcState = -1;
     DrawBox(0, 0, 4, 4, Red);
-    EXPECT_EQ(acquires, 1);
+    EXPECT_EQ(Acquires, 1);
     EXPECT_EQ(Drawing.dcState, -1);
 
-    acquiredDc = CreateCompatibleDC(nullptr);
-    HGDIOBJ secondOriginal = SelectObject(acquiredDc, second);
+    AcquiredDc = CreateCompatibleDC(nullptr);
+    HGDIOBJ secondOriginal = SelectObject(AcquiredDc, second);
     DrawBox(0, 0, 4, 2, Red);
-    EXPECT_EQ(Drawing.dc, acquiredDc);
+    EXPECT_EQ(Drawing.dc, AcquiredDc);
     EXPECT_EQ(Drawing.dcState, 1);
-    EXPECT_EQ(GetBkColor(acquiredDc), White);
-    EXPECT_TRUE(GetTextAlign(acquiredDc) & TA_UPDATECP);
+    EXPECT_EQ(GetBkColor(AcquiredDc), White);
+    EXPECT_TRUE(GetTextAlign(AcquiredDc) & TA_UPDATECP);
     DrawBox(0, 2, 4, 2, Red); // no further acquire while the dc is valid
-    EXPECT_EQ(acquires, 2);
+    EXPECT_EQ(Acquires, 2);
     DrawingEnd();
-    EXPECT_EQ(releases, 1);
-    SelectObject(acquiredDc, secondOriginal);
-    DeleteDC(acquiredDc);
+    EXPECT_EQ(Releases, 1);
+    SelectObject(AcquiredDc, secondOriginal);
+    DeleteDC(AcquiredDc);
     EXPECT_TRUE(SamePixels(ReadPixels(first), Pixels(16, White), 4));
     EXPECT_TRUE(SamePixels(ReadPixels(second), Pixels(16, Black), 4))
         << "the invert mode was applied again";

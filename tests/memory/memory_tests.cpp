@@ -15,13 +15,13 @@ struct Record {
     int32_t spare;
 };
 
-std::vector<ObjectId> freed;
-ObjectRegistry *current;
+std::vector<ObjectId> Freed;
+ObjectRegistry *Current;
 
 void FreeRecord(ObjectId id) {
-    if (!RegistryGet(current, id)) return;
-    freed.push_back(id);
-    RegistryFree(current, id);
+    if (!RegistryGet(Current, id)) return;
+    Freed.push_back(id);
+    RegistryFree(Current, id);
 }
 
 std::vector<ObjectId> Enumerate(ObjectRegistry *registry) {
@@ -38,8 +38,8 @@ class Registry : public ::testing::Test {
     void SetUp() override {
         if (!MainHeap) MainHeapInit();
         if (!ObjectHeap) ObjectHeapInit();
-        freed.clear();
-        current = registry = RegistryCreate(sizeof(Record), 16, FreeRecord);
+        Freed.clear();
+        Current = registry = RegistryCreate(sizeof(Record), 16, FreeRecord);
         ASSERT_NE(registry, nullptr);
     }
     Record *Make(ObjectId number, uintptr_t handle) {
@@ -80,7 +80,7 @@ TEST_F(Registry, GrowsByRequestedNumberPlusStepKeepingOldRecords) {
         if (n == 20) continue;
         EXPECT_EQ(memcmp(registry->table + n * sizeof(Record), &zero, sizeof zero), 0) << n;
     }
-    EXPECT_TRUE(freed.empty()) << "growing frees nothing: number 20 held no object";
+    EXPECT_TRUE(Freed.empty()) << "growing frees nothing: number 20 held no object";
 }
 
 TEST_F(Registry, ANumberBeyondAnyTableIsRefusedAndTheTableKept) {
@@ -96,7 +96,7 @@ TEST_F(Registry, ANumberBeyondAnyTableIsRefusedAndTheTableKept) {
         ASSERT_NE(r, nullptr) << n;
         EXPECT_EQ(r->handle, uintptr_t(100 + n));
     }
-    EXPECT_TRUE(freed.empty());
+    EXPECT_TRUE(Freed.empty());
 
     // The first number past the table is no table record, although the memory behind the table
     // looks like a live one here.
@@ -111,10 +111,10 @@ TEST_F(Registry, ReallocatingALiveNumberFreesItFirst) {
     Make(4, 0); // allocated but never made live
     Record *again = static_cast<Record *>(RegistryAllocate(registry, 3));
     ASSERT_NE(again, nullptr);
-    EXPECT_EQ(freed, std::vector<ObjectId>{3});
+    EXPECT_EQ(Freed, std::vector<ObjectId>{3});
     EXPECT_EQ(again->value, 0);
     RegistryAllocate(registry, 4); // not live: the callback frees nothing
-    EXPECT_EQ(freed.size(), 1u);
+    EXPECT_EQ(Freed.size(), 1u);
 }
 
 TEST_F(Registry, DynamicIdsAreRecordAddressesOutsideTheTable) {
@@ -126,7 +126,7 @@ TEST_F(Registry, DynamicIdsAreRecordAddressesOutsideTheTable) {
         EXPECT_FALSE(at >= registry->table && at < tableEnd);
     }
     EXPECT_NE(a, b);
-    EXPECT_TRUE(freed.empty()) << "AutoNumber never calls the free callback";
+    EXPECT_TRUE(Freed.empty()) << "AutoNumber never calls the free callback";
 
     // A fresh dynamic record is zeroed and so not live until its owner stores a handle.
     ObjectId blank = MakeDynamic(0);
@@ -149,7 +149,7 @@ TEST_F(Registry, EnumeratesNumbersThenDynamicOldestFirstAndAllowsFreeing) {
     RegistryRewind(registry);
     while (RegistryNext(registry, &id))
         FreeRecord(id);
-    EXPECT_EQ(freed, (std::vector<ObjectId>{0, 2, older, newer}));
+    EXPECT_EQ(Freed, (std::vector<ObjectId>{0, 2, older, newer}));
     EXPECT_TRUE(Enumerate(registry).empty());
 }
 

@@ -231,6 +231,14 @@ TEST_F(TextFunctions, PathParts) {
     // The second byte of a character of code page 932 may be "\" (strings_tests_cp932 runs it).
     EXPECT_EQ(Text(PathFileName, "E:\\\x95\x5c_H4.png"),
               GetACP() == 932 ? "\x95\x5c_H4.png" : "_H4.png");
+
+    // A name put behind a folder gets a "\" unless the folder ends in a separator or a drive.
+    EXPECT_TRUE(PathNeedsSeparator("E:\\art"));
+    EXPECT_FALSE(PathNeedsSeparator("E:\\art\\"));
+    EXPECT_FALSE(PathNeedsSeparator("E:/art/"));
+    EXPECT_FALSE(PathNeedsSeparator("E:"));
+    EXPECT_FALSE(PathNeedsSeparator(""));
+    EXPECT_EQ(PathNeedsSeparator("E:\\\x95\x5c"), GetACP() == 932);
 }
 
 TEST(Numbers, RoundingTruncationAndColours) {

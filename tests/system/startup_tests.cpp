@@ -36,18 +36,18 @@ struct LibraryUse {
     const char *name;
     HMODULE module;
     int held; // loads less frees
-} libraries[] = {{"DINPUT.DLL", nullptr, 0}, {"DDRAW.DLL", nullptr, 0}, {"DSOUND.DLL", nullptr, 0}};
-ImportPatch *loadPatch;
-ImportPatch *freePatch;
+} Libraries[] = {{"DINPUT.DLL", nullptr, 0}, {"DDRAW.DLL", nullptr, 0}, {"DSOUND.DLL", nullptr, 0}};
+ImportPatch *LoadPatch;
+ImportPatch *FreePatch;
 
 // The libraries come from the system folder, by their full paths.
 HMODULE WINAPI CountingLoadLibraryExA(LPCSTR path, HANDLE file, DWORD flags) {
     HMODULE module =
-        reinterpret_cast<decltype(&LoadLibraryExA)>(loadPatch->Original())(path, file, flags);
+        reinterpret_cast<decltype(&LoadLibraryExA)>(LoadPatch->Original())(path, file, flags);
     char folder[MAX_PATH];
     UINT length = GetSystemDirectoryA(folder, MAX_PATH);
     bool fromSystem = length && _strnicmp(path, folder, length) == 0 && path[length] == '\\';
-    for (LibraryUse &use : libraries) {
+    for (LibraryUse &use : Libraries) {
         if (module && fromSystem && _stricmp(path + length + 1, use.name) == 0) {
             use.module = module;
             use.held++;
@@ -57,15 +57,15 @@ HMODULE WINAPI CountingLoadLibraryExA(LPCSTR path, HANDLE file, DWORD flags) {
 }
 
 BOOL WINAPI CountingFreeLibrary(HMODULE module) {
-    for (LibraryUse &use : libraries) {
+    for (LibraryUse &use : Libraries) {
         if (module && module == use.module) use.held--;
     }
-    return reinterpret_cast<decltype(&FreeLibrary)>(freePatch->Original())(module);
+    return reinterpret_cast<decltype(&FreeLibrary)>(FreePatch->Original())(module);
 }
 
 // How many loads of the library the runtime still holds.
 int Held(const char *name) {
-    for (const LibraryUse &use : libraries) {
+    for (const LibraryUse &use : Libraries) {
         if (_stricmp(name, use.name) == 0) return use.held;
     }
     return -1;
@@ -121,25 +121,25 @@ ULONG STDMETHODCALLTYPE FakeRelease(FakeCom *self) {
     return --self->references;
 }
 
-const void *const fakeVtable[] = {reinterpret_cast<void *>(FakeQueryInterface),
+const void *const FakeVtable[] = {reinterpret_cast<void *>(FakeQueryInterface),
                                   reinterpret_cast<void *>(FakeAddRef),
                                   reinterpret_cast<void *>(FakeRelease)};
 
 FakeCom MakeFake(bool givesInterfaces = false) {
-    return FakeCom{fakeVtable, 1, givesInterfaces};
+    return FakeCom{FakeVtable, 1, givesInterfaces};
 }
 
 template <typename Interface> Interface *As(FakeCom &fake) {
     return reinterpret_cast<Interface *>(&fake);
 }
 
-void *closedStream;
-int streamCloses;
+void *ClosedStream;
+int StreamCloses;
 void CloseStream(void *stream) {
-    streamCloses++;
-    closedStream = stream;
+    StreamCloses++;
+    ClosedStream = stream;
 }
-const SoundDecoder countingDecoder = {CloseStream};
+const SoundDecoder CountingDecoder = {CloseStream};
 
 // The type of the device's object at a data offset, by the data format we gave the device.
 GUID ObjectType(IDirectInputDevice7A *device, DWORD offset) {
@@ -161,7 +161,7 @@ const struct PartWay {
     const char *scenario;
     int steps; // start-up steps that succeed; -1: the start-up is not run
     Uses started, shutDown;
-} partWay[] = {
+} PartWayScenarios[] = {
     {"NothingStarted", -1, {0, 0, 0, 0, 0}, {0, 0, 0, 0, 0}},
     // Someone else holds the window class: the screen fails before it starts anything.
     {"WindowClassTaken", 0, {0, 0, 0, 0, 0}, {0, 0, 0, 0, 0}},
@@ -185,18 +185,18 @@ class StartUp : public ::testing::Test {
   protected:
     void SetUp() override {
         std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        for (const PartWay &p : partWay)
+        for (const PartWay &p : PartWayScenarios)
             if (Scenario() == p.scenario) scenario = &p;
         if (test == "StopsPartWay" ? !scenario : Scenario() != test)
             GTEST_SKIP() << "another scenario: it runs as a CTest test of its own";
         ModuleHandle = GetModuleHandleA(nullptr);
         MainHeapInit();
         ObjectHeapInit();
-        loadPatch = new ImportPatch("kernel32.dll", "LoadLibraryExA",
+        LoadPatch = new ImportPatch("kernel32.dll", "LoadLibraryExA",
                                     reinterpret_cast<void *>(CountingLoadLibraryExA));
-        freePatch = new ImportPatch("kernel32.dll", "FreeLibrary",
+        FreePatch = new ImportPatch("kernel32.dll", "FreeLibrary",
                                     reinterpret_cast<void *>(CountingFreeLibrary));
-        ASSERT_TRUE(loadPatch->Active() && freePatch->Active());
+        ASSERT_TRUE(LoadPatch->Active() && FreePatch->Active());
     }
     const PartWay *scenario = nullptr;
 };
@@ -249,7 +249,7 @@ TEST_F(StartUp, FullRun) {
     int stream = 0;
     auto *sound = static_cast<SoundObject *>(RegistryAllocate(Sound.registry, 0));
     *sound = {
-        As<IDirectSoundBuffer>(buffers[0]), nullptr, &stream, &countingDecoder, 0, 0, 0, 0, 0};
+        As<IDirectSoundBuffer>(buffers[0]), nullptr, &stream, &CountingDecoder, 0, 0, 0, 0, 0};
     for (int i : {1, 2}) {
         void *node = ListAdd(&sound->duplicates, ListLinkSize + sizeof(SoundDuplicate));
         ASSERT_NE(node, nullptr);
@@ -274,8 +274,8 @@ TEST_F(StartUp, FullRun) {
     EXPECT_EQ(LiveObjects(Sound.registry), 0);
     for (const FakeCom &buffer : buffers)
         EXPECT_EQ(buffer.references, 0);
-    EXPECT_EQ(streamCloses, 1);
-    EXPECT_EQ(closedStream, &stream);
+    EXPECT_EQ(StreamCloses, 1);
+    EXPECT_EQ(ClosedStream, &stream);
     EXPECT_EQ(Sound.object, nullptr) << "DirectSound goes before its library";
     EXPECT_EQ(Held("DSOUND.DLL"), 0);
 

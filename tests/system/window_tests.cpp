@@ -13,12 +13,12 @@ namespace {
 // Replaces this program's import of DefWindowProcA, so that a test sees whether the window
 // procedure handed a message on, and with what result it came back.
 constexpr LRESULT DefaultResult = 0x5EED;
-int defaultCalls;
-UINT defaultMessage;
+int DefaultCalls;
+UINT DefaultMessage;
 
 LRESULT WINAPI RecordingDefWindowProc(HWND, UINT message, WPARAM, LPARAM) {
-    defaultCalls++;
-    defaultMessage = message;
+    DefaultCalls++;
+    DefaultMessage = message;
     return DefaultResult;
 }
 
@@ -94,19 +94,19 @@ TEST(RuntimeWindow, MessageTableSwallowsOrHandsOn) {
         {WM_RBUTTONUP, 0, 0},
     };
     for (const auto &h : handled) {
-        defaultCalls = 0;
+        DefaultCalls = 0;
         EXPECT_EQ(RuntimeWindowProc(window, h.message, h.wParam, 0), h.result) << h.message;
-        EXPECT_EQ(defaultCalls, 0) << h.message;
+        EXPECT_EQ(DefaultCalls, 0) << h.message;
     }
 
     // Neighbours of the table's messages go to the default procedure, and its result comes back.
     for (UINT message :
          {WM_MOUSEMOVE, WM_LBUTTONDBLCLK, WM_RBUTTONDBLCLK, WM_KEYDOWN, WM_SYSKEYDOWN, WM_CHAR,
           WM_SETFOCUS, WM_ACTIVATEAPP, WM_NCACTIVATE, WM_MBUTTONDOWN, WM_SETCURSOR, WM_USER}) {
-        defaultCalls = 0;
+        DefaultCalls = 0;
         EXPECT_EQ(RuntimeWindowProc(window, message, 0, 0), DefaultResult) << message;
-        EXPECT_EQ(defaultCalls, 1) << message;
-        EXPECT_EQ(defaultMessage, message);
+        EXPECT_EQ(DefaultCalls, 1) << message;
+        EXPECT_EQ(DefaultMessage, message);
     }
 }
 
