@@ -1,15 +1,19 @@
 // Times StripSheet's own conversion against the codec floor, in one process: the batch driver
 // runs with scripted dialogs over a list of strips, exactly as the program does after start-up,
-// and the floor (codec_floor.cpp) converts the same strips, the two taking turns group by group
-// so that both meet the same machine. The linker redirects the conversion's calls of
+// and the floor (codec_floor.cpp) converts the same strips, once on one thread and once on a
+// thread per core (whole strips, one a thread at a time), all taking turns group by group so that
+// all meet the same machine. The linker redirects the conversion's calls of
 // ConvertStrip, ImageLoad and ImageSaveStart through the timers below (see bench/CMakeLists.txt),
 // so the code being timed is the shipped code, unchanged.
 //
-//   stripsheet_bench LIST OUTPUT [--rounds N] [--memory-every N] [--plain 1]
+//   stripsheet_bench LIST OUTPUT [--rounds N] [--memory-every N] [--plain 1] [--turns 1]
 // LIST holds one strip a line as "GROUP PATH DIRECTION COUNT [OPTION...]"; consecutive lines of
 // one group form one batch, converted with the sheet options of its first line. Each round converts
-// every group both ways: ours into the folder OUTPUT\ours\ROUND\GROUP, the floor's into
-// OUTPUT\floor\ROUND\GROUP. With --memory-every only ours runs, once. Ours keeps the progress
+// every group each way: ours into the folder OUTPUT\ours\ROUND\GROUP, the floor's into
+// OUTPUT\floor\ROUND\GROUP, the floor on every core into OUTPUT\cores\ROUND\GROUP. With
+// --turns 1 a peer outside the process takes its turn too: at its place in the order the bench
+// prints a turn line and waits for a line on its standard input. With --memory-every only ours
+// runs, once. Ours keeps the progress
 // window's clock and message checks going as the program does (the window itself needs a
 // display). With --plain 1 ours also runs without them, into OUTPUT\plain\ROUND\GROUP, the two
 // taking turns: what the progress costs.
@@ -18,8 +22,11 @@
 //   finish ROUND GROUP WAIT_US OUTCOME   (a sheet written in the background, when taken)
 //   batch ROUND GROUP STRIPS WHOLE_US CONVERTED ERRORS
 //   floor ROUND GROUP DECODE_US LAYOUT_US ENCODE_US WHOLE_US OK
+//   cores ROUND GROUP THREADS STRIPS WHOLE_US OK   (the floor on a thread per core)
+//   turn ROUND GROUP   (the outside peer's turn: the bench goes on after a line on its input)
 //   plain ROUND GROUP STRIPS WHOLE_US   (ours without the progress, its other lines left out)
 //   memory STRIPS COMMITTED_KB WORKING_SET_KB GDI_OBJECTS   (every N strips, and before the first)
+//   end   (the last line: Wine's helper processes may keep the output open after the exit)
 #include "app/batch.h"
 #include "app/command_line.h"
 #include "app/convert.h"
@@ -38,6 +45,7 @@
 
 #include <windows.h>
 #include <psapi.h>
+#include <process.h>
 
 #include <cstdarg>
 #include <cstdio>
@@ -187,8 +195,7 @@ std::string Folder(const std::string &output, const char *way, int round,
     return folder;
 }
 
-const BatchProgress WindowProgress = {DialogProgressBegin, DialogProgressStep,
-                                      DialogProgressEnd};
+const BatchProgress WindowProgress = {DialogProgressBegin, DialogProgressStep, DialogProgressEnd};
 
 void RunOurs(int round, const std::string &group, const std::vector<Strip> &strips,
              const std::string &output, bool progress = true) {
@@ -223,19 +230,98 @@ void RunFloor(int round, const std::string &group, const std::vector<Strip> &str
     PrintLines();
 }
 
+// The floor on a thread per core: workers made once (as ours keeps its saving threads), each
+// taking the next whole strip of the batch until none is left.
+struct CoreBatch {
+    const std::vector<Strip> *strips;
+    std::string folder;
+    size_t next;    // the next strip to take
+    int busy;       // workers not yet done with this batch
+    int64_t number; // which batch; a worker takes each one once
+    bool ok;
+};
+
+CoreBatch Cores;
+int CoreThreads;
+SRWLOCK CoreLock = SRWLOCK_INIT;
+CONDITION_VARIABLE CoreChanged = CONDITION_VARIABLE_INIT;
+
+unsigned __stdcall CoreWorker(void *) {
+    int64_t seen = 0;
+    AcquireSRWLockExclusive(&CoreLock);
+    for (;;) {
+        while (Cores.number == seen)
+            SleepConditionVariableSRW(&CoreChanged, &CoreLock, INFINITE, 0);
+        seen = Cores.number;
+        while (Cores.next < Cores.strips->size()) {
+            const Strip &strip = (*Cores.strips)[Cores.next++];
+            ReleaseSRWLockExclusive(&CoreLock);
+            bool ok =
+                FloorConvert(strip.path.c_str(), strip.direction, strip.count, Cores.folder).ok;
+            AcquireSRWLockExclusive(&CoreLock);
+            Cores.ok = Cores.ok && ok;
+        }
+        if (--Cores.busy == 0) WakeAllConditionVariable(&CoreChanged);
+    }
+}
+
+bool StartCoreWorkers() {
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    CoreThreads = system.dwNumberOfProcessors > 0 ? int(system.dwNumberOfProcessors) : 1;
+    for (int i = 0; i < CoreThreads; i++)
+        if (!_beginthreadex(nullptr, 0, CoreWorker, nullptr, 0, nullptr)) return false;
+    return true;
+}
+
+void RunFloorOnCores(int round, const std::string &group, const std::vector<Strip> &strips,
+                     const std::string &output) {
+    std::string folder = Folder(output, "cores", round, group);
+    int64_t start = Ticks();
+    AcquireSRWLockExclusive(&CoreLock);
+    Cores.strips = &strips;
+    Cores.folder = folder;
+    Cores.next = 0;
+    Cores.busy = CoreThreads;
+    Cores.ok = true;
+    Cores.number += 1;
+    WakeAllConditionVariable(&CoreChanged);
+    while (Cores.busy > 0)
+        SleepConditionVariableSRW(&CoreChanged, &CoreLock, INFINITE, 0);
+    bool ok = Cores.ok;
+    ReleaseSRWLockExclusive(&CoreLock);
+    int64_t whole = Ticks() - start;
+    Line("cores %d %s %d %zu %lld %d\n", round, group.c_str(), CoreThreads, strips.size(),
+         static_cast<long long>(Microseconds(whole)), ok ? 1 : 0);
+    PrintLines();
+}
+
+// The outside peer's turn: it reads the group's strips from the list itself.
+void RunOutside(int round, const std::string &group) {
+    printf("turn %d %s\n", round, group.c_str());
+    fflush(stdout);
+    char answer[64];
+    if (!fgets(answer, sizeof answer, stdin)) {
+        fprintf(stderr, "the outside peer went away\n");
+        exit(2);
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
     if (argc < 3) {
-        fprintf(stderr, "usage: stripsheet_bench LIST OUTPUT [--rounds N] [--memory-every N]\n");
+        fprintf(stderr, "usage: stripsheet_bench LIST OUTPUT [--rounds N] [--memory-every N] "
+                        "[--plain 1] [--turns 1]\n");
         return 2;
     }
     int rounds = 1;
-    bool plain = false;
+    bool plain = false, turns = false;
     for (int i = 3; i + 1 < argc; i += 2) {
         if (strcmp(argv[i], "--memory-every") == 0) memoryEvery = atoll(argv[i + 1]);
         if (strcmp(argv[i], "--rounds") == 0) rounds = atoi(argv[i + 1]);
         if (strcmp(argv[i], "--plain") == 0) plain = atoi(argv[i + 1]) != 0;
+        if (strcmp(argv[i], "--turns") == 0) turns = atoi(argv[i + 1]) != 0;
     }
 
     // The program's own start-up, less DirectX and the real dialogs, which conversion never uses.
@@ -278,19 +364,43 @@ int main(int argc, char **argv) {
         for (const auto &g : groups)
             RunOurs(0, g.first, g.second, output);
     } else {
+        Microseconds(0); // its frequency read before the workers' first batch
+        if (!StartCoreWorkers()) {
+            fprintf(stderr, "cannot start the floor's threads\n");
+            return 2;
+        }
+        enum Peer { Ours, Floor, FloorOnCores, Outside };
+        const int peers = turns ? 4 : 3;
         for (int round = 0; round < rounds; round++) {
             for (size_t k = 0; k < groups.size(); k++) {
-                // Which way goes first changes from group to group and round to round.
-                bool oursFirst = (round + k) % 2 == 0;
+                // Which way goes first changes from group to group and round to round; ours
+                // without the progress goes next to ours, before it one time and after it the next.
                 const auto &g = groups[k];
-                if (!oursFirst) RunFloor(round, g.first, g.second, output);
-                if (plain && !oursFirst) RunOurs(round, g.first, g.second, output, false);
-                RunOurs(round, g.first, g.second, output);
-                if (plain && oursFirst) RunOurs(round, g.first, g.second, output, false);
-                if (oursFirst) RunFloor(round, g.first, g.second, output);
+                int first = int((round + k) % size_t(peers));
+                for (int i = 0; i < peers; i++) {
+                    switch (Peer((first + i) % peers)) {
+                    case Ours:
+                        if (plain && first % 2) RunOurs(round, g.first, g.second, output, false);
+                        RunOurs(round, g.first, g.second, output);
+                        if (plain && first % 2 == 0)
+                            RunOurs(round, g.first, g.second, output, false);
+                        break;
+                    case Floor:
+                        RunFloor(round, g.first, g.second, output);
+                        break;
+                    case FloorOnCores:
+                        RunFloorOnCores(round, g.first, g.second, output);
+                        break;
+                    case Outside:
+                        RunOutside(round, g.first);
+                        break;
+                    }
+                }
             }
         }
     }
     ImageLibraryEnd();
+    printf("end\n");
+    fflush(stdout);
     return 0;
 }
