@@ -45,9 +45,6 @@ CONVERTED, SAVING = 0, 6  # ConvertOutcome's values
 # The sheet options' price: the flat PNG strips of each size once more, with these options.
 OPTIONS_GROUP = "-alpha-json"
 OPTIONS = "/alpha /json"
-# JPEG sheets decoded and encoded by PIL's libjpeg-turbo against ours: the largest difference
-# of a colour value allowed.
-JPEG_TOLERANCE = 4
 IM_POLICY = os.path.join(os.path.dirname(os.path.abspath(__file__)), "imagemagick")
 
 
@@ -187,11 +184,12 @@ def run_pil(out, round_, group, strips):
     return [(opened, cut, save, whole) for opened, cut, save in steps]
 
 
-def run_peers(build, work, groups, rounds, plains=None):
+def run_peers(build, work, groups, rounds, plains=None, serial=False):
     """Ours, the floor on one thread and on every core in one process, and PIL in this one, taking
     turns group by group, round after round. Returns, for each round, the strips' times of each
     group, each way, and the output folder. With `plains` (a dict) ours also runs without the
-    progress checks, each batch's time kept there by (round, group)."""
+    progress checks, each batch's time kept there by (round, group); with `serial` ours also runs
+    with every sheet saved on the batch's thread (its rounds come back empty otherwise)."""
     listing = os.path.join(work, "strips.txt")
     turn_strips = {}
     with open(listing, "w") as f:
@@ -207,6 +205,7 @@ def run_peers(build, work, groups, rounds, plains=None):
     floor = [{} for _ in range(rounds)]
     cores = [{} for _ in range(rounds)]
     pil = [{} for _ in range(rounds)]
+    serials = [{} for _ in range(rounds)]
     waits, batches = {}, {}
     threads, kind = 0, None
     wine_run = os.path.join(build, "wine-run")
@@ -214,7 +213,8 @@ def run_peers(build, work, groups, rounds, plains=None):
     errors = tempfile.TemporaryFile(mode="w+")
     process = subprocess.Popen(
         [wine_run, exe, windows_path(listing), windows_path(out), "--rounds", str(rounds),
-         "--plain", "1" if plains is not None else "0", "--turns", "1"],
+         "--plain", "1" if plains is not None else "0", "--serial", "1" if serial else "0",
+         "--turns", "1"],
         stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=errors, text=True)
     # Wine's helper processes may hold the output open after the program ends: its last line
     # says it is done.
@@ -229,17 +229,21 @@ def run_peers(build, work, groups, rounds, plains=None):
             pil[key[0]][key[1]] = run_pil(out, key[0], key[1], turn_strips[key[1]])
             process.stdin.write("go\n")
             process.stdin.flush()
-        elif kind == "strip":
+        elif kind in ("strip", "serial-strip"):
             load, cut, save, whole, outcome = map(int, fields[5:10])
             if outcome not in (CONVERTED, SAVING):
                 sys.exit(f"bench: a strip of {key[1]} was not converted (outcome {outcome})")
-            ours[key[0]].setdefault(key[1], []).append((load, cut, save))
+            way = ours if kind == "strip" else serials
+            way[key[0]].setdefault(key[1], []).append((load, cut, save, whole))
         elif kind == "finish":
             if int(fields[4]) != CONVERTED:
                 sys.exit(f"bench: a sheet of {key[1]} was not written")
             waits[key] = waits.get(key, 0) + int(fields[3])
         elif kind == "batch":
             batches[key] = int(fields[4])
+        elif kind == "serial-batch":
+            n, whole = int(fields[3]), int(fields[4])
+            serials[key[0]][key[1]] = [row[:3] + (whole / n,) for row in serials[key[0]][key[1]]]
         elif kind == "plain":
             plains[key] = int(fields[4])
         elif kind == "floor":
@@ -263,8 +267,8 @@ def run_peers(build, work, groups, rounds, plains=None):
         for group, rows in groups_.items():
             wait = waits.get((round_, group), 0) / len(rows)
             whole = batches[(round_, group)] / len(rows)
-            groups_[group] = [(load, cut, save + wait, whole) for load, cut, save in rows]
-    return ours, floor, cores, pil, threads, out
+            groups_[group] = [(load, cut, save + wait, whole) for load, cut, save, _ in rows]
+    return ours, floor, cores, pil, serials, threads, out
 
 
 def im_options(fmt):
@@ -298,12 +302,18 @@ def run_imagemagick(work, groups):
     return times
 
 
+def sheet_names(folder):
+    """The sheets in a folder, without the data files the sheet options add."""
+    names = os.listdir(folder) if os.path.isdir(folder) else []
+    return sorted(name for name in names if not name.endswith(".json"))
+
+
 def sheet_difference(sheets, way, group):
     """The largest difference of a colour value between ours and another way's sheets of the
     group (the first round's); None when a sheet is missing or its size differs."""
     ours_folder = os.path.join(sheets, "ours", "0", group)
     their_folder = os.path.join(sheets, way, "0", group)
-    names = sorted(os.listdir(their_folder)) if os.path.isdir(their_folder) else []
+    names = sheet_names(their_folder)
     worst = 0
     for name in names:
         mine = os.path.join(ours_folder, name)
@@ -318,20 +328,20 @@ def sheet_difference(sheets, way, group):
     return worst if names else None
 
 
-def same_work(sheets, group, fmt):
-    """Ours against each other way: the same pixels, or for PIL's JPEG sheets, which its own
-    libjpeg-turbo decodes and encodes, within JPEG_TOLERANCE. Returns the text of the row's last
-    column and whether it holds."""
+def same_work(sheets, group, ways):
+    """Ours against each other way, pixel for pixel. Returns the text of the row's last column
+    (the ways that differ, each with its largest difference) and whether all agree."""
     faults = []
-    for way in ("floor", "cores"):
-        if sheet_difference(sheets, way, group) != 0:
-            faults.append(way)
-    pil = sheet_difference(sheets, "pil", group)
-    if pil is None or pil > (JPEG_TOLERANCE if fmt == "jpg" else 0):
-        faults.append("PIL" if pil is None else f"PIL {pil}")
-    if faults:
-        return "NO: " + ", ".join(faults), False
-    return ("yes" if not pil else f"yes, PIL within {pil}"), True
+    for way in ways:
+        worst = sheet_difference(sheets, way, group)
+        if worst != 0:
+            faults.append(way if worst is None else f"{way} by {worst}")
+    return ("NO: " + ", ".join(faults), False) if faults else ("yes", True)
+
+
+def sheet_bytes(sheets, way, group):
+    folder = os.path.join(sheets, way, "0", group)
+    return sum(os.path.getsize(os.path.join(folder, name)) for name in sheet_names(folder))
 
 
 def progress_cost(ours_rounds, plains, rounds):
@@ -395,6 +405,8 @@ def main():
     parser.add_argument("--no-imagemagick", action="store_true")
     parser.add_argument("--progress-cost", action="store_true",
                         help="ours also without the progress checks, taking turns with ours")
+    parser.add_argument("--serial", action="store_true",
+                        help="ours also with every sheet saved on the batch's thread")
     args = parser.parse_args()
 
     sizes = [s for s in args.sizes.split(",") if s]
@@ -408,8 +420,9 @@ def main():
     # on one thread and on every core, and PIL take turns group by group, round after round, and
     # each way's figure is its median round. The best rounds are compared too.
     plains = {} if args.progress_cost else None
-    ours_rounds, floor_rounds, core_rounds, pil_rounds, threads, sheets = run_peers(
-        args.build, args.work, groups, args.rounds, plains)
+    ours_rounds, floor_rounds, core_rounds, pil_rounds, serial_rounds, threads, sheets = run_peers(
+        args.build, args.work, groups, args.rounds, plains, args.serial)
+    ways = ["floor", "cores", "pil"] + (["serial"] if args.serial else [])
     im_rounds = []
     if not args.no_imagemagick:
         for _ in range(args.im_rounds):
@@ -465,7 +478,7 @@ def main():
             ratio_im_text = f"{whole / im_us:.2f}"
             if plain:
                 worst["IM"] = max(worst["IM"], whole / im_us)
-        same, holds = same_work(sheets, group, fmt)
+        same, holds = same_work(sheets, group, ways)
         if not holds:
             differing.append(group)
         label = fmt + "*" if options_of(group) else fmt
@@ -485,13 +498,28 @@ def main():
     print(f"\nSteps, ms per strip (the median rounds above): ours load, cut, save; floor decode, "
           f"lay out, encode; PIL open, crop + paste, save")
     print(f"{'size':<7}{'format':<7}{'content':<8}{'load':>8}{'cut':>7}{'save':>8}"
-          f"{'dec':>9}{'lay':>7}{'enc':>8}{'open':>9}{'crop':>7}{'save':>8}")
+          f"{'dec':>9}{'lay':>7}{'enc':>8}{'open':>9}{'crop':>7}{'save':>8}{'PIL bytes':>11}")
     for group, size, fmt, content, n, mine, floor_, core_times, pil in rows:
         label = fmt + "*" if options_of(group) else fmt
         steps = median(mine)[:3] + median(floor_)[:3] + median(pil)[:3]
         widths = (8, 7, 8, 9, 7, 8, 9, 7, 8)
+        # PIL chooses a row filter for each row of a PNG (it has no setting for none): other
+        # files for the same pixels, their size against ours.
+        size_ratio = sheet_bytes(sheets, "pil", group) / sheet_bytes(sheets, "ours", group)
         print(f"{size:<7}{label:<7}{content:<8}"
-              + "".join(f"{ms(v):>{w}.2f}" for v, w in zip(steps, widths)))
+              + "".join(f"{ms(v):>{w}.2f}" for v, w in zip(steps, widths))
+              + f"{size_ratio:>11.2f}")
+    if args.serial:
+        print(f"\nOurs with every sheet saved on the batch's thread (serial) against the floor on "
+              f"one thread, ms per strip (median rounds):")
+        print(f"{'size':<7}{'format':<7}{'content':<8}{'serial':>9}{'load':>8}{'cut':>7}"
+              f"{'save':>8}{'floor':>9}{'serial/floor':>13}{'ours/serial':>12}")
+        for group, size, fmt, content, n, mine, floor_, core_times, pil in rows:
+            label = fmt + "*" if options_of(group) else fmt
+            load, cut, save, whole = median(rounds_of(serial_rounds, group))
+            print(f"{size:<7}{label:<7}{content:<8}{ms(whole):>9.2f}{ms(load):>8.2f}"
+                  f"{ms(cut):>7.2f}{ms(save):>8.2f}{ms(median(floor_)[3]):>9.2f}"
+                  f"{whole / median(floor_)[3]:>13.2f}{median(mine)[3] / whole:>12.2f}")
     try:
         load = os.getloadavg()
         print(f"load average at the end: {load[0]:.2f} {load[1]:.2f} {load[2]:.2f} "

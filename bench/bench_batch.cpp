@@ -2,29 +2,31 @@
 // runs with scripted dialogs over a list of strips, exactly as the program does after start-up,
 // and the floor (codec_floor.cpp) converts the same strips, once on one thread and once on a
 // thread per core (whole strips, one a thread at a time), all taking turns group by group so that
-// all meet the same machine. The linker redirects the conversion's calls of
-// ConvertStrip, ImageLoad and ImageSaveStart through the timers below (see bench/CMakeLists.txt),
-// so the code being timed is the shipped code, unchanged.
+// all meet the same machine. The linker redirects the conversion's calls of ConvertStrip,
+// ConvertStripFinish, ImageLoad, ImageSave and ImageSaveStart through the timers below (see
+// bench/CMakeLists.txt), so the code being timed is the shipped code, unchanged.
 //
-//   stripsheet_bench LIST OUTPUT [--rounds N] [--memory-every N] [--plain 1] [--turns 1]
+//   stripsheet_bench LIST OUTPUT [--rounds N] [--memory-every N] [--plain 1] [--serial 1]
+//                    [--turns 1]
 // LIST holds one strip a line as "GROUP PATH DIRECTION COUNT [OPTION...]"; consecutive lines of
 // one group form one batch, converted with the sheet options of its first line. Each round converts
 // every group each way: ours into the folder OUTPUT\ours\ROUND\GROUP, the floor's into
-// OUTPUT\floor\ROUND\GROUP, the floor on every core into OUTPUT\cores\ROUND\GROUP. With
-// --turns 1 a peer outside the process takes its turn too: at its place in the order the bench
-// prints a turn line and waits for a line on its standard input. With --memory-every only ours
-// runs, once. Ours keeps the progress
-// window's clock and message checks going as the program does (the window itself needs a
-// display). With --plain 1 ours also runs without them, into OUTPUT\plain\ROUND\GROUP, the two
-// taking turns: what the progress costs.
+// OUTPUT\floor\ROUND\GROUP, the floor on every core into OUTPUT\cores\ROUND\GROUP. Ours keeps the
+// progress window's clock and message checks going as the program does (the window itself needs
+// a display). Further ways take their turns too: with --plain 1 ours without the progress checks
+// (OUTPUT\plain\...), next to ours, what the progress costs; with --serial 1 ours with every sheet
+// saved on the batch's thread (OUTPUT\serial\...), what saving in the background gains; with
+// --turns 1 a peer outside the process: at its place the bench prints a turn line and waits for a
+// line on its standard input. With --memory-every only ours runs, once.
 // Printed, one a line:
 //   strip ROUND GROUP WIDTH HEIGHT LOAD_US CUT_US SAVE_US WHOLE_US OUTCOME
 //   finish ROUND GROUP WAIT_US OUTCOME   (a sheet written in the background, when taken)
 //   batch ROUND GROUP STRIPS WHOLE_US CONVERTED ERRORS
 //   floor ROUND GROUP DECODE_US LAYOUT_US ENCODE_US WHOLE_US OK
 //   cores ROUND GROUP THREADS STRIPS WHOLE_US OK   (the floor on a thread per core)
-//   turn ROUND GROUP   (the outside peer's turn: the bench goes on after a line on its input)
 //   plain ROUND GROUP STRIPS WHOLE_US   (ours without the progress, its other lines left out)
+//   serial-strip, serial-batch   (ours saving on the batch's thread, as strip and batch)
+//   turn ROUND GROUP   (the outside peer's turn: the bench goes on after a line on its input)
 //   memory STRIPS COMMITTED_KB WORKING_SET_KB GDI_OBJECTS   (every N strips, and before the first)
 //   end   (the last line: Wine's helper processes may keep the output open after the exit)
 #include "app/batch.h"
@@ -62,6 +64,9 @@ std::string currentGroup;
 int currentRound;
 int64_t stripsDone;
 int64_t memoryEvery;
+// Ours with every sheet saved on the batch's thread (the serial way): its lines are tagged apart.
+bool savesOnBatchThread;
+const char *stripTag = "strip";
 
 // Wine's GetGuiResources is a stub that returns 0: there the live entries of the process's GDI
 // handle table are counted (Wine finds a handle by its low 16 bits when the high bits are zero).
@@ -111,6 +116,8 @@ extern "C" {
 intptr_t __real__Z9ImageLoadxPKci(ObjectId id, const char *fileName, int32_t flags);
 int32_t __real__Z14ImageSaveStartxPKcii(ObjectId id, const char *fileName, int32_t formatId,
                                         int32_t quality);
+int32_t __real__Z9ImageSavexPKcii(ObjectId id, const char *fileName, int32_t formatId,
+                                  int32_t quality);
 ConvertOutcome __real__Z12ConvertStripPKcS0_S0_S0_iS0_b(const char *, const char *, const char *,
                                                         const char *, int32_t, const char *, bool);
 ConvertOutcome __real__Z18ConvertStripFinishv();
@@ -130,6 +137,14 @@ int32_t __wrap__Z14ImageSaveStartxPKcii(ObjectId id, const char *fileName, int32
     return result;
 }
 
+int32_t __wrap__Z9ImageSavexPKcii(ObjectId id, const char *fileName, int32_t formatId,
+                                  int32_t quality) {
+    int64_t start = Ticks();
+    int32_t result = __real__Z9ImageSavexPKcii(id, fileName, formatId, quality);
+    saveTicks += Ticks() - start;
+    return result;
+}
+
 ConvertOutcome __wrap__Z12ConvertStripPKcS0_S0_S0_iS0_b(const char *path, const char *prefix,
                                                         const char *extension,
                                                         const char *direction, int32_t count,
@@ -137,9 +152,9 @@ ConvertOutcome __wrap__Z12ConvertStripPKcS0_S0_S0_iS0_b(const char *path, const 
     loadTicks = saveTicks = 0;
     int64_t start = Ticks();
     ConvertOutcome outcome = __real__Z12ConvertStripPKcS0_S0_S0_iS0_b(
-        path, prefix, extension, direction, count, output, background);
+        path, prefix, extension, direction, count, output, background && !savesOnBatchThread);
     int64_t whole = Ticks() - start;
-    Line("strip %d %s %d %d %lld %lld %lld %lld %d\n", currentRound, currentGroup.c_str(),
+    Line("%s %d %s %d %d %lld %lld %lld %lld %d\n", stripTag, currentRound, currentGroup.c_str(),
          ImageGetWidth(0), ImageGetHeight(0), static_cast<long long>(Microseconds(loadTicks)),
          static_cast<long long>(Microseconds(whole - loadTicks - saveTicks)),
          static_cast<long long>(Microseconds(saveTicks)),
@@ -197,14 +212,22 @@ std::string Folder(const std::string &output, const char *way, int round,
 
 const BatchProgress WindowProgress = {DialogProgressBegin, DialogProgressStep, DialogProgressEnd};
 
+// Ours as shipped; without the progress checks (plain: only its batch line is kept); or with
+// every sheet saved on the batch's thread (serial).
+enum class Way { Shipped, Plain, Serial };
+
 void RunOurs(int round, const std::string &group, const std::vector<Strip> &strips,
-             const std::string &output, bool progress = true) {
+             const std::string &output, Way way = Way::Shipped) {
+    bool progress = way != Way::Plain;
     BatchProgressSet(progress ? &WindowProgress : nullptr);
     ImageSaveWhileWaiting(progress ? DialogProgressWait : nullptr);
+    savesOnBatchThread = way == Way::Serial;
+    stripTag = way == Way::Serial ? "serial-strip" : "strip";
     Dialogs = DialogScript{};
     for (const Strip &strip : strips)
         Dialogs.files.push_back(strip.path);
-    Dialogs.folder = Folder(output, progress ? "ours" : "plain", round, group) + "\\";
+    const char *folder = way == Way::Shipped ? "ours" : way == Way::Plain ? "plain" : "serial";
+    Dialogs.folder = Folder(output, folder, round, group) + "\\";
     FilesSelected = FilesSkipped = FilesConverted = FilesErrors = 0;
     currentGroup = group;
     currentRound = round;
@@ -213,8 +236,9 @@ void RunOurs(int round, const std::string &group, const std::vector<Strip> &stri
     BatchConvert();
     int64_t whole = Ticks() - start;
     if (!progress) lines.clear();
-    Line("%s %d %s %zu %lld %d %d\n", progress ? "batch" : "plain", round, group.c_str(),
-         strips.size(), static_cast<long long>(Microseconds(whole)), FilesConverted, FilesErrors);
+    const char *tag = way == Way::Shipped ? "batch" : way == Way::Plain ? "plain" : "serial-batch";
+    Line("%s %d %s %zu %lld %d %d\n", tag, round, group.c_str(), strips.size(),
+         static_cast<long long>(Microseconds(whole)), FilesConverted, FilesErrors);
     PrintLines();
 }
 
@@ -312,16 +336,17 @@ void RunOutside(int round, const std::string &group) {
 int main(int argc, char **argv) {
     if (argc < 3) {
         fprintf(stderr, "usage: stripsheet_bench LIST OUTPUT [--rounds N] [--memory-every N] "
-                        "[--plain 1] [--turns 1]\n");
+                        "[--plain 1] [--turns 1] [--serial 1]\n");
         return 2;
     }
     int rounds = 1;
-    bool plain = false, turns = false;
+    bool plain = false, turns = false, serial = false;
     for (int i = 3; i + 1 < argc; i += 2) {
         if (strcmp(argv[i], "--memory-every") == 0) memoryEvery = atoll(argv[i + 1]);
         if (strcmp(argv[i], "--rounds") == 0) rounds = atoi(argv[i + 1]);
         if (strcmp(argv[i], "--plain") == 0) plain = atoi(argv[i + 1]) != 0;
         if (strcmp(argv[i], "--turns") == 0) turns = atoi(argv[i + 1]) != 0;
+        if (strcmp(argv[i], "--serial") == 0) serial = atoi(argv[i + 1]) != 0;
     }
 
     // The program's own start-up, less DirectX and the real dialogs, which conversion never uses.
@@ -369,8 +394,11 @@ int main(int argc, char **argv) {
             fprintf(stderr, "cannot start the floor's threads\n");
             return 2;
         }
-        enum Peer { Ours, Floor, FloorOnCores, Outside };
-        const int peers = turns ? 4 : 3;
+        enum Peer { Ours, Floor, FloorOnCores, Serial, Outside };
+        std::vector<Peer> order = {Ours, Floor, FloorOnCores};
+        if (serial) order.push_back(Serial);
+        if (turns) order.push_back(Outside);
+        const int peers = int(order.size());
         for (int round = 0; round < rounds; round++) {
             for (size_t k = 0; k < groups.size(); k++) {
                 // Which way goes first changes from group to group and round to round; ours
@@ -378,12 +406,16 @@ int main(int argc, char **argv) {
                 const auto &g = groups[k];
                 int first = int((round + k) % size_t(peers));
                 for (int i = 0; i < peers; i++) {
-                    switch (Peer((first + i) % peers)) {
+                    switch (order[size_t((first + i) % peers)]) {
                     case Ours:
-                        if (plain && first % 2) RunOurs(round, g.first, g.second, output, false);
+                        if (plain && first % 2)
+                            RunOurs(round, g.first, g.second, output, Way::Plain);
                         RunOurs(round, g.first, g.second, output);
                         if (plain && first % 2 == 0)
-                            RunOurs(round, g.first, g.second, output, false);
+                            RunOurs(round, g.first, g.second, output, Way::Plain);
+                        break;
+                    case Serial:
+                        RunOurs(round, g.first, g.second, output, Way::Serial);
                         break;
                     case Floor:
                         RunFloor(round, g.first, g.second, output);
