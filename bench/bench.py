@@ -178,10 +178,12 @@ def run_pil(out, round_, group, strips):
     as one batch as ours is (the folder made before the clock starts, as the bench's are)."""
     folder = os.path.join(out, "pil", str(round_), group)
     os.makedirs(folder, exist_ok=True)
+    cpu = time.process_time()
     start = time.perf_counter()
     steps = [pil_convert(path, direction, count, folder) for path, direction, count in strips]
     whole = (time.perf_counter() - start) * 1e6 / len(strips)
-    return [(opened, cut, save, whole) for opened, cut, save in steps]
+    cpu = (time.process_time() - cpu) * 1e6 / len(strips)
+    return [(opened, cut, save, whole) for opened, cut, save in steps], cpu
 
 
 def run_peers(build, work, groups, rounds, plains=None, serial=False):
@@ -206,6 +208,8 @@ def run_peers(build, work, groups, rounds, plains=None, serial=False):
     cores = [{} for _ in range(rounds)]
     pil = [{} for _ in range(rounds)]
     serials = [{} for _ in range(rounds)]
+    # Processor time a strip, by way and (round, group).
+    cpus = {way: {} for way in ("ours", "floor", "cores", "pil")}
     waits, batches = {}, {}
     threads, kind = 0, None
     wine_run = os.path.join(build, "wine-run")
@@ -226,7 +230,8 @@ def run_peers(build, work, groups, rounds, plains=None, serial=False):
         if kind == "end":
             break
         if kind == "turn":
-            pil[key[0]][key[1]] = run_pil(out, key[0], key[1], turn_strips[key[1]])
+            pil[key[0]][key[1]], cpus["pil"][key] = run_pil(out, key[0], key[1],
+                                                            turn_strips[key[1]])
             process.stdin.write("go\n")
             process.stdin.flush()
         elif kind in ("strip", "serial-strip"):
@@ -241,6 +246,9 @@ def run_peers(build, work, groups, rounds, plains=None, serial=False):
             waits[key] = waits.get(key, 0) + int(fields[3])
         elif kind == "batch":
             batches[key] = int(fields[4])
+            cpus["ours"][key] = int(fields[7]) / int(fields[3])
+        elif kind == "floor-cpu":
+            cpus["floor"][key] = int(fields[3]) / len(floor[key[0]][key[1]])
         elif kind == "serial-batch":
             n, whole = int(fields[3]), int(fields[4])
             serials[key[0]][key[1]] = [row[:3] + (whole / n,) for row in serials[key[0]][key[1]]]
@@ -255,6 +263,7 @@ def run_peers(build, work, groups, rounds, plains=None, serial=False):
             if ok != 1:
                 sys.exit(f"bench: the floor on {threads} threads failed on a strip of {key[1]}")
             cores[key[0]][key[1]] = whole / n
+            cpus["cores"][key] = int(fields[7]) / n
     process.stdin.close()
     status = process.wait()
     if status != 0 or kind != "end":
@@ -268,7 +277,7 @@ def run_peers(build, work, groups, rounds, plains=None, serial=False):
             wait = waits.get((round_, group), 0) / len(rows)
             whole = batches[(round_, group)] / len(rows)
             groups_[group] = [(load, cut, save + wait, whole) for load, cut, save, _ in rows]
-    return ours, floor, cores, pil, serials, threads, out
+    return ours, floor, cores, pil, serials, cpus, threads, out
 
 
 def im_options(fmt):
@@ -420,8 +429,8 @@ def main():
     # on one thread and on every core, and PIL take turns group by group, round after round, and
     # each way's figure is its median round. The best rounds are compared too.
     plains = {} if args.progress_cost else None
-    ours_rounds, floor_rounds, core_rounds, pil_rounds, serial_rounds, threads, sheets = run_peers(
-        args.build, args.work, groups, args.rounds, plains, args.serial)
+    (ours_rounds, floor_rounds, core_rounds, pil_rounds, serial_rounds, cpus, threads,
+     sheets) = run_peers(args.build, args.work, groups, args.rounds, plains, args.serial)
     ways = ["floor", "cores", "pil"] + (["serial"] if args.serial else [])
     im_rounds = []
     if not args.no_imagemagick:
@@ -509,6 +518,20 @@ def main():
         print(f"{size:<7}{label:<7}{content:<8}"
               + "".join(f"{ms(v):>{w}.2f}" for v, w in zip(steps, widths))
               + f"{size_ratio:>11.2f}")
+    # Processor time changes less with the machine's load than the clock does: whether a way does
+    # more work, or only waits longer. Wine's server works for ours and the floors outside it, and
+    # Wine counts a process's time in steps of 10 ms: the mean of all rounds.
+    print(f"\nProcessor time, ms per strip (mean of {args.rounds} rounds; all threads of the "
+          f"process; Wine counts in steps of 10 ms a batch)")
+    print(f"{'size':<7}{'format':<7}{'content':<8}{'ours':>9}{cores_name:>9}{'floor':>9}"
+          f"{'PIL':>9}{'ours/cores':>11}{'ours/PIL':>9}")
+    for group, size, fmt, content, n, mine, floor_, core_times, pil in rows:
+        label = fmt + "*" if options_of(group) else fmt
+        each = [statistics.mean(cpus[way][(r, group)] for r in range(args.rounds))
+                for way in ("ours", "cores", "floor", "pil")]
+        print(f"{size:<7}{label:<7}{content:<8}"
+              + "".join(f"{ms(v):>9.2f}" for v in each)
+              + f"{each[0] / max(each[1], 1):>11.2f}{each[0] / max(each[3], 1):>9.2f}")
     if args.serial:
         print(f"\nOurs with every sheet saved on the batch's thread (serial) against the floor on "
               f"one thread, ms per strip (median rounds):")

@@ -21,14 +21,16 @@
 // Printed, one a line:
 //   strip ROUND GROUP WIDTH HEIGHT LOAD_US CUT_US SAVE_US WHOLE_US OUTCOME
 //   finish ROUND GROUP WAIT_US OUTCOME   (a sheet written in the background, when taken)
-//   batch ROUND GROUP STRIPS WHOLE_US CONVERTED ERRORS
+//   batch ROUND GROUP STRIPS WHOLE_US CONVERTED ERRORS CPU_US
 //   floor ROUND GROUP DECODE_US LAYOUT_US ENCODE_US WHOLE_US OK
-//   cores ROUND GROUP THREADS STRIPS WHOLE_US OK   (the floor on a thread per core)
-//   plain ROUND GROUP STRIPS WHOLE_US   (ours without the progress, its other lines left out)
+//   floor-cpu ROUND GROUP CPU_US   (after the group's floor lines)
+//   cores ROUND GROUP THREADS STRIPS WHOLE_US OK CPU_US   (the floor on a thread per core)
+//   plain ROUND GROUP STRIPS WHOLE_US ...   (ours without the progress, as batch, alone)
 //   serial-strip, serial-batch   (ours saving on the batch's thread, as strip and batch)
 //   turn ROUND GROUP   (the outside peer's turn: the bench goes on after a line on its input)
 //   memory STRIPS COMMITTED_KB WORKING_SET_KB GDI_OBJECTS   (every N strips, and before the first)
 //   end   (the last line: Wine's helper processes may keep the output open after the exit)
+// CPU_US is the processor time of the whole process meanwhile, all its threads.
 #include "app/batch.h"
 #include "app/command_line.h"
 #include "app/convert.h"
@@ -232,25 +234,31 @@ void RunOurs(int round, const std::string &group, const std::vector<Strip> &stri
     currentGroup = group;
     currentRound = round;
     UseOptions(strips.front().options);
+    int64_t cpu = ProcessCpuMicroseconds();
     int64_t start = Ticks();
     BatchConvert();
     int64_t whole = Ticks() - start;
+    cpu = ProcessCpuMicroseconds() - cpu;
     if (!progress) lines.clear();
     const char *tag = way == Way::Shipped ? "batch" : way == Way::Plain ? "plain" : "serial-batch";
-    Line("%s %d %s %zu %lld %d %d\n", tag, round, group.c_str(), strips.size(),
-         static_cast<long long>(Microseconds(whole)), FilesConverted, FilesErrors);
+    Line("%s %d %s %zu %lld %d %d %lld\n", tag, round, group.c_str(), strips.size(),
+         static_cast<long long>(Microseconds(whole)), FilesConverted, FilesErrors,
+         static_cast<long long>(cpu));
     PrintLines();
 }
 
 void RunFloor(int round, const std::string &group, const std::vector<Strip> &strips,
               const std::string &output) {
     std::string folder = Folder(output, "floor", round, group);
+    int64_t cpu = ProcessCpuMicroseconds();
     for (const Strip &strip : strips) {
         FloorTimes t = FloorConvert(strip.path.c_str(), strip.direction, strip.count, folder);
         Line("floor %d %s %lld %lld %lld %lld %d\n", round, group.c_str(),
              static_cast<long long>(t.decodeUs), static_cast<long long>(t.layoutUs),
              static_cast<long long>(t.encodeUs), static_cast<long long>(t.wholeUs), t.ok ? 1 : 0);
     }
+    Line("floor-cpu %d %s %lld\n", round, group.c_str(),
+         static_cast<long long>(ProcessCpuMicroseconds() - cpu));
     PrintLines();
 }
 
@@ -301,6 +309,7 @@ bool StartCoreWorkers() {
 void RunFloorOnCores(int round, const std::string &group, const std::vector<Strip> &strips,
                      const std::string &output) {
     std::string folder = Folder(output, "cores", round, group);
+    int64_t cpu = ProcessCpuMicroseconds();
     int64_t start = Ticks();
     AcquireSRWLockExclusive(&CoreLock);
     Cores.strips = &strips;
@@ -315,8 +324,9 @@ void RunFloorOnCores(int round, const std::string &group, const std::vector<Stri
     bool ok = Cores.ok;
     ReleaseSRWLockExclusive(&CoreLock);
     int64_t whole = Ticks() - start;
-    Line("cores %d %s %d %zu %lld %d\n", round, group.c_str(), CoreThreads, strips.size(),
-         static_cast<long long>(Microseconds(whole)), ok ? 1 : 0);
+    cpu = ProcessCpuMicroseconds() - cpu;
+    Line("cores %d %s %d %zu %lld %d %lld\n", round, group.c_str(), CoreThreads, strips.size(),
+         static_cast<long long>(Microseconds(whole)), ok ? 1 : 0, static_cast<long long>(cpu));
     PrintLines();
 }
 
