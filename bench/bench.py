@@ -13,7 +13,10 @@ same files in the same run, and prints milliseconds per strip and the ratios.
   IM     ImageMagick: convert -crop, then montage -tile 8x, one pipeline a strip.
 
 Ours and both floors run in one process under Wine (stripsheet_bench.exe) and PIL natively in this
-one; the four take turns group by group, round after round.
+one; the four take turns group by group, round after round. Beside each way's clock time the
+bench prints its processor time (all threads), which another program's load changes far less:
+whether a way does more work or only waits longer. With --serial ours also runs with every sheet
+saved on the batch's thread, with --progress-cost without the progress checks.
 
 Every sheet of ours is compared with the floors' and PIL's, pixel for pixel (PIL's JPEG sheets
 within a small tolerance): all did the same work.
