@@ -454,6 +454,10 @@ def main():
     def median(values):
         return values[(len(values) - 1) // 2]
 
+    def head(group, size, fmt, content):
+        """A row's first columns."""
+        return f"{size:<7}{fmt + '*' if options_of(group) else fmt:<7}{content:<8}"
+
     rows = []
     for group, size, fmt, content, paths in groups:
         core_times = sorted(rnd[group] for rnd in core_rounds)
@@ -493,8 +497,7 @@ def main():
         same, holds = same_work(sheets, group, ways)
         if not holds:
             differing.append(group)
-        label = fmt + "*" if options_of(group) else fmt
-        print(f"{size:<7}{label:<7}{content:<8}{n:>4}{ms(whole):>9.2f}{ms(median(core_times)):>9.2f}"
+        print(f"{head(group, size, fmt, content)}{n:>4}{ms(whole):>9.2f}{ms(median(core_times)):>9.2f}"
               f"{ms(median(floor_)[3]):>9.2f}{ms(median(pil)[3]):>9.2f}{im_text:>9}"
               f"{ratio_cores:>11.2f}{mine[0][3] / core_times[0]:>6.2f}{ratio_pil:>9.2f}"
               f"{ratio_im_text:>8}  {same}")
@@ -512,13 +515,12 @@ def main():
     print(f"{'size':<7}{'format':<7}{'content':<8}{'load':>8}{'cut':>7}{'save':>8}"
           f"{'dec':>9}{'lay':>7}{'enc':>8}{'open':>9}{'crop':>7}{'save':>8}{'PIL bytes':>11}")
     for group, size, fmt, content, n, mine, floor_, core_times, pil in rows:
-        label = fmt + "*" if options_of(group) else fmt
         steps = median(mine)[:3] + median(floor_)[:3] + median(pil)[:3]
         widths = (8, 7, 8, 9, 7, 8, 9, 7, 8)
         # PIL chooses a row filter for each row of a PNG (it has no setting for none): other
         # files for the same pixels, their size against ours.
         size_ratio = sheet_bytes(sheets, "pil", group) / sheet_bytes(sheets, "ours", group)
-        print(f"{size:<7}{label:<7}{content:<8}"
+        print(head(group, size, fmt, content)
               + "".join(f"{ms(v):>{w}.2f}" for v, w in zip(steps, widths))
               + f"{size_ratio:>11.2f}")
     # Processor time changes less with the machine's load than the clock does: whether a way does
@@ -529,11 +531,9 @@ def main():
     print(f"{'size':<7}{'format':<7}{'content':<8}{'ours':>9}{cores_name:>9}{'floor':>9}"
           f"{'PIL':>9}{'ours/cores':>11}{'ours/PIL':>9}")
     for group, size, fmt, content, n, mine, floor_, core_times, pil in rows:
-        label = fmt + "*" if options_of(group) else fmt
         each = [statistics.mean(cpus[way][(r, group)] for r in range(args.rounds))
                 for way in ("ours", "cores", "floor", "pil")]
-        print(f"{size:<7}{label:<7}{content:<8}"
-              + "".join(f"{ms(v):>9.2f}" for v in each)
+        print(head(group, size, fmt, content) + "".join(f"{ms(v):>9.2f}" for v in each)
               + f"{each[0] / max(each[1], 1):>11.2f}{each[0] / max(each[3], 1):>9.2f}")
     if args.serial:
         print(f"\nOurs with every sheet saved on the batch's thread (serial) against the floor on "
@@ -541,9 +541,8 @@ def main():
         print(f"{'size':<7}{'format':<7}{'content':<8}{'serial':>9}{'load':>8}{'cut':>7}"
               f"{'save':>8}{'floor':>9}{'serial/floor':>13}{'ours/serial':>12}")
         for group, size, fmt, content, n, mine, floor_, core_times, pil in rows:
-            label = fmt + "*" if options_of(group) else fmt
             load, cut, save, whole = median(rounds_of(serial_rounds, group))
-            print(f"{size:<7}{label:<7}{content:<8}{ms(whole):>9.2f}{ms(load):>8.2f}"
+            print(f"{head(group, size, fmt, content)}{ms(whole):>9.2f}{ms(load):>8.2f}"
                   f"{ms(cut):>7.2f}{ms(save):>8.2f}{ms(median(floor_)[3]):>9.2f}"
                   f"{whole / median(floor_)[3]:>13.2f}{median(mine)[3] / whole:>12.2f}")
     try:

@@ -111,6 +111,14 @@ void SampleMemory() {
          static_cast<unsigned long long>(counters.WorkingSetSize / 1024), GdiObjects());
 }
 
+// A call, its time added to `ticks`.
+template <typename Call> auto Timed(int64_t *ticks, Call call) {
+    int64_t start = Ticks();
+    auto result = call();
+    *ticks += Ticks() - start;
+    return result;
+}
+
 } // namespace
 
 extern "C" {
@@ -125,26 +133,19 @@ ConvertOutcome __real__Z12ConvertStripPKcS0_S0_S0_iS0_b(const char *, const char
 ConvertOutcome __real__Z18ConvertStripFinishv();
 
 intptr_t __wrap__Z9ImageLoadxPKci(ObjectId id, const char *fileName, int32_t flags) {
-    int64_t start = Ticks();
-    intptr_t result = __real__Z9ImageLoadxPKci(id, fileName, flags);
-    loadTicks += Ticks() - start;
-    return result;
+    return Timed(&loadTicks, [&] { return __real__Z9ImageLoadxPKci(id, fileName, flags); });
 }
 
 int32_t __wrap__Z14ImageSaveStartxPKcii(ObjectId id, const char *fileName, int32_t formatId,
                                         int32_t quality) {
-    int64_t start = Ticks();
-    int32_t result = __real__Z14ImageSaveStartxPKcii(id, fileName, formatId, quality);
-    saveTicks += Ticks() - start;
-    return result;
+    return Timed(&saveTicks,
+                 [&] { return __real__Z14ImageSaveStartxPKcii(id, fileName, formatId, quality); });
 }
 
 int32_t __wrap__Z9ImageSavexPKcii(ObjectId id, const char *fileName, int32_t formatId,
                                   int32_t quality) {
-    int64_t start = Ticks();
-    int32_t result = __real__Z9ImageSavexPKcii(id, fileName, formatId, quality);
-    saveTicks += Ticks() - start;
-    return result;
+    return Timed(&saveTicks,
+                 [&] { return __real__Z9ImageSavexPKcii(id, fileName, formatId, quality); });
 }
 
 ConvertOutcome __wrap__Z12ConvertStripPKcS0_S0_S0_iS0_b(const char *path, const char *prefix,
