@@ -1,25 +1,36 @@
 // Times StripSheet's own conversion against the codec floor, in one process: the batch driver
 // runs with scripted dialogs over a list of strips, exactly as the program does after start-up,
-// and the floor (codec_floor.cpp) converts the same strips, the two taking turns group by group
-// so that both meet the same machine. The linker redirects the conversion's calls of
-// ConvertStrip, ImageLoad and ImageSaveStart through the timers below (see bench/CMakeLists.txt),
-// so the code being timed is the shipped code, unchanged.
+// and the floor (codec_floor.cpp) converts the same strips, once on one thread and once on a
+// thread per core (whole strips, one a thread at a time), all taking turns group by group so that
+// all meet the same machine. The linker redirects the conversion's calls of ConvertStrip,
+// ConvertStripFinish, ImageLoad, ImageSave and ImageSaveStart through the timers below (see
+// bench/CMakeLists.txt), so the code being timed is the shipped code, unchanged.
 //
-//   stripsheet_bench LIST OUTPUT [--rounds N] [--memory-every N] [--plain 1]
+//   stripsheet_bench LIST OUTPUT [--rounds N] [--memory-every N] [--plain 1] [--serial 1]
+//                    [--turns 1]
 // LIST holds one strip a line as "GROUP PATH DIRECTION COUNT [OPTION...]"; consecutive lines of
 // one group form one batch, converted with the sheet options of its first line. Each round converts
-// every group both ways: ours into the folder OUTPUT\ours\ROUND\GROUP, the floor's into
-// OUTPUT\floor\ROUND\GROUP. With --memory-every only ours runs, once. Ours keeps the progress
-// window's clock and message checks going as the program does (the window itself needs a
-// display). With --plain 1 ours also runs without them, into OUTPUT\plain\ROUND\GROUP, the two
-// taking turns: what the progress costs.
+// every group each way: ours into the folder OUTPUT\ours\ROUND\GROUP, the floor's into
+// OUTPUT\floor\ROUND\GROUP, the floor on every core into OUTPUT\cores\ROUND\GROUP. Ours keeps the
+// progress window's clock and message checks going as the program does (the window itself needs
+// a display). Further ways take their turns too: with --plain 1 ours without the progress checks
+// (OUTPUT\plain\...), next to ours, what the progress costs; with --serial 1 ours with every sheet
+// saved on the batch's thread (OUTPUT\serial\...), what saving in the background gains; with
+// --turns 1 a peer outside the process: at its place the bench prints a turn line and waits for a
+// line on its standard input. With --memory-every only ours runs, once.
 // Printed, one a line:
 //   strip ROUND GROUP WIDTH HEIGHT LOAD_US CUT_US SAVE_US WHOLE_US OUTCOME
 //   finish ROUND GROUP WAIT_US OUTCOME   (a sheet written in the background, when taken)
-//   batch ROUND GROUP STRIPS WHOLE_US CONVERTED ERRORS
+//   batch ROUND GROUP STRIPS WHOLE_US CONVERTED ERRORS CPU_US
 //   floor ROUND GROUP DECODE_US LAYOUT_US ENCODE_US WHOLE_US OK
-//   plain ROUND GROUP STRIPS WHOLE_US   (ours without the progress, its other lines left out)
+//   floor-cpu ROUND GROUP CPU_US   (after the group's floor lines)
+//   cores ROUND GROUP THREADS STRIPS WHOLE_US OK CPU_US   (the floor on a thread per core)
+//   plain ROUND GROUP STRIPS WHOLE_US ...   (ours without the progress, as batch, alone)
+//   serial-strip, serial-batch   (ours saving on the batch's thread, as strip and batch)
+//   turn ROUND GROUP   (the outside peer's turn: the bench goes on after a line on its input)
 //   memory STRIPS COMMITTED_KB WORKING_SET_KB GDI_OBJECTS   (every N strips, and before the first)
+//   end   (the last line: Wine's helper processes may keep the output open after the exit)
+// CPU_US is the processor time of the whole process meanwhile, all its threads.
 #include "app/batch.h"
 #include "app/command_line.h"
 #include "app/convert.h"
@@ -38,6 +49,7 @@
 
 #include <windows.h>
 #include <psapi.h>
+#include <process.h>
 
 #include <cstdarg>
 #include <cstdio>
@@ -54,6 +66,9 @@ std::string currentGroup;
 int currentRound;
 int64_t stripsDone;
 int64_t memoryEvery;
+// Ours with every sheet saved on the batch's thread (the serial way): its lines are tagged apart.
+bool savesOnBatchThread;
+const char *stripTag = "strip";
 
 // Wine's GetGuiResources is a stub that returns 0: there the live entries of the process's GDI
 // handle table are counted (Wine finds a handle by its low 16 bits when the high bits are zero).
@@ -96,6 +111,14 @@ void SampleMemory() {
          static_cast<unsigned long long>(counters.WorkingSetSize / 1024), GdiObjects());
 }
 
+// A call, its time added to `ticks`.
+template <typename Call> auto Timed(int64_t *ticks, Call call) {
+    int64_t start = Ticks();
+    auto result = call();
+    *ticks += Ticks() - start;
+    return result;
+}
+
 } // namespace
 
 extern "C" {
@@ -103,23 +126,26 @@ extern "C" {
 intptr_t __real__Z9ImageLoadxPKci(ObjectId id, const char *fileName, int32_t flags);
 int32_t __real__Z14ImageSaveStartxPKcii(ObjectId id, const char *fileName, int32_t formatId,
                                         int32_t quality);
+int32_t __real__Z9ImageSavexPKcii(ObjectId id, const char *fileName, int32_t formatId,
+                                  int32_t quality);
 ConvertOutcome __real__Z12ConvertStripPKcS0_S0_S0_iS0_b(const char *, const char *, const char *,
                                                         const char *, int32_t, const char *, bool);
 ConvertOutcome __real__Z18ConvertStripFinishv();
 
 intptr_t __wrap__Z9ImageLoadxPKci(ObjectId id, const char *fileName, int32_t flags) {
-    int64_t start = Ticks();
-    intptr_t result = __real__Z9ImageLoadxPKci(id, fileName, flags);
-    loadTicks += Ticks() - start;
-    return result;
+    return Timed(&loadTicks, [&] { return __real__Z9ImageLoadxPKci(id, fileName, flags); });
 }
 
 int32_t __wrap__Z14ImageSaveStartxPKcii(ObjectId id, const char *fileName, int32_t formatId,
                                         int32_t quality) {
-    int64_t start = Ticks();
-    int32_t result = __real__Z14ImageSaveStartxPKcii(id, fileName, formatId, quality);
-    saveTicks += Ticks() - start;
-    return result;
+    return Timed(&saveTicks,
+                 [&] { return __real__Z14ImageSaveStartxPKcii(id, fileName, formatId, quality); });
+}
+
+int32_t __wrap__Z9ImageSavexPKcii(ObjectId id, const char *fileName, int32_t formatId,
+                                  int32_t quality) {
+    return Timed(&saveTicks,
+                 [&] { return __real__Z9ImageSavexPKcii(id, fileName, formatId, quality); });
 }
 
 ConvertOutcome __wrap__Z12ConvertStripPKcS0_S0_S0_iS0_b(const char *path, const char *prefix,
@@ -129,9 +155,9 @@ ConvertOutcome __wrap__Z12ConvertStripPKcS0_S0_S0_iS0_b(const char *path, const 
     loadTicks = saveTicks = 0;
     int64_t start = Ticks();
     ConvertOutcome outcome = __real__Z12ConvertStripPKcS0_S0_S0_iS0_b(
-        path, prefix, extension, direction, count, output, background);
+        path, prefix, extension, direction, count, output, background && !savesOnBatchThread);
     int64_t whole = Ticks() - start;
-    Line("strip %d %s %d %d %lld %lld %lld %lld %d\n", currentRound, currentGroup.c_str(),
+    Line("%s %d %s %d %d %lld %lld %lld %lld %d\n", stripTag, currentRound, currentGroup.c_str(),
          ImageGetWidth(0), ImageGetHeight(0), static_cast<long long>(Microseconds(loadTicks)),
          static_cast<long long>(Microseconds(whole - loadTicks - saveTicks)),
          static_cast<long long>(Microseconds(saveTicks)),
@@ -187,55 +213,151 @@ std::string Folder(const std::string &output, const char *way, int round,
     return folder;
 }
 
-const BatchProgress WindowProgress = {DialogProgressBegin, DialogProgressStep,
-                                      DialogProgressEnd};
+const BatchProgress WindowProgress = {DialogProgressBegin, DialogProgressStep, DialogProgressEnd};
+
+// Ours as shipped; without the progress checks (plain: only its batch line is kept); or with
+// every sheet saved on the batch's thread (serial).
+enum class Way { Shipped, Plain, Serial };
 
 void RunOurs(int round, const std::string &group, const std::vector<Strip> &strips,
-             const std::string &output, bool progress = true) {
+             const std::string &output, Way way = Way::Shipped) {
+    bool progress = way != Way::Plain;
     BatchProgressSet(progress ? &WindowProgress : nullptr);
     ImageSaveWhileWaiting(progress ? DialogProgressWait : nullptr);
+    savesOnBatchThread = way == Way::Serial;
+    stripTag = way == Way::Serial ? "serial-strip" : "strip";
     Dialogs = DialogScript{};
     for (const Strip &strip : strips)
         Dialogs.files.push_back(strip.path);
-    Dialogs.folder = Folder(output, progress ? "ours" : "plain", round, group) + "\\";
+    const char *folder = way == Way::Shipped ? "ours" : way == Way::Plain ? "plain" : "serial";
+    Dialogs.folder = Folder(output, folder, round, group) + "\\";
     FilesSelected = FilesSkipped = FilesConverted = FilesErrors = 0;
     currentGroup = group;
     currentRound = round;
     UseOptions(strips.front().options);
+    int64_t cpu = ProcessCpuMicroseconds();
     int64_t start = Ticks();
     BatchConvert();
     int64_t whole = Ticks() - start;
+    cpu = ProcessCpuMicroseconds() - cpu;
     if (!progress) lines.clear();
-    Line("%s %d %s %zu %lld %d %d\n", progress ? "batch" : "plain", round, group.c_str(),
-         strips.size(), static_cast<long long>(Microseconds(whole)), FilesConverted, FilesErrors);
+    const char *tag = way == Way::Shipped ? "batch" : way == Way::Plain ? "plain" : "serial-batch";
+    Line("%s %d %s %zu %lld %d %d %lld\n", tag, round, group.c_str(), strips.size(),
+         static_cast<long long>(Microseconds(whole)), FilesConverted, FilesErrors,
+         static_cast<long long>(cpu));
     PrintLines();
 }
 
 void RunFloor(int round, const std::string &group, const std::vector<Strip> &strips,
               const std::string &output) {
     std::string folder = Folder(output, "floor", round, group);
+    int64_t cpu = ProcessCpuMicroseconds();
     for (const Strip &strip : strips) {
         FloorTimes t = FloorConvert(strip.path.c_str(), strip.direction, strip.count, folder);
         Line("floor %d %s %lld %lld %lld %lld %d\n", round, group.c_str(),
              static_cast<long long>(t.decodeUs), static_cast<long long>(t.layoutUs),
              static_cast<long long>(t.encodeUs), static_cast<long long>(t.wholeUs), t.ok ? 1 : 0);
     }
+    Line("floor-cpu %d %s %lld\n", round, group.c_str(),
+         static_cast<long long>(ProcessCpuMicroseconds() - cpu));
     PrintLines();
+}
+
+// The floor on a thread per core: workers made once (as ours keeps its saving threads), each
+// taking the next whole strip of the batch until none is left.
+struct CoreBatch {
+    const std::vector<Strip> *strips;
+    std::string folder;
+    size_t next;    // the next strip to take
+    int busy;       // workers not yet done with this batch
+    int64_t number; // which batch; a worker takes each one once
+    bool ok;
+};
+
+CoreBatch Cores;
+int CoreThreads;
+SRWLOCK CoreLock = SRWLOCK_INIT;
+CONDITION_VARIABLE CoreChanged = CONDITION_VARIABLE_INIT;
+
+unsigned __stdcall CoreWorker(void *) {
+    int64_t seen = 0;
+    AcquireSRWLockExclusive(&CoreLock);
+    for (;;) {
+        while (Cores.number == seen)
+            SleepConditionVariableSRW(&CoreChanged, &CoreLock, INFINITE, 0);
+        seen = Cores.number;
+        while (Cores.next < Cores.strips->size()) {
+            const Strip &strip = (*Cores.strips)[Cores.next++];
+            ReleaseSRWLockExclusive(&CoreLock);
+            bool ok =
+                FloorConvert(strip.path.c_str(), strip.direction, strip.count, Cores.folder).ok;
+            AcquireSRWLockExclusive(&CoreLock);
+            Cores.ok = Cores.ok && ok;
+        }
+        if (--Cores.busy == 0) WakeAllConditionVariable(&CoreChanged);
+    }
+}
+
+bool StartCoreWorkers() {
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    CoreThreads = system.dwNumberOfProcessors > 0 ? int(system.dwNumberOfProcessors) : 1;
+    for (int i = 0; i < CoreThreads; i++)
+        if (!_beginthreadex(nullptr, 0, CoreWorker, nullptr, 0, nullptr)) return false;
+    return true;
+}
+
+void RunFloorOnCores(int round, const std::string &group, const std::vector<Strip> &strips,
+                     const std::string &output) {
+    std::string folder = Folder(output, "cores", round, group);
+    int64_t cpu = ProcessCpuMicroseconds();
+    int64_t start = Ticks();
+    AcquireSRWLockExclusive(&CoreLock);
+    Cores.strips = &strips;
+    Cores.folder = folder;
+    Cores.next = 0;
+    Cores.busy = CoreThreads;
+    Cores.ok = true;
+    Cores.number += 1;
+    WakeAllConditionVariable(&CoreChanged);
+    while (Cores.busy > 0)
+        SleepConditionVariableSRW(&CoreChanged, &CoreLock, INFINITE, 0);
+    bool ok = Cores.ok;
+    ReleaseSRWLockExclusive(&CoreLock);
+    int64_t whole = Ticks() - start;
+    cpu = ProcessCpuMicroseconds() - cpu;
+    Line("cores %d %s %d %zu %lld %d %lld\n", round, group.c_str(), CoreThreads, strips.size(),
+         static_cast<long long>(Microseconds(whole)), ok ? 1 : 0, static_cast<long long>(cpu));
+    PrintLines();
+}
+
+// The outside peer's turn: it reads the group's strips from the list itself.
+void RunOutside(int round, const std::string &group) {
+    printf("turn %d %s\n", round, group.c_str());
+    fflush(stdout);
+    char answer[64];
+    if (!fgets(answer, sizeof answer, stdin)) {
+        fprintf(stderr, "the outside peer went away\n");
+        exit(2);
+    }
 }
 
 } // namespace
 
 int main(int argc, char **argv) {
     if (argc < 3) {
-        fprintf(stderr, "usage: stripsheet_bench LIST OUTPUT [--rounds N] [--memory-every N]\n");
+        fprintf(stderr, "usage: stripsheet_bench LIST OUTPUT [--rounds N] [--memory-every N] "
+                        "[--plain 1] [--turns 1] [--serial 1]\n");
         return 2;
     }
     int rounds = 1;
-    bool plain = false;
+    bool plain = false, turns = false, serial = false;
     for (int i = 3; i + 1 < argc; i += 2) {
         if (strcmp(argv[i], "--memory-every") == 0) memoryEvery = atoll(argv[i + 1]);
         if (strcmp(argv[i], "--rounds") == 0) rounds = atoi(argv[i + 1]);
         if (strcmp(argv[i], "--plain") == 0) plain = atoi(argv[i + 1]) != 0;
+        if (strcmp(argv[i], "--turns") == 0) turns = atoi(argv[i + 1]) != 0;
+        if (strcmp(argv[i], "--serial") == 0) serial = atoi(argv[i + 1]) != 0;
     }
 
     // The program's own start-up, less DirectX and the real dialogs, which conversion never uses.
@@ -278,19 +400,50 @@ int main(int argc, char **argv) {
         for (const auto &g : groups)
             RunOurs(0, g.first, g.second, output);
     } else {
+        Microseconds(0); // its frequency read before the workers' first batch
+        if (!StartCoreWorkers()) {
+            fprintf(stderr, "cannot start the floor's threads\n");
+            return 2;
+        }
+        enum Peer { Ours, Floor, FloorOnCores, Serial, Outside };
+        std::vector<Peer> order = {Ours, Floor, FloorOnCores};
+        if (serial) order.push_back(Serial);
+        if (turns) order.push_back(Outside);
+        const int peers = int(order.size());
         for (int round = 0; round < rounds; round++) {
             for (size_t k = 0; k < groups.size(); k++) {
-                // Which way goes first changes from group to group and round to round.
-                bool oursFirst = (round + k) % 2 == 0;
+                // Which way goes first changes from group to group and round to round; ours
+                // without the progress goes next to ours, before it one time and after it the next.
                 const auto &g = groups[k];
-                if (!oursFirst) RunFloor(round, g.first, g.second, output);
-                if (plain && !oursFirst) RunOurs(round, g.first, g.second, output, false);
-                RunOurs(round, g.first, g.second, output);
-                if (plain && oursFirst) RunOurs(round, g.first, g.second, output, false);
-                if (oursFirst) RunFloor(round, g.first, g.second, output);
+                int first = int((round + k) % size_t(peers));
+                for (int i = 0; i < peers; i++) {
+                    switch (order[size_t((first + i) % peers)]) {
+                    case Ours:
+                        if (plain && first % 2)
+                            RunOurs(round, g.first, g.second, output, Way::Plain);
+                        RunOurs(round, g.first, g.second, output);
+                        if (plain && first % 2 == 0)
+                            RunOurs(round, g.first, g.second, output, Way::Plain);
+                        break;
+                    case Serial:
+                        RunOurs(round, g.first, g.second, output, Way::Serial);
+                        break;
+                    case Floor:
+                        RunFloor(round, g.first, g.second, output);
+                        break;
+                    case FloorOnCores:
+                        RunFloorOnCores(round, g.first, g.second, output);
+                        break;
+                    case Outside:
+                        RunOutside(round, g.first);
+                        break;
+                    }
+                }
             }
         }
     }
     ImageLibraryEnd();
+    printf("end\n");
+    fflush(stdout);
     return 0;
 }
