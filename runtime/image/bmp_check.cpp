@@ -23,7 +23,7 @@ bool KnownBitCount(uint32_t bits) {
 }
 
 // Masks a section can be made with: each a run of set bits inside the pixel, apart from the others.
-bool SoundMasks(const uint32_t masks[3], uint32_t bits) {
+bool ValidMasks(const uint32_t masks[3], uint32_t bits) {
     uint32_t taken = 0;
     for (int i = 0; i < 3; i++) {
         uint32_t mask = masks[i];
@@ -92,7 +92,7 @@ BmpCheck BmpCheckFile(const uint8_t *head, size_t headSize, uint64_t fileSize, B
     if (compression == BiBitfields) {
         for (int i = 0; i < 3; i++)
             fields[i] = Read32(info + 40 + 4 * i);
-        if (!SoundMasks(fields, bits)) return BmpCheck::NotABitmap;
+        if (!ValidMasks(fields, bits)) return BmpCheck::NotABitmap;
     }
 
     // An offset of 0 means the rows follow the colour table.
@@ -113,5 +113,5 @@ BmpCheck BmpCheckFile(const uint8_t *head, size_t headSize, uint64_t fileSize, B
                             uint32_t(tableStart),
                             uint32_t(colors),
                             {fields[0], fields[1], fields[2]}};
-    return BmpCheck::Sound;
+    return BmpCheck::Valid;
 }

@@ -162,7 +162,7 @@ ImageLoadFailure CheckBitmapFile(const uint8_t *head, size_t headSize, uint64_t 
         return ImageLoadFailure::NotAnImage;
     case BmpCheck::CutShort:
         return ImageLoadFailure::Damaged;
-    case BmpCheck::Sound:
+    case BmpCheck::Valid:
         break;
     }
     // A palette picture, and one asked for as a display-compatible bitmap, is held to its size at
