@@ -151,7 +151,8 @@ bool ReadStripRows(StripRows *rows) {
     }
     // Any other bitmap (a palette picture, one the system loader made) is read back, opaque.
     if (!ImageBytesFit(width, rows->height, 32)) return false;
-    rows->block = static_cast<uint8_t *>(MemoryAlloc(size_t(width) * 4 * size_t(rows->height)));
+    rows->stride = ImageRowBytes(width, 32);
+    rows->block = static_cast<uint8_t *>(MemoryAlloc(size_t(rows->stride) * size_t(rows->height)));
     if (!rows->block) return false;
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof info.bmiHeader;
@@ -166,7 +167,6 @@ bool ReadStripRows(StripRows *rows) {
                   rows->block, &info, DIB_RGB_COLORS) != rows->height)
         return false;
     rows->bits = rows->block;
-    rows->stride = int64_t(width) * 4;
     rows->bytesPerPixel = 4;
     rows->topDown = true;
     return true;

@@ -106,11 +106,6 @@ void CloseOpenFile() {
     ChainFile = nullptr;
 }
 
-// Bytes of one decoded row: 3 a pixel rounded up to whole 32-bit words, or 4 a pixel.
-int64_t DecodedStride(int32_t kind, int32_t width) {
-    return kind == 2 ? int64_t(width) * 4 : int64_t(width) * 3 + width % 4;
-}
-
 BITMAP Describe(HGDIOBJ bitmap) {
     BITMAP info{};
     if (!GetObjectA(bitmap, sizeof info, &info)) info = BITMAP{};
@@ -423,7 +418,7 @@ HBITMAP ImageBitmapFromDecoder(int32_t kind, int32_t flags) {
     } else if (!display) {
         why = ImageLoadFailure::NoBitmap;
     } else {
-        stride = int32_t(DecodedStride(kind, width));
+        stride = int32_t(ImageRowBytes(width, info.header.biBitCount));
         if (compatible) {
             DropSpare(); // before the picture's memory is asked for
             pixels = MemoryAlloc((size_t(height) + 1) * size_t(stride));

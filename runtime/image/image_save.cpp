@@ -221,7 +221,7 @@ bool TakeRows(ObjectId id, const char *fileName, int32_t formatId, int32_t quali
     int32_t width = bitmap.bmWidth;
     int32_t height = std::abs(bitmap.bmHeight);
     if (width < 1 || height < 1) return false;
-    int64_t stride = bits == 32 ? int64_t(width) * 4 : int64_t(width) * 3 + width % 4;
+    int64_t stride = ImageRowBytes(width, bits);
     uint64_t blockSize = uint64_t(height + 1) * uint64_t(stride);
     if (blockSize > UINT32_MAX || blockSize > SIZE_MAX) return false;
 
