@@ -1,5 +1,7 @@
-// Saving images to files: the image's bitmap is read back as one block of 24-bit rows and written
-// by the built-in BMP writer (ImageFormatBmp) or by the encoder registered for the format id.
+// Saving images to files, at once or on threads of their own: the image's 24-bit rows (32-bit for
+// an encoder that takes alpha) are written by the built-in BMP writer (ImageFormatBmp) or by the
+// encoder registered for the format id. A bottom-up section of that depth is written from its own
+// rows; any other bitmap is read back into a block of rows first.
 #pragma once
 
 #include "runtime/image/image.h"
@@ -20,7 +22,8 @@ int32_t ImageSave(ObjectId id, const char *fileName, int32_t formatId,
 // it, moved over `fileName` only once complete. 1 on success, 0 on failure.
 int32_t ImageSaveBytes(const char *fileName, const void *data, size_t size);
 
-// How many saves may be under way at once, each on a thread of its own.
+// How many saves may be under way at once, each on a thread of its own. The routines here are
+// for the batch's thread alone: the saving threads only write the rows copied for them.
 constexpr int32_t ImageSaveSlots = 3;
 // Larger pictures are written by ImageSaveStart before it returns, rather than copied for a thread:
 // the copies of all slots together stay within 480 MB, and within 48 MB in a 32-bit program, which
@@ -43,6 +46,11 @@ void ImageSaveWhileWaiting(void (*routine)());
 // Waits for the oldest save ImageSaveStart queued and returns its result as ImageSave would; 0
 // when none is queued.
 int32_t ImageSaveFinish();
+
+// Finishes every queued save as ImageSaveFinish does, dropping their results; returns at once
+// when none is queued. ImageLibraryEnd calls it, so that no thread is still writing a sheet when
+// the program's heaps go.
+void ImageSaveFinishAll();
 
 // Why the last ImageSave, ImageSaveStart or ImageSaveFinish failed.
 enum class ImageSaveFailure {

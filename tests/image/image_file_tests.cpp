@@ -389,6 +389,17 @@ TEST_F(ImageFiles, BackgroundSavesWriteThePictureAsItWasInTheOrderAsked) {
     ASSERT_EQ(ImageSaveStart(1, (folder + "missing\\x.bmp").c_str(), ImageFormatBmp), 1);
     EXPECT_EQ(ImageSaveFinish(), 0);
     EXPECT_EQ(FilesIn(folder), (Names{"a.bmp", "b.bmp"}));
+
+    // The library's end finishes a save still under way (this one takes 0.5 s: the event stays
+    // unset), and leaves nothing queued.
+    laterSaveBegan = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_EQ(ImageSaveStart(1, a.c_str(), FormatSlow), 1);
+    ImageLibraryEnd();
+    CloseHandle(laterSaveBegan);
+    laterSaveBegan = nullptr;
+    EXPECT_EQ(ReadWholeFile(a), "SLOW");
+    EXPECT_EQ(FilesIn(folder), (Names{"a.bmp", "b.bmp"})) << "no temporary file left";
+    EXPECT_EQ(ImageSaveFinish(), 0) << "nothing left queued";
 }
 
 TEST_F(ImageFiles, BitmapFilesOfEveryCommonKindLoad) {
