@@ -1,5 +1,11 @@
 // The records through which codecs plug into the image library: decoders tried in registration
 // order when a file is loaded, and encoders chosen by format id when an image is saved.
+//
+// Threads: decoders run on the batch's thread only; each holds its one open picture in module
+// storage. Encoders run on the background saving threads, several at once: Encode keeps its state
+// per call or per thread and uses only the C runtime, the stream it is given and MainHeap
+// (memory.h). The saving threads read the encoder table without a lock, so every encoder is
+// registered before the first save starts.
 #pragma once
 
 #include <cstdint>
