@@ -47,6 +47,19 @@ struct ConversionStrings {
     }
 };
 
+// A file name beside the sheet, "<folder><prefix>_B<count>.<extension>", made at the end of the
+// temporary area; returns where it starts there.
+int32_t ConcatOutputName(const ConversionStrings &s, int32_t count, const char *extension) {
+    int32_t start = TempString.end;
+    StringConcat(s.outputDirectory);
+    StringConcat(s.prefix);
+    StringConcat("_B");
+    StringFromInteger(count, TempString.end);
+    StringConcat(".");
+    StringConcat(extension);
+    return start;
+}
+
 int32_t FormatFor(const char *extension) {
     if (StringEqual(extension, "png")) return ImageFormatPng;
     if (StringEqual(extension, "bmp")) return ImageFormatBmp;
@@ -86,7 +99,7 @@ ConvertOutcome SheetGeometry(int32_t stripWidth, int32_t stripHeight, bool horiz
     int64_t width =
         2 * int64_t(Options.margin) + columns * cellWidth + (columns - 1) * Options.spacing;
     int64_t height = 2 * int64_t(Options.margin) + rows * cellHeight + (rows - 1) * Options.spacing;
-    // The sheet is a display-compatible bitmap: 32 bits a pixel at most.
+    // The sheet is a section of 24 bits a pixel (32 with alpha); either is held to its size at 32.
     if (width > ImageMaxSize || height > ImageMaxSize ||
         !ImageBytesFit(int32_t(width), int32_t(height), 32))
         return ConvertOutcome::TooLarge;
@@ -406,12 +419,7 @@ bool WriteFrameData(FrameData *data) {
 bool MakeFrameData(const ConversionStrings &s, const Geometry &g, int32_t count, bool alphaSheet,
                    FrameData *data) {
     *data = FrameData{};
-    int32_t start = TempString.end;
-    StringConcat(s.outputDirectory);
-    StringConcat(s.prefix);
-    StringConcat("_B");
-    StringFromInteger(count, TempString.end);
-    StringConcat(".json");
+    int32_t start = ConcatOutputName(s, count, "json");
     const char *fileName = TempAddress(start);
     size_t size = strlen(fileName) + 1;
     data->fileName = static_cast<char *>(MemoryAlloc(size));
@@ -477,14 +485,7 @@ ConvertOutcome ConvertStrip(const char *stripPath, const char *prefix, const cha
     StringCopyNew(&s.direction, direction);
     StringCopyNew(&s.outputDirectory, outputDirectory);
 
-    int32_t start = TempString.end;
-    StringConcat(s.outputDirectory);
-    StringConcat(s.prefix);
-    StringConcat("_B");
-    StringFromInteger(count, TempString.end);
-    StringConcat(".");
-    StringConcat(s.extension);
-    StringAssignTemp(&s.outputName, start);
+    StringAssignTemp(&s.outputName, ConcatOutputName(s, count, s.extension));
 
     int32_t format = FormatFor(s.extension);
 
