@@ -164,7 +164,7 @@ bool ReadStripRows(StripRows *rows) {
     }
     // Any other bitmap (a palette picture, one the system loader made) is read back, opaque.
     if (!ImageBytesFit(width, rows->height, 32)) return false;
-    rows->stride = ImageRowBytes(width, 32);
+    rows->stride = BitmapRowBytes(width, 32);
     rows->block = static_cast<uint8_t *>(MemoryAlloc(size_t(rows->stride) * size_t(rows->height)));
     if (!rows->block) return false;
     BITMAPINFO info{};

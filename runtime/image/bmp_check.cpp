@@ -1,6 +1,6 @@
 #include "runtime/image/bmp_check.h"
 
-#include "runtime/image/image_codec.h"
+#include "runtime/drawing/bitmap_rows.h"
 
 namespace {
 
@@ -99,7 +99,7 @@ BmpCheck BmpCheckFile(const uint8_t *head, size_t headSize, uint64_t fileSize, B
 
     // An offset of 0 means the rows follow the colour table.
     uint64_t dataStart = pixelOffset ? pixelOffset : tableEnd;
-    uint64_t rowBytes = uint64_t(ImageRowBytes(width, int32_t(bits)));
+    uint64_t rowBytes = uint64_t(BitmapRowBytes(width, int32_t(bits)));
     uint64_t dataSize = runLength ? imageSize : rowBytes * uint64_t(height);
     if (dataStart > fileSize || dataSize > fileSize - dataStart) return BmpCheck::CutShort;
 

@@ -1,6 +1,6 @@
 #include "runtime/image/bmp_read.h"
 
-#include "runtime/image/image_codec.h"
+#include "runtime/drawing/bitmap_rows.h"
 
 #include <algorithm>
 #include <cstring>
@@ -54,7 +54,7 @@ const BITMAPINFO *BmpFileFormat(const BmpLayout &layout, const uint8_t *head,
 }
 
 bool BmpReadRows(const BmpLayout &layout, const uint8_t *whole, HANDLE file, uint8_t *rows) {
-    auto rowBytes = size_t(ImageRowBytes(layout.width, layout.bitsPerPixel));
+    auto rowBytes = size_t(BitmapRowBytes(layout.width, layout.bitsPerPixel));
     size_t height = size_t(layout.height);
     if (whole) {
         const uint8_t *from = whole + layout.dataStart;

@@ -8,6 +8,8 @@
 // registered before the first save starts.
 #pragma once
 
+#include "runtime/drawing/bitmap_rows.h"
+
 #include <cstdint>
 #include <cstdio>
 
@@ -26,18 +28,12 @@ constexpr int32_t ImageMaxSize = 32767;
 // cannot hold a strip, its sheet and the sheet's copy for saving beyond about 512 MB each.
 constexpr int64_t ImageMaxBytes = sizeof(void *) == 8 ? INT32_MAX : int64_t(512) << 20;
 
-// Bytes of one row of pixels of that bit count, rounded up to whole 32-bit words: how sections,
-// GetDIBits and bitmap files lay out their rows (24 bits: 3 a pixel and up to 3 of padding).
-constexpr int64_t ImageRowBytes(int64_t width, int32_t bitsPerPixel) {
-    return (width * bitsPerPixel + 31) / 32 * 4;
-}
-
 // True when a picture of that size and bit count fits an image: 1 to ImageMaxSize pixels both
 // ways and, with rows rounded up to whole 32-bit words, at most ImageMaxBytes.
 constexpr bool ImageBytesFit(int32_t width, int32_t height, int32_t bitsPerPixel) {
     return width >= 1 && width <= ImageMaxSize && height >= 1 && height <= ImageMaxSize &&
            bitsPerPixel >= 1 && bitsPerPixel <= 32 &&
-           ImageRowBytes(width, bitsPerPixel) * height <= ImageMaxBytes;
+           BitmapRowBytes(width, bitsPerPixel) * height <= ImageMaxBytes;
 }
 
 // Open returns 0 (not this format, or the header is unreadable; nothing left open), 1 (3 bytes a

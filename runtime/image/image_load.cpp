@@ -345,7 +345,7 @@ HBITMAP ImageBitmapFromDecoder(int32_t kind, int32_t flags) {
     } else if (!display) {
         why = ImageLoadFailure::NoBitmap;
     } else {
-        stride = int32_t(ImageRowBytes(width, info.header.biBitCount));
+        stride = int32_t(BitmapRowBytes(width, info.header.biBitCount));
         if (compatible) {
             DropSpare(); // before the picture's memory is asked for
             pixels = MemoryAlloc((size_t(height) + 1) * size_t(stride));

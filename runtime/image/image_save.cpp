@@ -203,7 +203,7 @@ bool TakeSheetRows(ObjectId id, const char *fileName, int32_t formatId, int32_t 
     int32_t width = bitmap.bmWidth;
     int32_t height = std::abs(bitmap.bmHeight);
     if (width < 1 || height < 1) return false;
-    int64_t stride = ImageRowBytes(width, bits);
+    int64_t stride = BitmapRowBytes(width, bits);
     uint64_t blockSize = uint64_t(height + 1) * uint64_t(stride);
     if (blockSize > UINT32_MAX || blockSize > SIZE_MAX) return false;
 

@@ -1,7 +1,8 @@
 // Saving images to files, at once or on threads of their own: the image's 24-bit rows (32-bit for
 // an encoder that takes alpha) are written by the built-in BMP writer (ImageFormatBmp) or by the
 // encoder registered for the format id. A bottom-up section of that depth is written from its own
-// rows; any other bitmap is read back into a block of rows first.
+// rows; any other bitmap is read back into a block of rows first. The routines here are for the
+// batch's thread, all but ImageEncode: the saving threads encode the rows copied for them.
 #pragma once
 
 #include "runtime/image/image.h"
@@ -22,8 +23,7 @@ int32_t ImageSave(ObjectId id, const char *fileName, int32_t formatId,
 // it, moved over `fileName` only once complete. 1 on success, 0 on failure.
 int32_t ImageSaveBytes(const char *fileName, const void *data, size_t size);
 
-// How many saves may be under way at once, each on a thread of its own. The routines here are
-// for the batch's thread alone: the saving threads only write the rows copied for them.
+// How many saves may be under way at once, each on a thread of its own.
 constexpr int32_t ImageSaveSlots = 3;
 // Larger pictures are written by ImageSaveStart before it returns, rather than copied for a thread:
 // the copies of all slots together stay within 480 MB, and within 48 MB in a 32-bit program, which
