@@ -32,6 +32,6 @@ ImageSaveFailure WriteSheetFile(const SheetRows &sheet);
 // Keeps the result for ImageLastSaveFailure; 1 for None, else 0. The batch's thread only.
 int32_t SaveResult(ImageSaveFailure result);
 
-// Waits for every queued save of that file name (compared as Windows compares names), so that
+// Waits for every queued save of that file name (compared without regard to case), so that
 // saves of one file reach it in the order they were asked for.
 void WaitForQueuedSaves(const char *fileName);
