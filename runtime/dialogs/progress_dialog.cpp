@@ -25,7 +25,7 @@ int32_t Total;
 
 // The dialog's template in memory, DWORD-aligned as the system wants it.
 struct TemplateWriter {
-    WORD words[512];
+    alignas(4) WORD words[512];
     int at = 0;
     void Word(WORD value) { words[at++] = value; }
     void Long(DWORD value) {

@@ -173,13 +173,36 @@ HWND FileNameEdit(HWND dialog) {
 }
 
 bool TypeFileName(WindowRobot &robot, HWND dialog, const std::string &text) {
-    HWND edit = FileNameEdit(dialog);
-    if (!edit) return Fail(robot, "the dialog has no file-name field");
-    DWORD_PTR done = 0;
-    if (Send(robot, edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), &done) && done &&
-        RobotText(robot, edit) == text)
+    if (!FileNameEdit(dialog)) return Fail(robot, "the dialog has no file-name field");
+    // A dialog still settling in the folder it just opened may not answer at once: type again
+    // until the field holds the text.
+    WindowRobot quiet = robot;
+    if (WaitFor(robot, [&] {
+            quiet.failure.clear();
+            HWND edit = FileNameEdit(dialog);
+            DWORD_PTR done = 0;
+            return edit &&
+                   Send(quiet, edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
+                        &done) &&
+                   done && RobotText(quiet, edit) == text;
+        }))
         return true;
-    return Fail(robot, "the file-name field did not take \"" + text + "\"");
+    return Fail(robot, "the file-name field did not take \"" + text + "\"" + Within(robot) +
+                           (quiet.failure.empty() ? "" : " (" + quiet.failure + ")"));
+}
+
+constexpr size_t ItemRoom = 1024; // bytes in the browser's process for one tree item's text
+
+// The text of a tree item, read through `block` (ItemRoom bytes) in the browser's process.
+std::string ItemText(WindowRobot &robot, HWND tree, DWORD_PTR item, Remote &block) {
+    TVITEMA request = {};
+    request.mask = TVIF_TEXT;
+    request.hItem = reinterpret_cast<HTREEITEM>(item);
+    request.pszText = block.address + sizeof request;
+    request.cchTextMax = static_cast<int>(ItemRoom - sizeof request);
+    if (block.Write(0, &request, sizeof request) && Send(robot, tree, TVM_GETITEMA, 0, block.At(0)))
+        return block.Text(sizeof request, ItemRoom - sizeof request);
+    return std::string();
 }
 
 // The browser's selection as a path ("C:\a\b"), read up its tree to the drive item, which shows
@@ -187,28 +210,64 @@ bool TypeFileName(WindowRobot &robot, HWND dialog, const std::string &text) {
 std::string SelectedPath(WindowRobot &robot, HWND browser) {
     HWND tree = Control(browser, WC_TREEVIEWA, -1);
     if (!tree) Fail(robot, "the folder browser has no tree");
-    constexpr size_t Size = 1024;
-    Remote block(robot, Size);
+    Remote block(robot, ItemRoom);
     std::string path;
     UINT which = TVGN_CARET;
     for (DWORD_PTR item = 0;
          tree && block.address && Send(robot, tree, TVM_GETNEXTITEM, which, item, &item) && item;
          which = TVGN_PARENT) {
-        TVITEMA request = {};
-        request.mask = TVIF_TEXT;
-        request.hItem = reinterpret_cast<HTREEITEM>(item);
-        request.pszText = block.address + sizeof request;
-        request.cchTextMax = static_cast<int>(Size - sizeof request);
-        std::string text;
-        if (block.Write(0, &request, sizeof request) &&
-            Send(robot, tree, TVM_GETITEMA, 0, block.At(0)))
-            text = block.Text(sizeof request, Size - sizeof request);
+        std::string text = ItemText(robot, tree, item, block);
         size_t n = text.size();
         if (n >= 4 && text.compare(n - 2, 2, ":)") == 0 && text[n - 4] == '(')
             return text.substr(n - 3, 2) + "\\" + path;
         path = path.empty() ? text : text + "\\" + path;
     }
     return path;
+}
+
+// Opens `item` (null: the tree's top) and gives its child whose text `matches`, or null. A folder
+// listed while other programs add and remove its entries can come out short, and the browser
+// never lists an opened folder again: with `relist`, a folder that lacks the child is closed and
+// its list dropped, so that the next opening reads it anew.
+DWORD_PTR OpenTo(WindowRobot &robot, HWND tree, DWORD_PTR item, Remote &block, bool relist,
+                 const std::function<bool(const std::string &)> &matches) {
+    if (item) Send(robot, tree, TVM_EXPAND, TVE_EXPAND, item);
+    DWORD_PTR child = 0;
+    UINT which = item ? TVGN_CHILD : TVGN_ROOT;
+    for (DWORD_PTR at = item; Send(robot, tree, TVM_GETNEXTITEM, which, at, &child) && child;
+         at = child, which = TVGN_NEXT)
+        if (matches(ItemText(robot, tree, child, block))) return child;
+    if (item && relist) Send(robot, tree, TVM_EXPAND, TVE_COLLAPSE | TVE_COLLAPSERESET, item);
+    return 0;
+}
+
+// Walks the browser's tree down to `path` as a user clicks through it: the drive two levels
+// down (Desktop, then My Computer), then one folder a level. Null when a level lacks its folder.
+DWORD_PTR PathItem(WindowRobot &robot, HWND tree, const std::string &path, Remote &block) {
+    const std::string drive = "(" + path.substr(0, 2) + ")";
+    auto isDrive = [&](const std::string &text) {
+        return text.size() >= drive.size() &&
+               lstrcmpiA(text.c_str() + text.size() - drive.size(), drive.c_str()) == 0;
+    };
+    DWORD_PTR item = 0;
+    auto any = [](const std::string &) { return true; };
+    DWORD_PTR top = OpenTo(robot, tree, 0, block, false, any);
+    for (DWORD_PTR level = OpenTo(robot, tree, top, block, false, any); level && !item;
+         Send(robot, tree, TVM_GETNEXTITEM, TVGN_NEXT, level, &level) || (level = 0))
+        item = isDrive(ItemText(robot, tree, level, block))
+                   ? level
+                   : OpenTo(robot, tree, level, block, false, isDrive);
+    for (size_t at = 3; item && at < path.size();) {
+        size_t end = path.find('\\', at);
+        if (end == std::string::npos) end = path.size();
+        const std::string name = path.substr(at, end - at);
+        at = end + 1;
+        if (name.empty()) continue;
+        item = OpenTo(robot, tree, item, block, true, [&](const std::string &text) {
+            return lstrcmpiA(text.c_str(), name.c_str()) == 0;
+        });
+    }
+    return item;
 }
 
 struct Run {
@@ -317,14 +376,14 @@ bool RobotFolderSelected(WindowRobot &robot, HWND browser, const std::string &pa
 bool RobotSelectFolder(WindowRobot &robot, HWND browser, const std::string &path) {
     if (path.size() < 3 || path[1] != ':' || path[2] != '\\')
         return Fail(robot, "\"" + path + "\" is not a path from a drive");
-    Remote block(robot, path.size() + 1);
-    // The browser often ignores the message for a folder its tree has not read yet, and reads
-    // it on the way: ask again until the selection is there.
+    HWND tree = Control(browser, WC_TREEVIEWA, -1);
+    Remote block(robot, ItemRoom);
     WindowRobot quiet = robot;
     std::string shown;
-    if (block.Write(0, path.c_str(), path.size() + 1) && WaitFor(robot, [&] {
+    if (tree && block.address && WaitFor(robot, [&] {
             quiet.failure.clear();
-            return Send(quiet, browser, BFFM_SETSELECTIONA, TRUE, block.At(0)) &&
+            DWORD_PTR item = PathItem(quiet, tree, path, block);
+            return item && Send(quiet, tree, TVM_SELECTITEM, TVGN_CARET, item) &&
                    SameFolder(shown = SelectedPath(quiet, browser), path);
         }))
         return true;
