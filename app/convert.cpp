@@ -47,6 +47,19 @@ struct ConversionStrings {
     }
 };
 
+// A file name beside the sheet, "<folder><prefix>_B<count>.<extension>", made at the end of the
+// temporary area; returns where it starts there.
+int32_t ConcatOutputName(const ConversionStrings &s, int32_t count, const char *extension) {
+    int32_t start = TempString.end;
+    StringConcat(s.outputDirectory);
+    StringConcat(s.prefix);
+    StringConcat("_B");
+    StringFromInteger(count, TempString.end);
+    StringConcat(".");
+    StringConcat(extension);
+    return start;
+}
+
 int32_t FormatFor(const char *extension) {
     if (StringEqual(extension, "png")) return ImageFormatPng;
     if (StringEqual(extension, "bmp")) return ImageFormatBmp;
@@ -86,7 +99,7 @@ ConvertOutcome SheetGeometry(int32_t stripWidth, int32_t stripHeight, bool horiz
     int64_t width =
         2 * int64_t(Options.margin) + columns * cellWidth + (columns - 1) * Options.spacing;
     int64_t height = 2 * int64_t(Options.margin) + rows * cellHeight + (rows - 1) * Options.spacing;
-    // The sheet is a display-compatible bitmap: 32 bits a pixel at most.
+    // The sheet is a section of 24 bits a pixel (32 with alpha); either is held to its size at 32.
     if (width > ImageMaxSize || height > ImageMaxSize ||
         !ImageBytesFit(int32_t(width), int32_t(height), 32))
         return ConvertOutcome::TooLarge;
@@ -151,7 +164,8 @@ bool ReadStripRows(StripRows *rows) {
     }
     // Any other bitmap (a palette picture, one the system loader made) is read back, opaque.
     if (!ImageBytesFit(width, rows->height, 32)) return false;
-    rows->block = static_cast<uint8_t *>(MemoryAlloc(size_t(width) * 4 * size_t(rows->height)));
+    rows->stride = BitmapRowBytes(width, 32);
+    rows->block = static_cast<uint8_t *>(MemoryAlloc(size_t(rows->stride) * size_t(rows->height)));
     if (!rows->block) return false;
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof info.bmiHeader;
@@ -166,7 +180,6 @@ bool ReadStripRows(StripRows *rows) {
                   rows->block, &info, DIB_RGB_COLORS) != rows->height)
         return false;
     rows->bits = rows->block;
-    rows->stride = int64_t(width) * 4;
     rows->bytesPerPixel = 4;
     rows->topDown = true;
     return true;
@@ -402,12 +415,7 @@ bool WriteFrameData(FrameData *data) {
 bool MakeFrameData(const ConversionStrings &s, const Geometry &g, int32_t count, bool alphaSheet,
                    FrameData *data) {
     *data = FrameData{};
-    int32_t start = TempString.end;
-    StringConcat(s.outputDirectory);
-    StringConcat(s.prefix);
-    StringConcat("_B");
-    StringFromInteger(count, TempString.end);
-    StringConcat(".json");
+    int32_t start = ConcatOutputName(s, count, "json");
     const char *fileName = TempAddress(start);
     size_t size = strlen(fileName) + 1;
     data->fileName = static_cast<char *>(MemoryAlloc(size));
@@ -473,14 +481,7 @@ ConvertOutcome ConvertStrip(const char *stripPath, const char *prefix, const cha
     StringCopyNew(&s.direction, direction);
     StringCopyNew(&s.outputDirectory, outputDirectory);
 
-    int32_t start = TempString.end;
-    StringConcat(s.outputDirectory);
-    StringConcat(s.prefix);
-    StringConcat("_B");
-    StringFromInteger(count, TempString.end);
-    StringConcat(".");
-    StringConcat(s.extension);
-    StringAssignTemp(&s.outputName, start);
+    StringAssignTemp(&s.outputName, ConcatOutputName(s, count, s.extension));
 
     int32_t format = FormatFor(s.extension);
 

@@ -1,4 +1,4 @@
-// The bitmap file check over the fuzzer's bytes as a whole file. A file it calls sound must have
+// The bitmap file check over the fuzzer's bytes as a whole file. A file it calls valid must have
 // every byte the headers point at inside it.
 #include "runtime/image/bmp_check.h"
 
@@ -10,7 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::vector<uint8_t> head(data, data + (size < BmpHeadBytes ? size : BmpHeadBytes));
     BmpLayout layout{};
     BmpCheck check = BmpCheckFile(head.data(), head.size(), size, &layout);
-    if (check != BmpCheck::Sound) return 0;
+    if (check != BmpCheck::Valid) return 0;
     if (layout.width < 1 || layout.height < 1) abort();
     // Uncompressed rows must all be in the file from where the data starts: the loader copies
     // plain rows from there itself.

@@ -214,8 +214,7 @@ BITMAPINFOHEADER *BitmapToPackedDib(HBITMAP bitmap, HPALETTE palette) {
     BITMAP info{};
     if (GetObjectA(bitmap, sizeof info, &info) != sizeof info) return nullptr;
     if (info.bmWidth <= 0 || info.bmHeight <= 0) return nullptr;
-    // 24-bit rows padded to a multiple of 4 bytes.
-    size_t rowSize = ((static_cast<size_t>(info.bmWidth) * 24 + 31) / 8) & ~static_cast<size_t>(3);
+    auto rowSize = static_cast<size_t>(BitmapRowBytes(info.bmWidth, 24));
     size_t size = rowSize * static_cast<size_t>(info.bmHeight) + sizeof(BITMAPINFOHEADER);
     auto *block = static_cast<BITMAPINFOHEADER *>(GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, size));
     if (!block) return nullptr;

@@ -2,6 +2,8 @@
 // primitives that draw on it (mode, box, image).
 #pragma once
 
+#include "runtime/drawing/bitmap_rows.h"
+
 #include <windows.h>
 #include <cstdint>
 

@@ -1,5 +1,7 @@
 #include "runtime/image/bmp_check.h"
 
+#include "runtime/drawing/bitmap_rows.h"
+
 namespace {
 
 constexpr uint32_t FileHeaderBytes = 14;
@@ -23,7 +25,7 @@ bool KnownBitCount(uint32_t bits) {
 }
 
 // Masks a section can be made with: each a run of set bits inside the pixel, apart from the others.
-bool SoundMasks(const uint32_t masks[3], uint32_t bits) {
+bool ValidMasks(const uint32_t masks[3], uint32_t bits) {
     uint32_t taken = 0;
     for (int i = 0; i < 3; i++) {
         uint32_t mask = masks[i];
@@ -92,12 +94,12 @@ BmpCheck BmpCheckFile(const uint8_t *head, size_t headSize, uint64_t fileSize, B
     if (compression == BiBitfields) {
         for (int i = 0; i < 3; i++)
             fields[i] = Read32(info + 40 + 4 * i);
-        if (!SoundMasks(fields, bits)) return BmpCheck::NotABitmap;
+        if (!ValidMasks(fields, bits)) return BmpCheck::NotABitmap;
     }
 
     // An offset of 0 means the rows follow the colour table.
     uint64_t dataStart = pixelOffset ? pixelOffset : tableEnd;
-    uint64_t rowBytes = (uint64_t(width) * bits + 31) / 32 * 4;
+    uint64_t rowBytes = uint64_t(BitmapRowBytes(width, int32_t(bits)));
     uint64_t dataSize = runLength ? imageSize : rowBytes * uint64_t(height);
     if (dataStart > fileSize || dataSize > fileSize - dataStart) return BmpCheck::CutShort;
 
@@ -113,5 +115,5 @@ BmpCheck BmpCheckFile(const uint8_t *head, size_t headSize, uint64_t fileSize, B
                             uint32_t(tableStart),
                             uint32_t(colors),
                             {fields[0], fields[1], fields[2]}};
-    return BmpCheck::Sound;
+    return BmpCheck::Valid;
 }

@@ -7,12 +7,12 @@
 #include <cstdint>
 
 enum class BmpCheck {
-    Sound,      // every byte the headers point at lies inside the file
+    Valid,      // every byte the headers point at lies inside the file
     NotABitmap, // the headers are not those of a bitmap the loader takes
-    CutShort,   // sound headers, but the colour table or pixel data end beyond the file
+    CutShort,   // valid headers, but the colour table or pixel data end beyond the file
 };
 
-// What a sound file holds; the bit count is the file's own (1, 4, 8, 16, 24 or 32).
+// What a valid file holds; the bit count is the file's own (1, 4, 8, 16, 24 or 32).
 struct BmpLayout {
     int32_t width;
     int32_t height; // positive; `topDown` says the rows are stored top row first
@@ -35,5 +35,5 @@ struct BmpLayout {
 constexpr size_t BmpHeadBytes = 14 + 124 + 12 + 256 * 4;
 
 // `head` holds the first `headSize` bytes of a file of `fileSize` bytes (all of it when shorter
-// than BmpHeadBytes). `layout` is filled for a sound file.
+// than BmpHeadBytes). `layout` is filled for a valid file.
 BmpCheck BmpCheckFile(const uint8_t *head, size_t headSize, uint64_t fileSize, BmpLayout *layout);

@@ -1,6 +1,7 @@
 #include "runtime/image/image.h"
 
 #include "runtime/image/gdi_guards.h"
+#include "runtime/image/image_save.h"
 #include "runtime/memory/memory.h"
 
 #include <cstring>
@@ -83,6 +84,7 @@ void ImageLibraryInit() {
 }
 
 void ImageLibraryEnd() {
+    ImageSaveFinishAll();
     if (!ImageRegistry) return;
     ObjectId id = 0;
     RegistryRewind(ImageRegistry);

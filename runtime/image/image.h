@@ -39,7 +39,9 @@ static_assert(sizeof(ImageObject) <= ImageRecordSize, "an image record must fit 
 extern ObjectRegistry *ImageRegistry;
 
 void ImageLibraryInit();
-void ImageLibraryEnd(); // frees every image; the library can be used again afterwards
+// Finishes the saves still queued (ImageSaveFinishAll) and frees every image; the library can be
+// used again afterwards.
+void ImageLibraryEnd();
 
 // True when a picture of that size can be held by an image (1 to ImageMaxSize both ways).
 bool ImageSizeFits(int32_t width, int32_t height);

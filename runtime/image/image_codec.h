@@ -1,6 +1,14 @@
 // The records through which codecs plug into the image library: decoders tried in registration
 // order when a file is loaded, and encoders chosen by format id when an image is saved.
+//
+// Threads: decoders run on the batch's thread only; each holds its one open picture in module
+// storage. Encoders run on the background saving threads, several at once: Encode keeps its state
+// per call or per thread and uses only the C runtime, the stream it is given and MainHeap
+// (memory.h). The saving threads read the encoder table without a lock, so every encoder is
+// registered before the first save starts.
 #pragma once
+
+#include "runtime/drawing/bitmap_rows.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -25,7 +33,7 @@ constexpr int64_t ImageMaxBytes = sizeof(void *) == 8 ? INT32_MAX : int64_t(512)
 constexpr bool ImageBytesFit(int32_t width, int32_t height, int32_t bitsPerPixel) {
     return width >= 1 && width <= ImageMaxSize && height >= 1 && height <= ImageMaxSize &&
            bitsPerPixel >= 1 && bitsPerPixel <= 32 &&
-           (int64_t(width) * bitsPerPixel + 31) / 32 * 4 * height <= ImageMaxBytes;
+           BitmapRowBytes(width, bitsPerPixel) * height <= ImageMaxBytes;
 }
 
 // Open returns 0 (not this format, or the header is unreadable; nothing left open), 1 (3 bytes a

@@ -1,11 +1,11 @@
 #include "runtime/image/image_load.h"
 
 #include "runtime/image/bmp_check.h"
+#include "runtime/image/bmp_read.h"
 #include "runtime/image/gdi_guards.h"
 #include "runtime/memory/memory.h"
 #include "runtime/system/system.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -104,11 +104,6 @@ void CloseOpenFile() {
     ChainFile = nullptr;
 }
 
-// Bytes of one decoded row: 3 a pixel rounded up to whole 32-bit words, or 4 a pixel.
-int64_t DecodedStride(int32_t kind, int32_t width) {
-    return kind == 2 ? int64_t(width) * 4 : int64_t(width) * 3 + width % 4;
-}
-
 BITMAP Describe(HGDIOBJ bitmap) {
     BITMAP info{};
     if (!GetObjectA(bitmap, sizeof info, &info)) info = BITMAP{};
@@ -160,7 +155,7 @@ ImageLoadFailure CheckBitmapFile(const uint8_t *head, size_t headSize, uint64_t 
         return ImageLoadFailure::NotAnImage;
     case BmpCheck::CutShort:
         return ImageLoadFailure::Damaged;
-    case BmpCheck::Sound:
+    case BmpCheck::Valid:
         break;
     }
     // A palette picture, and one asked for as a display-compatible bitmap, is held to its size at
@@ -169,45 +164,6 @@ ImageLoadFailure CheckBitmapFile(const uint8_t *head, size_t headSize, uint64_t 
     int32_t bits = display ? 32 : layout->bitsPerPixel;
     if (!ImageBytesFit(layout->width, layout->height, bits)) return ImageLoadFailure::TooLarge;
     return ImageLoadFailure::None;
-}
-
-// Uncompressed rows are read here into a section of the file's own format. The system loader
-// is slow (most of a small strip's conversion under Wine), and Wine's leaves the pixels of a
-// top-down file black. It keeps the run-length files and those with a 12-byte core header.
-bool OwnRows(const BmpLayout &layout) {
-    return layout.headerSize >= 40 && (layout.compression == 0 || layout.compression == 3);
-}
-
-// The file's own pixel format with its colour table or bit masks, for its section; null for
-// rows a plain section of their bit count holds as they are (16 bits 5-5-5, 24 and 32 bits).
-struct SectionFormat {
-    BITMAPINFOHEADER header;
-    RGBQUAD colors[256];
-};
-const BITMAPINFO *FileFormat(const BmpLayout &layout, const uint8_t *head, SectionFormat *format) {
-    int32_t bits = layout.bitsPerPixel;
-    if (bits > 8 && layout.compression == 0) return nullptr;
-    *format = SectionFormat{};
-    BITMAPINFOHEADER &header = format->header;
-    header.biSize = sizeof header;
-    header.biWidth = layout.width;
-    header.biHeight = layout.height; // bottom-up
-    header.biPlanes = 1;
-    header.biBitCount = WORD(bits);
-    if (layout.compression == 3) {
-        header.biCompression = BI_BITFIELDS;
-        memcpy(format->colors, layout.masks, sizeof layout.masks);
-    } else {
-        // Every index has a colour: those beyond the file's table are black.
-        uint32_t entries = uint32_t(1) << bits;
-        header.biCompression = BI_RGB;
-        header.biClrUsed = entries;
-        if (entries > layout.tableEntries) entries = layout.tableEntries;
-        memcpy(format->colors, head + layout.tableStart, entries * sizeof(RGBQUAD));
-        for (uint32_t i = 0; i < entries; i++)
-            format->colors[i].rgbReserved = 0;
-    }
-    return reinterpret_cast<const BITMAPINFO *>(format);
 }
 
 // A display-compatible bitmap holding the section's picture; the section is deleted either way.
@@ -227,30 +183,16 @@ HBITMAP DisplayCopy(HBITMAP section, int32_t width, int32_t height) {
     return copied ? bitmap : nullptr;
 }
 
-// Reads `size` bytes at the file's position; false when the file ends first.
-bool ReadExactly(HANDLE file, uint8_t *to, uint64_t size) {
-    constexpr DWORD MostAtOnce = DWORD(1) << 30;
-    while (size > 0) {
-        DWORD read = 0;
-        DWORD want = size > MostAtOnce ? MostAtOnce : DWORD(size);
-        if (!ReadFile(file, to, want, &read, nullptr) || read == 0) return false;
-        to += read;
-        size -= read;
-    }
-    return true;
-}
-
 // The section the system loader makes of an uncompressed file: bottom-up whatever the file's row
-// order, the file's depth, colour table and bit masks, and every byte of every row as the file
-// holds it (the fourth byte of a 32-bit pixel and the row padding too). The headers are in
-// `head`; the rows come from `whole`, the whole file, when given, else from `file` at the data's
-// start. A file that ends before its last row is damaged. With ImageDisplayFormat in `flags` the
-// picture is then copied into a display-compatible bitmap.
+// order, with the file's depth, colour table and bit masks (bmp_read.h). The headers are in
+// `head`; the rows come from `whole` when the whole file was read, else from `file`. A file that
+// ends before its last row is damaged. With ImageDisplayFormat in `flags` the picture is then
+// copied into a display-compatible bitmap.
 HBITMAP SectionFromRows(const BmpLayout &layout, const uint8_t *head, const uint8_t *whole,
                         HANDLE file, int32_t flags, ImageLoadFailure *why) {
     void *pixels = nullptr;
-    SectionFormat own;
-    const BITMAPINFO *format = FileFormat(layout, head, &own);
+    BmpSectionFormat own;
+    const BITMAPINFO *format = BmpFileFormat(layout, head, &own);
     bool display = flags & ImageDisplayFormat;
     if (display) DropSpare(); // the section lives only until its copy is made
     HBITMAP bitmap = LoadSection(layout.width, layout.height, layout.bitsPerPixel, LoadedBottomUp,
@@ -260,30 +202,10 @@ HBITMAP SectionFromRows(const BmpLayout &layout, const uint8_t *head, const uint
         *why = ImageLoadFailure::NoBitmap;
         return nullptr;
     }
-    auto *rows = static_cast<uint8_t *>(pixels);
-    size_t rowBytes = (size_t(layout.width) * size_t(layout.bitsPerPixel) + 31) / 32 * 4;
-    size_t height = size_t(layout.height);
-    if (whole) {
-        const uint8_t *from = whole + layout.dataStart;
-        if (!layout.topDown) {
-            memcpy(rows, from, rowBytes * height);
-        } else {
-            for (size_t i = 0; i < height; i++)
-                memcpy(rows + (height - 1 - i) * rowBytes, from + i * rowBytes, rowBytes);
-        }
-    } else {
-        LARGE_INTEGER at{};
-        at.QuadPart = LONGLONG(layout.dataStart);
-        if (!SetFilePointerEx(file, at, nullptr, FILE_BEGIN) ||
-            !ReadExactly(file, rows, uint64_t(rowBytes) * height)) {
-            DeleteObject(bitmap);
-            *why = ImageLoadFailure::Damaged;
-            return nullptr;
-        }
-        if (layout.topDown)
-            for (size_t i = 0; i < height / 2; i++)
-                std::swap_ranges(rows + i * rowBytes, rows + (i + 1) * rowBytes,
-                                 rows + (height - 1 - i) * rowBytes);
+    if (!BmpReadRows(layout, whole, file, static_cast<uint8_t *>(pixels))) {
+        DeleteObject(bitmap);
+        *why = ImageLoadFailure::Damaged;
+        return nullptr;
     }
     if (!display) return bitmap;
     MadeSection = 0;
@@ -409,7 +331,7 @@ HBITMAP ImageBitmapFromDecoder(int32_t kind, int32_t flags) {
     } else if (!display) {
         why = ImageLoadFailure::NoBitmap;
     } else {
-        stride = int32_t(DecodedStride(kind, width));
+        stride = int32_t(BitmapRowBytes(width, info.header.biBitCount));
         if (compatible) {
             DropSpare(); // before the picture's memory is asked for
             pixels = MemoryAlloc((size_t(height) + 1) * size_t(stride));
@@ -482,7 +404,7 @@ intptr_t ImageLoad(ObjectId id, const char *fileName, int32_t flags) {
         BmpLayout layout{};
         ImageLoadFailure why = CheckBitmapFile(head, startSize, fileSize, flags, &layout);
         HBITMAP bitmap = nullptr;
-        if (why == ImageLoadFailure::None && OwnRows(layout))
+        if (why == ImageLoadFailure::None && BmpRowsReadHere(layout))
             bitmap =
                 SectionFromRows(layout, head, inMemory ? FileStart : nullptr, file, flags, &why);
         if (file) CloseHandle(file); // the system loader opens the file itself

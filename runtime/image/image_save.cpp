@@ -1,12 +1,14 @@
+// Writing a sheet's file: its rows taken from the image, the built-in BMP writer or an encoder,
+// and the temporary file renamed over the final name once complete.
 #include "runtime/image/image_save.h"
 
 #include "runtime/image/gdi_guards.h"
+#include "runtime/image/sheet_rows.h"
 #include "runtime/memory/memory.h"
 #include "runtime/strings/strings.h"
 #include "runtime/system/system.h"
 
 #include <io.h>
-#include <process.h>
 
 #include <cstddef>
 #include <cstdio>
@@ -44,17 +46,6 @@ int32_t BmpWrite(FILE *stream, const BITMAPINFOHEADER &header, const uint8_t *pi
                ? 1
                : 0;
 }
-
-// A sheet's rows ready to be written, and what to write them as.
-struct SheetRows {
-    BITMAPINFOHEADER header; // the file's header: bottom-up, 24 bits, plain fields
-    const uint8_t *rows;     // `header.biHeight` rows of `stride` bytes, bottom row first
-    uint8_t *block;          // the rows' block when it belongs to the save, else null
-    const char *fileName;
-    int32_t formatId;
-    int32_t quality;
-    int32_t stride;
-};
 
 // The folder part of a file name, for a temporary file beside it: up to and including the last
 // separator, or nothing for a name in the current folder (the temporary's name is put after it).
@@ -145,7 +136,8 @@ using ContentsRoutine = int32_t (*)(FILE *stream, const void *contents);
 
 // The file goes to a temporary file beside the final one and replaces it only when complete: a
 // failed write must neither destroy an existing file nor leave a half-written one under the
-// final name. Touches nothing but its arguments and the file system, so any thread may run it.
+// final name. Any thread may run it: it touches its arguments, the file system and MainHeap (a
+// block for the rename), and runs `write`.
 ImageSaveFailure WriteWholeFile(const char *fileName, ContentsRoutine write, const void *contents) {
     if (ReadOnlyFile(fileName)) return ImageSaveFailure::ReadOnly;
     char folder[MAX_PATH];
@@ -171,21 +163,12 @@ ImageSaveFailure WriteWholeFile(const char *fileName, ContentsRoutine write, con
     return ReadOnlyFile(fileName) ? ImageSaveFailure::ReadOnly : ImageSaveFailure::NotWritten;
 }
 
-int32_t Saved(ImageSaveFailure result) {
-    LastSaveFailure = result;
-    return result == ImageSaveFailure::None ? 1 : 0;
-}
-
 int32_t WriteSheetRows(FILE *stream, const void *contents) {
     const SheetRows &sheet = *static_cast<const SheetRows *>(contents);
     return sheet.formatId == ImageFormatBmp
                ? BmpWrite(stream, sheet.header, sheet.rows)
                : ImageEncode(stream, sheet.rows, sheet.formatId, sheet.header.biWidth,
                              sheet.header.biHeight, sheet.stride, sheet.quality);
-}
-
-ImageSaveFailure WriteSheetFile(const SheetRows &sheet) {
-    return WriteWholeFile(sheet.fileName, WriteSheetRows, &sheet);
 }
 
 struct Bytes {
@@ -198,11 +181,10 @@ int32_t WriteBytes(FILE *stream, const void *contents) {
     return WriteAll(stream, bytes.data, bytes.size) ? 1 : 0;
 }
 
-// Reads image `id` as 24-bit rows (32-bit for an encoder that takes alpha) for writing: the
-// section's own rows when it is a bottom-up section of that depth, else a block of its own
-// (`sheet.block`). False when there is nothing to write.
-bool TakeRows(ObjectId id, const char *fileName, int32_t formatId, int32_t quality,
-              SheetRows *sheet) {
+} // namespace
+
+bool TakeSheetRows(ObjectId id, const char *fileName, int32_t formatId, int32_t quality,
+                   SheetRows *sheet) {
     ImageObject *record = ImageRecord(id);
     if (!record || !fileName) return false;
     const ImageEncoder *encoder = EncoderFor(formatId);
@@ -217,7 +199,7 @@ bool TakeRows(ObjectId id, const char *fileName, int32_t formatId, int32_t quali
     int32_t width = bitmap.bmWidth;
     int32_t height = std::abs(bitmap.bmHeight);
     if (width < 1 || height < 1) return false;
-    int64_t stride = bits == 32 ? int64_t(width) * 4 : int64_t(width) * 3 + width % 4;
+    int64_t stride = BitmapRowBytes(width, bits);
     uint64_t blockSize = uint64_t(height + 1) * uint64_t(stride);
     if (blockSize > UINT32_MAX || blockSize > SIZE_MAX) return false;
 
@@ -245,7 +227,7 @@ bool TakeRows(ObjectId id, const char *fileName, int32_t formatId, int32_t quali
             sheet->rows = sheet->block;
     }
     if (!sheet->rows) {
-        if (sheet->block) MemoryFree(sheet->block);
+        MemoryFree(sheet->block);
         sheet->block = nullptr;
         return false;
     }
@@ -262,83 +244,14 @@ bool TakeRows(ObjectId id, const char *fileName, int32_t formatId, int32_t quali
     return true;
 }
 
-// A save under way on a thread of its own. Each slot has one thread, started when the slot is
-// first used and kept: starting a thread costs as much as writing a small sheet under Wine.
-struct SaveJob {
-    SheetRows sheet;
-    char *fileName; // the job's own copy
-    ImageSaveFailure result;
-    bool ready;   // handed to the thread, not yet taken up
-    bool running; // the file is not yet written or given up
-    HANDLE thread;
-};
-
-SaveJob Jobs[ImageSaveSlots];
-int32_t JobFirst; // the oldest queued job
-int32_t JobCount;
-
-// The jobs' `ready`, `running` and `result` change only under the lock. A condition variable
-// waits within the process: under Wine an event costs a round trip through its server, about
-// as long as writing a small sheet.
-SRWLOCK JobLock = SRWLOCK_INIT;
-CONDITION_VARIABLE JobChanged = CONDITION_VARIABLE_INIT;
-
-unsigned __stdcall SaveThread(void *argument) {
-    auto *job = static_cast<SaveJob *>(argument);
-    AcquireSRWLockExclusive(&JobLock);
-    for (;;) {
-        while (!job->ready)
-            SleepConditionVariableSRW(&JobChanged, &JobLock, INFINITE, 0);
-        job->ready = false;
-        ReleaseSRWLockExclusive(&JobLock);
-        ImageSaveFailure result = WriteSheetFile(job->sheet);
-        AcquireSRWLockExclusive(&JobLock);
-        job->result = result;
-        job->running = false;
-        WakeAllConditionVariable(&JobChanged);
-    }
+ImageSaveFailure WriteSheetFile(const SheetRows &sheet) {
+    return WriteWholeFile(sheet.fileName, WriteSheetRows, &sheet);
 }
 
-bool SlotReady(SaveJob &job) {
-    if (!job.thread)
-        job.thread =
-            reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, SaveThread, &job, 0, nullptr));
-    return job.thread != nullptr;
+int32_t SaveResult(ImageSaveFailure result) {
+    LastSaveFailure = result;
+    return result == ImageSaveFailure::None ? 1 : 0;
 }
-
-void (*WhileWaiting)();
-constexpr DWORD WaitingEveryMs = 50;
-
-// With a routine to call meanwhile, the wait wakes up every 50 ms; the wait itself stays within
-// the process (no server call under Wine), so a sheet that is ready at once costs nothing more.
-void WaitForJob(SaveJob &job) {
-    AcquireSRWLockExclusive(&JobLock);
-    while (job.running) {
-        DWORD bound = WhileWaiting ? WaitingEveryMs : INFINITE;
-        if (SleepConditionVariableSRW(&JobChanged, &JobLock, bound, 0) || !WhileWaiting) continue;
-        ReleaseSRWLockExclusive(&JobLock);
-        WhileWaiting();
-        AcquireSRWLockExclusive(&JobLock);
-    }
-    ReleaseSRWLockExclusive(&JobLock);
-}
-
-// Two saves of one file must reach it in the order they were asked for.
-void WaitForSameFile(const char *fileName) {
-    for (int32_t i = 0; i < JobCount; i++) {
-        SaveJob &job = Jobs[(JobFirst + i) % ImageSaveSlots];
-        if (lstrcmpiA(job.fileName, fileName) == 0) WaitForJob(job);
-    }
-}
-
-char *CopyOf(const char *text) {
-    size_t size = strlen(text) + 1;
-    auto *copy = static_cast<char *>(MemoryAlloc(size));
-    if (copy) memcpy(copy, text, size);
-    return copy;
-}
-
-} // namespace
 
 void ImageEncoderRegister(const ImageEncoder *encoder) {
     if (!encoder || EncoderCount >= EncoderTableSize) return;
@@ -354,73 +267,19 @@ int32_t ImageEncode(FILE *stream, const uint8_t *pixels, int32_t formatId, int32
 
 int32_t ImageSave(ObjectId id, const char *fileName, int32_t formatId, int32_t quality) {
     SheetRows sheet{};
-    if (!TakeRows(id, fileName, formatId, quality, &sheet))
-        return Saved(ImageSaveFailure::NotWritten);
-    WaitForSameFile(fileName);
+    if (!TakeSheetRows(id, fileName, formatId, quality, &sheet))
+        return SaveResult(ImageSaveFailure::NotWritten);
+    WaitForQueuedSaves(fileName);
     ImageSaveFailure result = WriteSheetFile(sheet);
-    if (sheet.block) MemoryFree(sheet.block);
-    return Saved(result);
+    MemoryFree(sheet.block);
+    return SaveResult(result);
 }
 
 int32_t ImageSaveBytes(const char *fileName, const void *data, size_t size) {
     if (!fileName || (!data && size)) return 0;
-    WaitForSameFile(fileName);
+    WaitForQueuedSaves(fileName);
     Bytes bytes{data, size};
     return WriteWholeFile(fileName, WriteBytes, &bytes) == ImageSaveFailure::None ? 1 : 0;
-}
-
-int32_t ImageSaveStart(ObjectId id, const char *fileName, int32_t formatId, int32_t quality) {
-    LastSaveFailure = ImageSaveFailure::NotWritten;
-    if (JobCount == ImageSaveSlots) return 0;
-    SheetRows sheet{};
-    if (!TakeRows(id, fileName, formatId, quality, &sheet)) return 0;
-    SaveJob &job = Jobs[(JobFirst + JobCount) % ImageSaveSlots];
-    job.fileName = CopyOf(fileName);
-    if (!job.fileName) {
-        if (sheet.block) MemoryFree(sheet.block);
-        return 0;
-    }
-    WaitForSameFile(fileName);
-    sheet.fileName = job.fileName;
-
-    // The image may change as soon as this returns: the job writes its own copy of the rows.
-    // A sheet too large to copy twice over is written here and now instead.
-    size_t bytes = sheet.header.biSizeImage;
-    if (!sheet.block && int64_t(bytes) <= ImageSaveCopyBytes) {
-        sheet.block = static_cast<uint8_t *>(MemoryAlloc(size_t(bytes)));
-        if (sheet.block)
-            sheet.rows = static_cast<uint8_t *>(memcpy(sheet.block, sheet.rows, bytes));
-    }
-    job.sheet = sheet;
-    JobCount += 1;
-    if (sheet.block && SlotReady(job)) {
-        AcquireSRWLockExclusive(&JobLock);
-        job.running = true;
-        job.ready = true;
-        WakeAllConditionVariable(&JobChanged);
-        ReleaseSRWLockExclusive(&JobLock);
-    } else {
-        job.result = WriteSheetFile(sheet);
-    }
-    LastSaveFailure = ImageSaveFailure::None;
-    return 1;
-}
-
-void ImageSaveWhileWaiting(void (*routine)()) {
-    WhileWaiting = routine;
-}
-
-int32_t ImageSaveFinish() {
-    if (JobCount == 0) return Saved(ImageSaveFailure::NotWritten);
-    SaveJob &job = Jobs[JobFirst];
-    WaitForJob(job);
-    if (job.sheet.block) MemoryFree(job.sheet.block);
-    MemoryFree(job.fileName);
-    job.sheet = SheetRows{};
-    job.fileName = nullptr;
-    JobFirst = (JobFirst + 1) % ImageSaveSlots;
-    JobCount -= 1;
-    return Saved(job.result);
 }
 
 ImageSaveFailure ImageLastSaveFailure() {

@@ -1,5 +1,8 @@
-// Saving images to files: the image's bitmap is read back as one block of 24-bit rows and written
-// by the built-in BMP writer (ImageFormatBmp) or by the encoder registered for the format id.
+// Saving images to files, at once or on threads of their own: the image's 24-bit rows (32-bit for
+// an encoder that takes alpha) are written by the built-in BMP writer (ImageFormatBmp) or by the
+// encoder registered for the format id. A bottom-up section of that depth is written from its own
+// rows; any other bitmap is read back into a block of rows first. The routines here are for the
+// batch's thread, all but ImageEncode: the saving threads encode the rows copied for them.
 #pragma once
 
 #include "runtime/image/image.h"
@@ -43,6 +46,11 @@ void ImageSaveWhileWaiting(void (*routine)());
 // Waits for the oldest save ImageSaveStart queued and returns its result as ImageSave would; 0
 // when none is queued.
 int32_t ImageSaveFinish();
+
+// Finishes every queued save as ImageSaveFinish does, dropping their results; returns at once
+// when none is queued. ImageLibraryEnd calls it, so that no thread is still writing a sheet when
+// the program's heaps go.
+void ImageSaveFinishAll();
 
 // Why the last ImageSave, ImageSaveStart or ImageSaveFinish failed.
 enum class ImageSaveFailure {

@@ -1,4 +1,9 @@
 // The runtime's private heaps and the process-wide values every library may read.
+//
+// Threads: the batch runs on one thread, and the background saves (image_save.h) on threads of
+// their own. MainHeap and ObjectHeap are serialised: MemoryAlloc and MemoryFree may be called on
+// any thread, and the saving threads take their blocks from MainHeap. StringHeap is not: string
+// values and the temporary string area belong to the batch's thread alone.
 #pragma once
 
 #include <windows.h>
@@ -6,9 +11,10 @@
 #include <cstdint>
 
 // Set once at start-up and never changed afterwards.
-extern HANDLE MainHeap;        // tables, records and buffers
-extern HANDLE ObjectHeap;      // object-list nodes
-extern HANDLE StringHeap;      // string values and the temporary string area (created by TempStringInit)
+extern HANDLE MainHeap;   // tables, records and buffers; serialised
+extern HANDLE ObjectHeap; // object-list nodes; serialised
+// String values and the temporary string area (created by TempStringInit); not serialised.
+extern HANDLE StringHeap;
 extern HINSTANCE ModuleHandle; // the program's own module
 
 using MemoryInitialiser = void (*)(void *block);

@@ -227,7 +227,7 @@ class ImageFiles : public ::testing::Test {
 
 TEST_F(ImageFiles, BmpWriterWritesTheHeaderAndBottomUpPaddedRows) {
     std::string folder = TestFolder("bmp-writer");
-    for (int width : {3, 1, 4}) { // 3, 1 and 0 bytes of padding a row
+    for (int width : {3, 1, 4, 2}) { // 3, 1, 0 and 2 bytes of padding a row
         SCOPED_TRACE(width);
         Picture p = MakePicture(width, 2, Distinct);
         ASSERT_TRUE(ImageFrom(1, p));
@@ -246,7 +246,7 @@ TEST_F(ImageFiles, BmpWriterWritesTheHeaderAndBottomUpPaddedRows) {
     for (auto &f : fields)
         EXPECT_EQ(f[1] == 4 ? Field32(bytes, f[0]) : Field16(bytes, f[0]), f[2]) << f[0];
     EXPECT_EQ(bytes.substr(54, 3), Bgr(Distinct(0, 1))) << "the bottom-left pixel comes first";
-    EXPECT_EQ(FilesIn(folder), (Names{"1.bmp", "3.bmp", "4.bmp"}));
+    EXPECT_EQ(FilesIn(folder), (Names{"1.bmp", "2.bmp", "3.bmp", "4.bmp"}));
 }
 
 TEST_F(ImageFiles, A32BitImageIsSavedWithoutItsAlpha) {
@@ -389,6 +389,17 @@ TEST_F(ImageFiles, BackgroundSavesWriteThePictureAsItWasInTheOrderAsked) {
     ASSERT_EQ(ImageSaveStart(1, (folder + "missing\\x.bmp").c_str(), ImageFormatBmp), 1);
     EXPECT_EQ(ImageSaveFinish(), 0);
     EXPECT_EQ(FilesIn(folder), (Names{"a.bmp", "b.bmp"}));
+
+    // The library's end finishes a save still under way (this one takes 0.5 s: the event stays
+    // unset), and leaves nothing queued.
+    laterSaveBegan = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_EQ(ImageSaveStart(1, a.c_str(), FormatSlow), 1);
+    ImageLibraryEnd();
+    CloseHandle(laterSaveBegan);
+    laterSaveBegan = nullptr;
+    EXPECT_EQ(ReadWholeFile(a), "SLOW");
+    EXPECT_EQ(FilesIn(folder), (Names{"a.bmp", "b.bmp"})) << "no temporary file left";
+    EXPECT_EQ(ImageSaveFinish(), 0) << "nothing left queued";
 }
 
 TEST_F(ImageFiles, BitmapFilesOfEveryCommonKindLoad) {

@@ -63,11 +63,11 @@ struct JpegWriteJob {
     jpeg_compress_struct compressor;
 };
 
-JpegPicture picture;
+JpegPicture Picture;
 // Sheets may be written on several threads at once: each has its own write job.
-thread_local JpegWriteJob job;
-bool decoderRegistered;
-bool encoderRegistered;
+thread_local JpegWriteJob Job;
+bool DecoderRegistered;
+bool EncoderRegistered;
 
 [[noreturn]] void JpegErrorExit(j_common_ptr codec) {
     longjmp(reinterpret_cast<JpegErrorManager *>(codec->err)->recovery, 1);
@@ -86,16 +86,16 @@ void JpegEmitMessage(j_common_ptr codec, int level) {
 
 void JpegPictureRelease() {
     // Safe on a decompressor that was never created: libjpeg only frees what it allocated.
-    jpeg_destroy_decompress(&picture.decompressor);
-    memset(&picture.decompressor, 0, sizeof picture.decompressor);
-    free(picture.fileBuffer);
-    picture.fileBuffer = nullptr;
-    picture.data = nullptr;
-    picture.size = 0;
-    picture.width = 0;
-    picture.height = 0;
-    picture.sink = nullptr;
-    picture.started = false;
+    jpeg_destroy_decompress(&Picture.decompressor);
+    memset(&Picture.decompressor, 0, sizeof Picture.decompressor);
+    free(Picture.fileBuffer);
+    Picture.fileBuffer = nullptr;
+    Picture.data = nullptr;
+    Picture.size = 0;
+    Picture.width = 0;
+    Picture.height = 0;
+    Picture.sink = nullptr;
+    Picture.started = false;
 }
 
 void JpegSourceInit(j_decompress_ptr) {}
@@ -159,27 +159,27 @@ void JpegCopyInvertedCmyk(const JpegRowSink *sink, JDIMENSION width) {
 // Reads the header and starts decompression of the data Open found: 1, or 0 with everything
 // released. Only module state is used across the recovery point.
 int32_t JpegStart() {
-    jpeg_decompress_struct &decompressor = picture.decompressor;
-    decompressor.err = jpeg_std_error(&picture.errors.standard);
-    picture.errors.standard.error_exit = JpegErrorExit;
-    picture.errors.standardEmit = picture.errors.standard.emit_message;
-    picture.errors.standard.emit_message = JpegEmitMessage;
-    picture.errors.dataEndedEarly = false;
-    if (setjmp(picture.errors.recovery)) {
+    jpeg_decompress_struct &decompressor = Picture.decompressor;
+    decompressor.err = jpeg_std_error(&Picture.errors.standard);
+    Picture.errors.standard.error_exit = JpegErrorExit;
+    Picture.errors.standardEmit = Picture.errors.standard.emit_message;
+    Picture.errors.standard.emit_message = JpegEmitMessage;
+    Picture.errors.dataEndedEarly = false;
+    if (setjmp(Picture.errors.recovery)) {
         // A picture that starting found too big for the memory ceiling stays opened, with
         // nothing held: Decode refuses it, so it counts as a failed picture, not as no picture.
-        int code = picture.errors.standard.msg_code;
-        bool tooBig = picture.sink && (code == JERR_NO_BACKING_STORE || code == JERR_OUT_OF_MEMORY);
-        int32_t width = picture.width, height = picture.height;
+        int code = Picture.errors.standard.msg_code;
+        bool tooBig = Picture.sink && (code == JERR_NO_BACKING_STORE || code == JERR_OUT_OF_MEMORY);
+        int32_t width = Picture.width, height = Picture.height;
         JpegPictureRelease();
         if (!tooBig) return 0;
-        picture.width = width;
-        picture.height = height;
+        Picture.width = width;
+        Picture.height = height;
         return 1;
     }
     jpeg_create_decompress(&decompressor);
     decompressor.mem->max_memory_to_use = JpegMemoryCeiling;
-    JpegMemorySourceSet(&decompressor, picture.data, picture.size);
+    JpegMemorySourceSet(&decompressor, Picture.data, Picture.size);
     jpeg_read_header(&decompressor, TRUE);
 
     decompressor.dct_method = JDCT_ISLOW;
@@ -220,16 +220,16 @@ int32_t JpegStart() {
     sink->copy = copy;
     sink->row = nullptr;
 
-    picture.width = static_cast<int32_t>(decompressor.output_width);
-    picture.height = static_cast<int32_t>(decompressor.output_height);
-    picture.sink = sink;
+    Picture.width = static_cast<int32_t>(decompressor.output_width);
+    Picture.height = static_cast<int32_t>(decompressor.output_height);
+    Picture.sink = sink;
     // A picture larger than an image can hold is refused by the library as soon as it sees the
     // size, and Drop then releases it. Starting would first take in a progressive file
     // whole (gigabytes of coefficients for a header claiming 65500 x 65500) and decoding would
     // take minutes, all for a file of a few hundred bytes.
-    if (!ImageBytesFit(picture.width, picture.height, 24)) return 1;
+    if (!ImageBytesFit(Picture.width, Picture.height, 24)) return 1;
     jpeg_start_decompress(&decompressor);
-    picture.started = true;
+    Picture.started = true;
     return 1;
 }
 
@@ -239,63 +239,63 @@ int32_t JpegOpen(FILE *stream, const void *memory, intptr_t nameOrSize) {
 
     if (memory) {
         if (nameOrSize < 2) return 0;
-        picture.data = static_cast<const uint8_t *>(memory);
-        picture.size = static_cast<size_t>(nameOrSize);
-        if (picture.data[0] != 0xFF || picture.data[1] != 0xD8) return 0;
+        Picture.data = static_cast<const uint8_t *>(memory);
+        Picture.size = static_cast<size_t>(nameOrSize);
+        if (Picture.data[0] != 0xFF || Picture.data[1] != 0xD8) return 0;
     } else {
         if (!stream || fseek(stream, 0, SEEK_END) != 0) return 0;
         long end = ftell(stream);
         if (end < 2 || fseek(stream, 0, SEEK_SET) != 0) return 0;
-        picture.fileBuffer = static_cast<uint8_t *>(malloc(static_cast<size_t>(end)));
-        if (!picture.fileBuffer) return 0;
-        if (fread(picture.fileBuffer, 1, 2, stream) != 2 || picture.fileBuffer[0] != 0xFF ||
-            picture.fileBuffer[1] != 0xD8) {
+        Picture.fileBuffer = static_cast<uint8_t *>(malloc(static_cast<size_t>(end)));
+        if (!Picture.fileBuffer) return 0;
+        if (fread(Picture.fileBuffer, 1, 2, stream) != 2 || Picture.fileBuffer[0] != 0xFF ||
+            Picture.fileBuffer[1] != 0xD8) {
             JpegPictureRelease();
             return 0;
         }
         // A short read hands libjpeg only the bytes that arrived.
-        picture.size = 2 + fread(picture.fileBuffer + 2, 1, static_cast<size_t>(end) - 2, stream);
-        picture.data = picture.fileBuffer;
+        Picture.size = 2 + fread(Picture.fileBuffer + 2, 1, static_cast<size_t>(end) - 2, stream);
+        Picture.data = Picture.fileBuffer;
     }
     return JpegStart();
 }
 
 int32_t JpegDecode(uint8_t *pixels, int32_t stride) {
-    if (!picture.sink) return 0;
-    if (!picture.started) {
+    if (!Picture.sink) return 0;
+    if (!Picture.started) {
         JpegPictureRelease();
         return 0;
     }
-    if (setjmp(picture.errors.recovery)) {
+    if (setjmp(Picture.errors.recovery)) {
         JpegPictureRelease();
         return 0;
     }
-    JpegRowSink *sink = picture.sink;
-    for (int32_t y = 0; y < picture.height; ++y) {
+    JpegRowSink *sink = Picture.sink;
+    for (int32_t y = 0; y < Picture.height; ++y) {
         sink->row = pixels + static_cast<ptrdiff_t>(y) * stride;
         JSAMPARRAY rows = sink->copy ? sink->buffer : &sink->row;
-        if (jpeg_read_scanlines(&picture.decompressor, rows, sink->copy ? sink->bufferRows : 1) ==
+        if (jpeg_read_scanlines(&Picture.decompressor, rows, sink->copy ? sink->bufferRows : 1) ==
             0)
             break;
-        if (sink->copy) sink->copy(sink, static_cast<JDIMENSION>(picture.width));
+        if (sink->copy) sink->copy(sink, static_cast<JDIMENSION>(Picture.width));
     }
-    jpeg_finish_decompress(&picture.decompressor);
+    jpeg_finish_decompress(&Picture.decompressor);
     // Data that ends early was completed by libjpeg with made-up rows: a damaged picture.
-    bool whole = !picture.errors.dataEndedEarly;
+    bool whole = !Picture.errors.dataEndedEarly;
     JpegPictureRelease();
     return whole ? 1 : 0;
 }
 
 int32_t JpegWidth() {
-    return picture.width;
+    return Picture.width;
 }
 
 int32_t JpegHeight() {
-    return picture.height;
+    return Picture.height;
 }
 
 void JpegWriteEnd() {
-    jpeg_destroy_compress(&job.compressor);
+    jpeg_destroy_compress(&Job.compressor);
 }
 
 // libjpeg's own error exit would end the whole process and lose the rest of the batch: every
@@ -305,10 +305,10 @@ int32_t JpegEncode(FILE *stream, const uint8_t *pixels, int32_t width, int32_t h
     // libjpeg's own size check misses a negative width on systems where long has 32 bits, and
     // its memory manager then divides by zero.
     if (!stream || width <= 0 || height <= 0) return 0;
-    jpeg_compress_struct &compressor = job.compressor;
-    compressor.err = jpeg_std_error(&job.errors.standard);
-    job.errors.standard.error_exit = JpegErrorExit;
-    if (setjmp(job.errors.recovery)) {
+    jpeg_compress_struct &compressor = Job.compressor;
+    compressor.err = jpeg_std_error(&Job.errors.standard);
+    Job.errors.standard.error_exit = JpegErrorExit;
+    if (setjmp(Job.errors.recovery)) {
         JpegWriteEnd();
         return 0;
     }
@@ -344,15 +344,15 @@ const ImageDecoder JpegDecoder = {JpegOpen, JpegDecode, JpegWidth, JpegHeight, J
 const ImageEncoder JpegEncoder = {ImageFormatJpeg, JpegEncode, 24};
 
 void JpegDecoderRegister() {
-    if (decoderRegistered) return;
+    if (DecoderRegistered) return;
     ImageDecoderRegister(&JpegDecoder);
-    decoderRegistered = true;
+    DecoderRegistered = true;
 }
 
 void JpegEncoderRegister() {
-    if (encoderRegistered) return;
+    if (EncoderRegistered) return;
     ImageEncoderRegister(&JpegEncoder);
-    encoderRegistered = true;
+    EncoderRegistered = true;
 }
 
 void JpegMemorySourceSet(jpeg_decompress_struct *decompressor, const unsigned char *data,

@@ -25,32 +25,32 @@ struct PngWriteJob {
     png_infop info;
 };
 
-PngPicture picture;
+PngPicture Picture;
 // Set for runs whose sheets keep transparency: a transparency chunk then becomes alpha.
 bool KeepTransparency;
 // Sheets may be written on several threads at once: each has its own write job.
-thread_local PngWriteJob job;
-bool decoderRegistered;
-bool encoderRegistered;
+thread_local PngWriteJob Job;
+bool DecoderRegistered;
+bool EncoderRegistered;
 
 void PngPictureRelease() {
-    if (picture.read) png_destroy_read_struct(&picture.read, &picture.info, nullptr);
-    picture = PngPicture{};
+    if (Picture.read) png_destroy_read_struct(&Picture.read, &Picture.info, nullptr);
+    Picture = PngPicture{};
 }
 
 // Bounded by the block's size: a truncated block ends in libpng's read error, never in a read
 // past the block.
 void PngMemoryRead(png_structp read, png_bytep out, size_t length) {
-    if (length > picture.memoryLeft) png_error(read, "Read Error");
-    memcpy(out, picture.memoryNext, length);
-    picture.memoryNext += length;
-    picture.memoryLeft -= length;
+    if (length > Picture.memoryLeft) png_error(read, "Read Error");
+    memcpy(out, Picture.memoryNext, length);
+    Picture.memoryNext += length;
+    Picture.memoryLeft -= length;
 }
 
 // True when the rows are delivered with alpha: an alpha channel, or a transparency chunk kept.
 bool PngHasAlpha() {
-    return (picture.colorType & PNG_COLOR_MASK_ALPHA) ||
-           (KeepTransparency && png_get_valid(picture.read, picture.info, PNG_INFO_tRNS));
+    return (Picture.colorType & PNG_COLOR_MASK_ALPHA) ||
+           (KeepTransparency && png_get_valid(Picture.read, Picture.info, PNG_INFO_tRNS));
 }
 
 int32_t PngOpen(FILE *stream, const void *memory, intptr_t nameOrSize) {
@@ -66,70 +66,70 @@ int32_t PngOpen(FILE *stream, const void *memory, intptr_t nameOrSize) {
     }
     if (png_sig_cmp(signature, 0, sizeof signature) != 0) return 0;
 
-    picture.read = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    if (!picture.read) return 0;
-    if (setjmp(png_jmpbuf(picture.read))) {
+    Picture.read = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    if (!Picture.read) return 0;
+    if (setjmp(png_jmpbuf(Picture.read))) {
         PngPictureRelease();
         return 0;
     }
     // Ancillary chunks (text, colour profiles, gamma, ...) play no part in the pixels delivered:
     // libpng skips them unread. Otherwise a file of a few bytes that declares a 2 GB text chunk
     // makes libpng allocate and clear 2 GB before it finds out the data is not there.
-    png_set_keep_unknown_chunks(picture.read, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+    png_set_keep_unknown_chunks(Picture.read, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
     if (memory) {
         // libpng reads the signature again from the block.
-        picture.memoryNext = static_cast<const png_byte *>(memory);
-        picture.memoryLeft = static_cast<size_t>(nameOrSize);
-        png_set_read_fn(picture.read, nullptr, PngMemoryRead);
+        Picture.memoryNext = static_cast<const png_byte *>(memory);
+        Picture.memoryLeft = static_cast<size_t>(nameOrSize);
+        png_set_read_fn(Picture.read, nullptr, PngMemoryRead);
     } else {
-        png_init_io(picture.read, stream);
-        png_set_sig_bytes(picture.read, sizeof signature);
+        png_init_io(Picture.read, stream);
+        png_set_sig_bytes(Picture.read, sizeof signature);
     }
-    picture.info = png_create_info_struct(picture.read);
-    if (!picture.info) png_error(picture.read, "Insufficient memory");
-    png_read_info(picture.read, picture.info);
+    Picture.info = png_create_info_struct(Picture.read);
+    if (!Picture.info) png_error(Picture.read, "Insufficient memory");
+    png_read_info(Picture.read, Picture.info);
     int interlace, compression, filter;
-    png_get_IHDR(picture.read, picture.info, &picture.width, &picture.height, &picture.bitDepth,
-                 &picture.colorType, &interlace, &compression, &filter);
+    png_get_IHDR(Picture.read, Picture.info, &Picture.width, &Picture.height, &Picture.bitDepth,
+                 &Picture.colorType, &interlace, &compression, &filter);
     return PngHasAlpha() ? 2 : 1;
 }
 
 int32_t PngDecode(uint8_t *pixels, int32_t stride) {
-    if (!picture.read || !picture.info) return 0;
-    if (setjmp(png_jmpbuf(picture.read))) {
+    if (!Picture.read || !Picture.info) return 0;
+    if (setjmp(png_jmpbuf(Picture.read))) {
         PngPictureRelease();
         return 0;
     }
     bool alpha = PngHasAlpha();
-    switch (picture.colorType) {
+    switch (Picture.colorType) {
     case PNG_COLOR_TYPE_PALETTE:
         // Unless kept, palette transparency would become alpha: every pixel shows its colour.
-        png_set_palette_to_rgb(picture.read);
-        if (!alpha) png_set_strip_alpha(picture.read);
+        png_set_palette_to_rgb(Picture.read);
+        if (!alpha) png_set_strip_alpha(Picture.read);
         break;
     case PNG_COLOR_TYPE_GRAY:
     case PNG_COLOR_TYPE_GRAY_ALPHA:
         // Expands the samples only; a transparency chunk becomes alpha only when kept.
-        if (picture.bitDepth < 8) png_set_expand_gray_1_2_4_to_8(picture.read);
-        png_set_gray_to_rgb(picture.read);
+        if (Picture.bitDepth < 8) png_set_expand_gray_1_2_4_to_8(Picture.read);
+        png_set_gray_to_rgb(Picture.read);
         break;
     default:
         break;
     }
-    if (alpha && !(picture.colorType & PNG_COLOR_MASK_ALPHA)) png_set_tRNS_to_alpha(picture.read);
-    if (picture.bitDepth == 16) png_set_strip_16(picture.read);
-    png_set_bgr(picture.read);
-    int passes = png_set_interlace_handling(picture.read);
+    if (alpha && !(Picture.colorType & PNG_COLOR_MASK_ALPHA)) png_set_tRNS_to_alpha(Picture.read);
+    if (Picture.bitDepth == 16) png_set_strip_16(Picture.read);
+    png_set_bgr(Picture.read);
+    int passes = png_set_interlace_handling(Picture.read);
     // The rows must be as long as the caller was told they would be: 3 or 4 bytes a pixel.
-    png_read_update_info(picture.read, picture.info);
-    if (png_get_rowbytes(picture.read, picture.info) != size_t(picture.width) * (alpha ? 4 : 3))
-        png_error(picture.read, "Unexpected row size");
+    png_read_update_info(Picture.read, Picture.info);
+    if (png_get_rowbytes(Picture.read, Picture.info) != size_t(Picture.width) * (alpha ? 4 : 3))
+        png_error(Picture.read, "Unexpected row size");
 
     // Every pass walks all rows, so an interlaced picture fills in at full size pass by pass.
     for (int pass = 0; pass < passes; ++pass) {
-        for (png_uint_32 y = 0; y < picture.height; ++y) {
+        for (png_uint_32 y = 0; y < Picture.height; ++y) {
             png_bytep row = pixels + static_cast<ptrdiff_t>(y) * stride;
-            png_read_rows(picture.read, &row, nullptr, 1);
+            png_read_rows(Picture.read, &row, nullptr, 1);
         }
     }
     PngPictureRelease();
@@ -137,44 +137,44 @@ int32_t PngDecode(uint8_t *pixels, int32_t stride) {
 }
 
 int32_t PngWidth() {
-    return static_cast<int32_t>(picture.width);
+    return static_cast<int32_t>(Picture.width);
 }
 
 int32_t PngHeight() {
-    return static_cast<int32_t>(picture.height);
+    return static_cast<int32_t>(Picture.height);
 }
 
 void PngWriteEnd() {
-    if (job.write) png_destroy_write_struct(&job.write, &job.info);
-    job.write = nullptr;
-    job.info = nullptr;
+    if (Job.write) png_destroy_write_struct(&Job.write, &Job.info);
+    Job.write = nullptr;
+    Job.info = nullptr;
 }
 
 // Writes rows of blue-green-red (PNG_COLOR_TYPE_RGB) or blue-green-red-alpha pixels.
 int32_t PngWrite(FILE *stream, const uint8_t *pixels, int32_t width, int32_t height, int32_t stride,
                  int colorType) {
     if (!stream) return 0;
-    job.write = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    if (!job.write) return 0;
-    if (setjmp(png_jmpbuf(job.write))) {
+    Job.write = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    if (!Job.write) return 0;
+    if (setjmp(png_jmpbuf(Job.write))) {
         PngWriteEnd();
         return 0;
     }
-    png_init_io(job.write, stream);
-    job.info = png_create_info_struct(job.write);
-    if (!job.info) png_error(job.write, "Insufficient memory");
-    png_set_filter(job.write, 0, PNG_FILTER_NONE);
-    png_set_compression_level(job.write, 9);
+    png_init_io(Job.write, stream);
+    Job.info = png_create_info_struct(Job.write);
+    if (!Job.info) png_error(Job.write, "Insufficient memory");
+    png_set_filter(Job.write, 0, PNG_FILTER_NONE);
+    png_set_compression_level(Job.write, 9);
     // libpng checks the size here: zero, negative (seen as huge) or too large ends in an error.
-    png_set_IHDR(job.write, job.info, static_cast<png_uint_32>(width),
+    png_set_IHDR(Job.write, Job.info, static_cast<png_uint_32>(width),
                  static_cast<png_uint_32>(height), 8, colorType, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_set_bgr(job.write);
-    png_write_info(job.write, job.info);
+    png_set_bgr(Job.write);
+    png_write_info(Job.write, Job.info);
     // The block is bottom-up: start from its last row to write the picture the right way up.
     for (int32_t i = 0; i < height; ++i)
-        png_write_row(job.write, pixels + static_cast<ptrdiff_t>(height - 1 - i) * stride);
-    png_write_end(job.write, job.info);
+        png_write_row(Job.write, pixels + static_cast<ptrdiff_t>(height - 1 - i) * stride);
+    png_write_end(Job.write, Job.info);
     PngWriteEnd();
     return 1;
 }
@@ -200,14 +200,14 @@ void PngDecoderKeepTransparency(bool keep) {
 }
 
 void PngDecoderRegister() {
-    if (decoderRegistered) return;
+    if (DecoderRegistered) return;
     ImageDecoderRegister(&PngDecoder);
-    decoderRegistered = true;
+    DecoderRegistered = true;
 }
 
 void PngEncoderRegister() {
-    if (encoderRegistered) return;
+    if (EncoderRegistered) return;
     ImageEncoderRegister(&PngEncoder);
     ImageEncoderRegister(&PngAlphaEncoder);
-    encoderRegistered = true;
+    EncoderRegistered = true;
 }

@@ -1,0 +1,37 @@
+// What the two halves of saving share, inside the image library only: image_save.cpp takes an
+// image's rows and writes them to their file, image_save_queue.cpp hands that writing to threads.
+#pragma once
+
+#include "runtime/image/image_save.h"
+
+#include <windows.h>
+#include <cstdint>
+
+// A sheet's rows ready to be written, and what to write them as.
+struct SheetRows {
+    BITMAPINFOHEADER header; // the file's header: bottom-up, 24 bits (32 with alpha), plain fields
+    const uint8_t *rows;     // `header.biHeight` rows of `stride` bytes, bottom row first
+    uint8_t *block;          // the rows' MainHeap block when it belongs to the save, else null
+    const char *fileName;
+    int32_t formatId;
+    int32_t quality;
+    int32_t stride;
+};
+
+// Reads image `id` as 24-bit rows (32-bit for an encoder that takes alpha) for writing: the
+// section's own rows when it is a bottom-up section of that depth, else a block of its own
+// (`sheet->block`, the caller's to free). False when there is nothing to write.
+bool TakeSheetRows(ObjectId id, const char *fileName, int32_t formatId, int32_t quality,
+                   SheetRows *sheet);
+
+// Writes the rows to a temporary file beside `sheet.fileName` and renames it over that name once
+// complete. Run on the saving threads too: besides its arguments and the file system it reads
+// the encoder table, which is complete before the first save starts, and takes a MainHeap block.
+ImageSaveFailure WriteSheetFile(const SheetRows &sheet);
+
+// Keeps the result for ImageLastSaveFailure; 1 for None, else 0. The batch's thread only.
+int32_t SaveResult(ImageSaveFailure result);
+
+// Waits for every queued save of that file name (compared without regard to case), so that
+// saves of one file reach it in the order they were asked for.
+void WaitForQueuedSaves(const char *fileName);
