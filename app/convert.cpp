@@ -7,6 +7,7 @@
 #include "runtime/drawing/drawing.h"
 #include "runtime/image/gdi_guards.h"
 #include "runtime/image/image.h"
+#include "runtime/image/image_codec.h"
 #include "runtime/image/image_load.h"
 #include "runtime/image/image_save.h"
 #include "runtime/memory/memory.h"
@@ -558,6 +559,16 @@ ConvertOutcome ConvertStripFinish() {
     if (!WriteFrameData(&data)) return Failed(ConvertOutcome::NotWritten);
     FilesConverted += 1;
     return ConvertOutcome::Converted;
+}
+
+void ConvertRuntimeInit() {
+    ModuleHandle = GetModuleHandleA(nullptr);
+    MainHeapInit();
+    TempStringInit();
+    ObjectHeapInit();
+    DrawingInit();
+    ImageDecoderListReset();
+    ImageLibraryInit();
 }
 
 void ConvertSetOptions(const SheetOptions &options) {

@@ -28,6 +28,10 @@ struct SheetOptions {
     bool json = false;   // a frame data file <prefix>_B<n>.json beside each sheet
 };
 
+// The runtime conversion runs on: the program's module, its heaps, drawing and the image library
+// (no codec, no dialog). The program and the bench both start with it.
+void ConvertRuntimeInit();
+
 // The options every later ConvertStrip follows.
 void ConvertSetOptions(const SheetOptions &options);
 

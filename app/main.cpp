@@ -61,13 +61,7 @@ void ShowProgress(bool noDialogs) {
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     // Before anything can load a library: none may come from the program's or the current folder.
     LibrarySearchInit();
-    ModuleHandle = GetModuleHandleA(nullptr);
-    MainHeapInit();
-    TempStringInit();
-    ObjectHeapInit();
-    DrawingInit();
-    ImageDecoderListReset();
-    ImageLibraryInit();
+    ConvertRuntimeInit();
     DialogInit();
 
     CommandRequest request;

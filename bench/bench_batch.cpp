@@ -361,13 +361,7 @@ int main(int argc, char **argv) {
     }
 
     // The program's own start-up, less DirectX and the real dialogs, which conversion never uses.
-    ModuleHandle = GetModuleHandleA(nullptr);
-    MainHeapInit();
-    TempStringInit();
-    ObjectHeapInit();
-    DrawingInit();
-    ImageDecoderListReset();
-    ImageLibraryInit();
+    ConvertRuntimeInit();
     PngDecoderRegister();
     PngEncoderRegister();
     JpegDecoderRegister();
