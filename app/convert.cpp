@@ -440,6 +440,17 @@ ConvertOutcome NotSaved() {
                       : ConvertOutcome::NotWritten);
 }
 
+// A sheet written or not, then its data file (when one is asked for): the outcome, counted.
+ConvertOutcome Saved(bool written, FrameData *data) {
+    if (!written) {
+        FrameDataFree(data);
+        return NotSaved();
+    }
+    if (!WriteFrameData(data)) return Failed(ConvertOutcome::NotWritten);
+    FilesConverted += 1;
+    return ConvertOutcome::Converted;
+}
+
 // The sheet of a run without layout options: GDI copies the frames into a black 24-bit section.
 // False when a frame could not be drawn.
 bool DrawPlainSheet(const Geometry &g, bool horizontal, bool vertical, int32_t count) {
@@ -535,13 +546,7 @@ ConvertOutcome ConvertStrip(const char *stripPath, const char *prefix, const cha
         WaitingCount += 1;
         return ConvertOutcome::Saving;
     }
-    if (!ImageSave(SheetImage, s.outputName, saveFormat)) {
-        FrameDataFree(&data);
-        return NotSaved();
-    }
-    if (!WriteFrameData(&data)) return Failed(ConvertOutcome::NotWritten);
-    FilesConverted += 1;
-    return ConvertOutcome::Converted;
+    return Saved(ImageSave(SheetImage, s.outputName, saveFormat) != 0, &data);
 }
 
 ConvertOutcome ConvertStripFinish() {
@@ -552,13 +557,7 @@ ConvertOutcome ConvertStripFinish() {
         WaitingFirst = (WaitingFirst + 1) % ConvertSavesAtOnce;
         WaitingCount -= 1;
     }
-    if (!ImageSaveFinish()) {
-        FrameDataFree(&data);
-        return NotSaved();
-    }
-    if (!WriteFrameData(&data)) return Failed(ConvertOutcome::NotWritten);
-    FilesConverted += 1;
-    return ConvertOutcome::Converted;
+    return Saved(ImageSaveFinish() != 0, &data);
 }
 
 void ConvertRuntimeInit() {
