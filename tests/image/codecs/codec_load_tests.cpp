@@ -76,12 +76,7 @@ class Library : public ::testing::Test {
         static bool started;
         if (!started) {
             started = true;
-            MainHeapInit();
-            TempStringInit();
-            ObjectHeapInit();
-            DrawingInit();
-            ImageDecoderListReset();
-            ImageLibraryInit();
+            ConvertRuntimeInit();
             PngDecoderRegister();
             PngEncoderRegister();
             JpegDecoderRegister();
