@@ -180,6 +180,67 @@ bool PackBinPlace(PackBin *bin, int32_t w, int32_t h, int32_t *x, int32_t *y) {
     return true;
 }
 
+bool PackBinPlaceOnSkyline(PackBin *bin, int32_t w, int32_t h, int32_t *x, int32_t *y) {
+    if (bin->failed || w < 1 || h < 1) return false;
+    PackFree *line = bin->free;
+    int32_t best = -1, bestY = 0;
+    int64_t bestTop = INT64_MAX;
+    for (int32_t i = 0; i < bin->freeCount && line[i].x + int64_t(w) <= bin->width; i++) {
+        // The rectangle's left edge at this segment's: it rests on the highest segment below it.
+        int32_t top = 0;
+        int64_t covered = 0;
+        for (int32_t j = i; covered < w; j++) {
+            top = std::max(top, line[j].y);
+            covered += line[j].w;
+        }
+        if (int64_t(top) + h > bin->height) continue;
+        if (int64_t(top) + h < bestTop) {
+            best = i;
+            bestY = top;
+            bestTop = int64_t(top) + h;
+        }
+    }
+    if (best < 0) return false;
+    int32_t left = line[best].x, right = left + w;
+    // The segments under the rectangle give way to its top; one reaching past it keeps the rest.
+    int32_t end = best;
+    while (end < bin->freeCount && line[end].x + line[end].w <= right)
+        end++;
+    PackFree top = {left, bestY + h, w, 0};
+    int32_t removed = end - best;
+    if (end < bin->freeCount && line[end].x < right) {
+        line[end].w -= right - line[end].x;
+        line[end].x = right;
+    }
+    if (removed == 0) {
+        if (!Grow(bin, bin->freeCount + 1)) return false;
+        line = bin->free;
+        memmove(line + best + 1, line + best, sizeof(PackFree) * size_t(bin->freeCount - best));
+        bin->freeCount += 1;
+    } else if (removed > 1) {
+        memmove(line + best + 1, line + end, sizeof(PackFree) * size_t(bin->freeCount - end));
+        bin->freeCount -= removed - 1;
+    }
+    line[best] = top;
+    // Neighbours at the same height are one segment.
+    if (best + 1 < bin->freeCount && line[best + 1].y == top.y) {
+        line[best].w += line[best + 1].w;
+        memmove(line + best + 1, line + best + 2,
+                sizeof(PackFree) * size_t(bin->freeCount - best - 2));
+        bin->freeCount -= 1;
+    }
+    if (best > 0 && line[best - 1].y == top.y) {
+        line[best - 1].w += line[best].w;
+        memmove(line + best, line + best + 1, sizeof(PackFree) * size_t(bin->freeCount - best - 1));
+        bin->freeCount -= 1;
+    }
+    *x = left;
+    *y = bestY;
+    bin->usedWidth = std::max(bin->usedWidth, right);
+    bin->usedHeight = std::max(bin->usedHeight, bestY + h);
+    return true;
+}
+
 bool PackSmallest(PackItem *items, int32_t count, int32_t maxWidth, int32_t maxHeight,
                   int32_t border, bool pot, int32_t *width, int32_t *height) {
     if (count < 1) return false;

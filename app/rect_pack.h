@@ -10,7 +10,7 @@ struct PackFree {
     int32_t x, y, w, h;
 };
 
-// A bin being filled. Its free list is a MainHeap block.
+// A bin being filled: its free rectangles, or its skyline. Its list is a MainHeap block.
 struct PackBin {
     int32_t width = 0, height = 0;
     PackFree *free = nullptr;
@@ -24,6 +24,11 @@ void PackBinEnd(PackBin *bin);
 
 // Places a `w` x `h` rectangle; false when there is no room for it (or no memory).
 bool PackBinPlace(PackBin *bin, int32_t w, int32_t h, int32_t *x, int32_t *y);
+
+// Places a rectangle as PackBinPlace does, but keeps only the skyline (the top of what was placed,
+// as `free` rectangles of no height, left to right): quicker on large bins, at the cost of the
+// holes below the skyline. A bin is filled by one of the two only.
+bool PackBinPlaceOnSkyline(PackBin *bin, int32_t w, int32_t h, int32_t *x, int32_t *y);
 
 // Makes `to` a copy of `from` (whose free list it does not share); false when memory runs out.
 bool PackBinCopy(PackBin *to, const PackBin &from);

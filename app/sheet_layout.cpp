@@ -56,14 +56,14 @@ void SortTallestFirst(const PackItem *items, int32_t *ids, int32_t count) {
     });
 }
 
-// Places the rectangles `ids` (tallest first) into the bin; false, with the bin as it was, when
-// one does not fit. `scratch` is a bin to keep the earlier state in.
+// Places the rectangles `ids` (tallest first) on the bin's skyline; false, with the bin as it was,
+// when one does not fit. `scratch` is a bin to keep the earlier state in.
 bool PlaceAll(PackBin *bin, PackBin *scratch, PackItem *items, int32_t *ids, int32_t count) {
     SortTallestFirst(items, ids, count);
     if (!PackBinCopy(scratch, *bin)) return false;
     for (int32_t k = 0; k < count; k++) {
         PackItem &item = items[ids[k]];
-        if (!PackBinPlace(bin, item.w, item.h, &item.x, &item.y)) {
+        if (!PackBinPlaceOnSkyline(bin, item.w, item.h, &item.x, &item.y)) {
             PackBinCopy(bin, *scratch);
             return false;
         }
@@ -234,6 +234,7 @@ int32_t PackLayoutMake(const SheetOptions &options, const PackRect *rects, int32
         pageCount += 1;
         pageStart = used;
         firstStrip = endStrip;
+        PackBinEnd(&bin);
         PackBinStart(&bin, p.inner, p.inner);
         return !bin.failed;
     };
