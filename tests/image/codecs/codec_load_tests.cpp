@@ -358,6 +358,61 @@ TEST_F(Library, PicturesTooLargeForThePlatformAreFailedConversions) {
     DeleteFileA(zeros.c_str());
 }
 
+// Calls of the heap routines on the string heap from a thread other than the batch's, seen through
+// this program's imports of them, through which the string routines call.
+DWORD BatchThread;
+volatile LONG ForeignStringHeapCalls;
+template <typename Routine> Routine Kernel32(const char *name) {
+    return reinterpret_cast<Routine>(GetProcAddress(GetModuleHandleA("kernel32.dll"), name));
+}
+void NoteHeapCall(HANDLE heap) {
+    if (heap == StringHeap && GetCurrentThreadId() != BatchThread)
+        InterlockedIncrement(&ForeignStringHeapCalls);
+}
+LPVOID WINAPI NotedHeapAlloc(HANDLE heap, DWORD flags, SIZE_T size) {
+    NoteHeapCall(heap);
+    return Kernel32<decltype(&HeapAlloc)>("HeapAlloc")(heap, flags, size);
+}
+LPVOID WINAPI NotedHeapReAlloc(HANDLE heap, DWORD flags, LPVOID block, SIZE_T size) {
+    NoteHeapCall(heap);
+    return Kernel32<decltype(&HeapReAlloc)>("HeapReAlloc")(heap, flags, block, size);
+}
+BOOL WINAPI NotedHeapFree(HANDLE heap, DWORD flags, LPVOID block) {
+    NoteHeapCall(heap);
+    return Kernel32<decltype(&HeapFree)>("HeapFree")(heap, flags, block);
+}
+SIZE_T WINAPI NotedHeapSize(HANDLE heap, DWORD flags, LPCVOID block) {
+    NoteHeapCall(heap);
+    return Kernel32<decltype(&HeapSize)>("HeapSize")(heap, flags, block);
+}
+
+// The string heap is not serialised and belongs to the batch's thread (strings.cpp): the saving
+// threads, writing sheets of every format, never call the heap routines on it.
+TEST_F(Library, TheSavingThreadsLeaveTheStringHeapAlone) {
+    ASSERT_NE(ImageLoad(Loaded, SamplePath("png/basn6a08.png").c_str()), 0);
+    std::string folder = TestFolder("threads");
+    BatchThread = GetCurrentThreadId();
+    ForeignStringHeapCalls = 0;
+    {
+        ImportPatch patches[] = {
+            {"kernel32.dll", "HeapAlloc", reinterpret_cast<void *>(NotedHeapAlloc)},
+            {"kernel32.dll", "HeapReAlloc", reinterpret_cast<void *>(NotedHeapReAlloc)},
+            {"kernel32.dll", "HeapFree", reinterpret_cast<void *>(NotedHeapFree)},
+            {"kernel32.dll", "HeapSize", reinterpret_cast<void *>(NotedHeapSize)}};
+        for (const ImportPatch &patch : patches)
+            ASSERT_TRUE(patch.Active());
+        for (int32_t format :
+             {ImageFormatBmp, ImageFormatPng, ImageFormatPngAlpha, ImageFormatJpeg}) {
+            std::string name = folder + std::to_string(format);
+            EXPECT_EQ(ImageSaveStart(Loaded, name.c_str(), format), 1);
+            EXPECT_EQ(ImageSaveFinish(), 1);
+            EXPECT_TRUE(FileExists(name));
+        }
+    }
+    EXPECT_EQ(ForeignStringHeapCalls, 0);
+    ImageFree(Loaded);
+}
+
 // Sheets that cannot be written, to a full file system and to a read-only one (full_disk.sh):
 // an error each, no partial or temporary file left, the earlier sheet of that name unchanged.
 TEST_F(Library, SheetsThatCannotBeWrittenAreErrorsAndKeepTheEarlierSheet) {
