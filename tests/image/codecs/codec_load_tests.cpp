@@ -309,13 +309,18 @@ TEST_F(Library, PngAndJpegStripsConvertIntoSheetsOfTheirOwnFormat) {
     }
 }
 
+// A routine of a system library, for a replacement of this program's import of it to call.
+template <typename Routine> Routine Exported(const char *dll, const char *name) {
+    return reinterpret_cast<Routine>(
+        reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA(dll), name)));
+}
+
 // The largest block the C runtime's malloc was asked for through this program's import of it,
 // which the codecs and their libraries call. Under Wine the process's memory counters show only
 // the pages written, not a block asked for and never touched.
 size_t LargestMalloc;
 void *__cdecl RecordingMalloc(size_t size) {
-    static auto *const original = reinterpret_cast<void *(__cdecl *)(size_t)>(
-        GetProcAddress(GetModuleHandleA("msvcrt.dll"), "malloc"));
+    static auto *const original = Exported<decltype(&malloc)>("msvcrt.dll", "malloc");
     LargestMalloc = std::max(LargestMalloc, size);
     return original(size);
 }
@@ -362,28 +367,26 @@ TEST_F(Library, PicturesTooLargeForThePlatformAreFailedConversions) {
 // this program's imports of them, through which the string routines call.
 DWORD BatchThread;
 volatile LONG ForeignStringHeapCalls;
-template <typename Routine> Routine Kernel32(const char *name) {
-    return reinterpret_cast<Routine>(GetProcAddress(GetModuleHandleA("kernel32.dll"), name));
-}
 void NoteHeapCall(HANDLE heap) {
     if (heap == StringHeap && GetCurrentThreadId() != BatchThread)
         InterlockedIncrement(&ForeignStringHeapCalls);
 }
 LPVOID WINAPI NotedHeapAlloc(HANDLE heap, DWORD flags, SIZE_T size) {
     NoteHeapCall(heap);
-    return Kernel32<decltype(&HeapAlloc)>("HeapAlloc")(heap, flags, size);
+    return Exported<decltype(&HeapAlloc)>("kernel32.dll", "HeapAlloc")(heap, flags, size);
 }
 LPVOID WINAPI NotedHeapReAlloc(HANDLE heap, DWORD flags, LPVOID block, SIZE_T size) {
     NoteHeapCall(heap);
-    return Kernel32<decltype(&HeapReAlloc)>("HeapReAlloc")(heap, flags, block, size);
+    auto original = Exported<decltype(&HeapReAlloc)>("kernel32.dll", "HeapReAlloc");
+    return original(heap, flags, block, size);
 }
 BOOL WINAPI NotedHeapFree(HANDLE heap, DWORD flags, LPVOID block) {
     NoteHeapCall(heap);
-    return Kernel32<decltype(&HeapFree)>("HeapFree")(heap, flags, block);
+    return Exported<decltype(&HeapFree)>("kernel32.dll", "HeapFree")(heap, flags, block);
 }
 SIZE_T WINAPI NotedHeapSize(HANDLE heap, DWORD flags, LPCVOID block) {
     NoteHeapCall(heap);
-    return Kernel32<decltype(&HeapSize)>("HeapSize")(heap, flags, block);
+    return Exported<decltype(&HeapSize)>("kernel32.dll", "HeapSize")(heap, flags, block);
 }
 
 // The string heap is not serialised and belongs to the batch's thread (strings.cpp): the saving
