@@ -1,5 +1,18 @@
-# Sourced by the scripts (not run): the build of the Windows programs and the making of a Wine
-# prefix, written once. The sourcing script sets `root` (the project) first.
+# Sourced by the scripts (not run): the build of the Windows programs, the making of a Wine prefix
+# and the Debian source packages of the codec libraries, written once. The sourcing script sets
+# `root` (the project) first.
+
+# The folder of a Debian source package in third_party/src, fetched and unpacked there when it
+# is missing (apt needs the source entries scripts/packages adds).
+#   debian_source PACKAGE FOLDER_GLOB
+debian_source() {
+  local pkg=$1 glob=$2 src="$root/third_party/src"
+  mkdir -p "$src"
+  if ! compgen -G "$src/$glob/CMakeLists.txt" >/dev/null; then
+    (cd "$src" && apt-get source -qq "$pkg" >/dev/null 2>&1 || apt-get source "$pkg") >&2
+  fi
+  compgen -G "$src/$glob/CMakeLists.txt" | head -n 1 | xargs dirname
+}
 
 # The Wine that is installed, as a prefix's marker records it: a prefix made by 64-bit Wine alone
 # cannot run anything once wine32 is installed, and a 32-bit program needs a prefix made with it.

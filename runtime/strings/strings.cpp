@@ -14,8 +14,10 @@ constexpr int32_t AreaStartCapacity = 16;
 constexpr int32_t AreaGrowStep = 16384;
 constexpr int32_t BlockSpare = 5; // one NUL plus room for a last 4-byte word
 
-// The string heap is never serialised: strings belong to the batch's thread alone. The background
-// saving threads call only text routines that touch no heap (PathLastPart).
+// The string heap is never serialised: string values and the temporary area belong to the batch's
+// thread alone. The background saving threads use neither, and the two text routines they call
+// keep off this heap: PathLastPart takes no memory, and TextToWide's block comes from MainHeap,
+// which is serialised.
 constexpr DWORD StringHeapFlags = HEAP_NO_SERIALIZE;
 
 // A string block or the area cannot be had: nothing sensible can continue without the text, so

@@ -63,7 +63,8 @@ bool PathNeedsSeparator(const char *folder);
 
 // The text of the process's code page in UTF-16, in a new MainHeap block that the caller frees
 // with MemoryFree; `length` (when given) gets its characters without the NUL. Null when memory is
-// short or the text cannot be converted.
+// short or the text cannot be converted. Any thread may call it, as the saving threads do to
+// rename a finished sheet: it touches no string value, temporary area or StringHeap.
 wchar_t *TextToWide(const char *text, int32_t *length = nullptr);
 
 // Numbers and colours.

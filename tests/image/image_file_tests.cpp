@@ -580,13 +580,7 @@ TEST_F(ImageFiles, PicturesTooLargeForTheRecordAreRefused) {
     // system loader.
     std::string header = Patched(Patched(SmallBmp(24), 18, 32000), 22, 22370);
     std::string huge = folder + "huge.bmp";
-    ASSERT_TRUE(WriteText(huge, header.substr(0, 54)));
-    HANDLE file = CreateFileA(huge.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    LARGE_INTEGER end{};
-    end.QuadPart = 54 + int64_t(96000) * 22370;
-    EXPECT_TRUE(SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file));
-    CloseHandle(file);
+    ASSERT_TRUE(WriteSparseFile(huge, header.substr(0, 54), 54 + int64_t(96000) * 22370));
     EXPECT_EQ(ImageLoad(0, huge.c_str()), 0);
     EXPECT_EQ(ImageLastLoadFailure(), ImageLoadFailure::TooLarge);
     DeleteFileA(huge.c_str());

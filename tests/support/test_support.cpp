@@ -72,6 +72,16 @@ std::string ReadWholeFile(const std::string &path) {
     return bytes;
 }
 
+bool WriteSparseFile(const std::string &path, const std::string &head, long long size) {
+    if (!WriteWholeFile(path, head.data(), head.size())) return false;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER end{};
+    end.QuadPart = size;
+    bool sized = SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+    return CloseHandle(file) && sized;
+}
+
 bool FileExists(const std::string &path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }

@@ -243,16 +243,17 @@ int32_t JpegOpen(FILE *stream, const void *memory, intptr_t nameOrSize) {
         Picture.size = static_cast<size_t>(nameOrSize);
         if (Picture.data[0] != 0xFF || Picture.data[1] != 0xD8) return 0;
     } else {
-        if (!stream || fseek(stream, 0, SEEK_END) != 0) return 0;
+        // The signature before anything else: every file larger than the loader reads at once
+        // that is not a PNG comes here, and must not cost an allocation of its size.
+        uint8_t signature[2];
+        if (!stream || fread(signature, 1, 2, stream) != 2 || signature[0] != 0xFF ||
+            signature[1] != 0xD8 || fseek(stream, 0, SEEK_END) != 0)
+            return 0;
         long end = ftell(stream);
-        if (end < 2 || fseek(stream, 0, SEEK_SET) != 0) return 0;
+        if (end < 2 || fseek(stream, 2, SEEK_SET) != 0) return 0;
         Picture.fileBuffer = static_cast<uint8_t *>(malloc(static_cast<size_t>(end)));
         if (!Picture.fileBuffer) return 0;
-        if (fread(Picture.fileBuffer, 1, 2, stream) != 2 || Picture.fileBuffer[0] != 0xFF ||
-            Picture.fileBuffer[1] != 0xD8) {
-            JpegPictureRelease();
-            return 0;
-        }
+        memcpy(Picture.fileBuffer, signature, 2);
         // A short read hands libjpeg only the bytes that arrived.
         Picture.size = 2 + fread(Picture.fileBuffer + 2, 1, static_cast<size_t>(end) - 2, stream);
         Picture.data = Picture.fileBuffer;

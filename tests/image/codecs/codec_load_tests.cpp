@@ -14,6 +14,7 @@
 #include "tests/drawing/gdi_check.h"
 #include "tests/image/codecs/codec_samples.h"
 #include "tests/support/test_support.h"
+#include "tests/system/import_patch.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -308,32 +309,111 @@ TEST_F(Library, PngAndJpegStripsConvertIntoSheetsOfTheirOwnFormat) {
     }
 }
 
+// A routine of a system library, for a replacement of this program's import of it to call.
+template <typename Routine> Routine Exported(const char *dll, const char *name) {
+    return reinterpret_cast<Routine>(
+        reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA(dll), name)));
+}
+
+// The largest block the C runtime's malloc was asked for through this program's import of it,
+// which the codecs and their libraries call. Under Wine the process's memory counters show only
+// the pages written, not a block asked for and never touched.
+size_t LargestMalloc;
+void *__cdecl RecordingMalloc(size_t size) {
+    static auto *const original = Exported<decltype(&malloc)>("msvcrt.dll", "malloc");
+    LargestMalloc = std::max(LargestMalloc, size);
+    return original(size);
+}
+
 // Valid pictures too large for the platform in files of a few megabytes: a failed conversion,
 // refused before the picture's memory is asked for. The progressive JPEG's coefficients would
 // pass the decoder's memory ceiling; in a 32-bit program its pixels already pass the byte limit.
+// A file of 1.5 GB named like a strip that is no picture (zeros, sparse) is refused without a
+// block of its size: the decoders look at its signature first.
 TEST_F(Library, PicturesTooLargeForThePlatformAreFailedConversions) {
     std::string folder = TestFolder("huge");
+    std::string zeros = folder + "zeros_H1.jpg";
+    ASSERT_TRUE(WriteSparseFile(zeros, "", 1536LL << 20));
     bool wide = sizeof(void *) == 8;
     const struct {
-        const char *sample, *extension;
+        std::string strip;
+        const char *extension;
         ConvertOutcome outcome;
-    } cases[] = {
-        {"png/black_H1.png", "png", ConvertOutcome::TooLarge},
-        {"jpeg/huge_H1.jpg", "jpg", wide ? ConvertOutcome::Damaged : ConvertOutcome::TooLarge}};
+    } cases[] = {{SamplePath("png/black_H1.png"), "png", ConvertOutcome::TooLarge},
+                 {SamplePath("jpeg/huge_H1.jpg"), "jpg",
+                  wide ? ConvertOutcome::Damaged : ConvertOutcome::TooLarge},
+                 {zeros, "jpg", ConvertOutcome::NotAPicture}};
+    ImportPatch recorder("msvcrt.dll", "malloc", reinterpret_cast<void *>(RecordingMalloc));
+    ASSERT_TRUE(recorder.Active());
     for (auto &c : cases) {
-        SCOPED_TRACE(c.sample);
+        SCOPED_TRACE(c.strip);
         int32_t errors = FilesErrors;
-        EXPECT_EQ(
-            ConvertStrip(SamplePath(c.sample).c_str(), "huge", c.extension, "H", 1, folder.c_str()),
-            c.outcome);
-        EXPECT_EQ(FilesErrors, errors + 1);
-        EXPECT_EQ(FilesIn(folder), std::vector<std::string>{});
+        LargestMalloc = 0;
+        EXPECT_EQ(ConvertStrip(c.strip.c_str(), "huge", c.extension, "H", 1, folder.c_str()),
+                  c.outcome);
+        EXPECT_EQ(FilesErrors, errors + (c.outcome == ConvertOutcome::NotAPicture ? 0 : 1));
+        EXPECT_EQ(FilesIn(folder), std::vector<std::string>{"zeros_H1.jpg"});
         PROCESS_MEMORY_COUNTERS memory{};
         ASSERT_TRUE(GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory));
-        if (c.outcome == ConvertOutcome::TooLarge) {
+        if (c.outcome != ConvertOutcome::Damaged) {
             EXPECT_LT(memory.PeakPagefileUsage, size_t(1) << 30);
+            EXPECT_LT(LargestMalloc, size_t(64) << 20);
         }
     }
+    DeleteFileA(zeros.c_str());
+}
+
+// Calls of the heap routines on the string heap from a thread other than the batch's, seen through
+// this program's imports of them, through which the string routines call.
+DWORD BatchThread;
+volatile LONG ForeignStringHeapCalls;
+void NoteHeapCall(HANDLE heap) {
+    if (heap == StringHeap && GetCurrentThreadId() != BatchThread)
+        InterlockedIncrement(&ForeignStringHeapCalls);
+}
+LPVOID WINAPI NotedHeapAlloc(HANDLE heap, DWORD flags, SIZE_T size) {
+    NoteHeapCall(heap);
+    return Exported<decltype(&HeapAlloc)>("kernel32.dll", "HeapAlloc")(heap, flags, size);
+}
+LPVOID WINAPI NotedHeapReAlloc(HANDLE heap, DWORD flags, LPVOID block, SIZE_T size) {
+    NoteHeapCall(heap);
+    auto original = Exported<decltype(&HeapReAlloc)>("kernel32.dll", "HeapReAlloc");
+    return original(heap, flags, block, size);
+}
+BOOL WINAPI NotedHeapFree(HANDLE heap, DWORD flags, LPVOID block) {
+    NoteHeapCall(heap);
+    return Exported<decltype(&HeapFree)>("kernel32.dll", "HeapFree")(heap, flags, block);
+}
+SIZE_T WINAPI NotedHeapSize(HANDLE heap, DWORD flags, LPCVOID block) {
+    NoteHeapCall(heap);
+    return Exported<decltype(&HeapSize)>("kernel32.dll", "HeapSize")(heap, flags, block);
+}
+
+// The string heap is not serialised and belongs to the batch's thread (strings.cpp): the saving
+// threads, writing sheets of every format, never call the heap routines on it.
+TEST_F(Library, TheSavingThreadsLeaveTheStringHeapAlone) {
+    ASSERT_NE(ImageLoad(Loaded, SamplePath("png/basn6a08.png").c_str()), 0);
+    std::string folder = TestFolder("threads");
+    BatchThread = GetCurrentThreadId();
+    ForeignStringHeapCalls = 0;
+    {
+        ImportPatch patches[] = {
+            {"kernel32.dll", "HeapAlloc", reinterpret_cast<void *>(NotedHeapAlloc)},
+            {"kernel32.dll", "HeapReAlloc", reinterpret_cast<void *>(NotedHeapReAlloc)},
+            {"kernel32.dll", "HeapFree", reinterpret_cast<void *>(NotedHeapFree)},
+            {"kernel32.dll", "HeapSize", reinterpret_cast<void *>(NotedHeapSize)}};
+        for (const ImportPatch &patch : patches)
+            ASSERT_TRUE(patch.Active());
+        for (int32_t format :
+             {ImageFormatBmp, ImageFormatPng, ImageFormatPngAlpha, ImageFormatJpeg}) {
+            std::string name = folder + std::to_string(format);
+            EXPECT_EQ(ImageSaveStart(Loaded, name.c_str(), format), 1);
+            EXPECT_EQ(ImageSaveFinish(), 1);
+            EXPECT_TRUE(FileExists(name));
+        }
+    }
+    EXPECT_EQ(ForeignStringHeapCalls, 0);
+    ImageFree(Loaded);
 }
 
 // Sheets that cannot be written, to a full file system and to a read-only one (full_disk.sh):
