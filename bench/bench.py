@@ -33,6 +33,9 @@ import time
 
 from PIL import Image, ImageChops, ImageDraw
 
+import atlas_rows
+from atlas_rows import windows_path
+
 # name: (frame count, frame side, direction)
 SIZES = {
     "small": (8, 16, "H"),
@@ -117,10 +120,6 @@ def make_strips(work, sizes, strips, seed):
 
 def options_of(group):
     return OPTIONS if group.endswith(OPTIONS_GROUP) else ""
-
-
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 def run_wine(build, program, *args):
@@ -421,6 +420,17 @@ def main():
                         help="ours also without the progress checks, taking turns with ours")
     parser.add_argument("--serial", action="store_true",
                         help="ours also with every sheet saved on the batch's thread")
+    parser.add_argument("--atlas-rounds", type=int, default=7,
+                        help="the atlas row: ours and free-tex-packer-core take turns this often "
+                             "(0: no atlas row)")
+    parser.add_argument("--atlas-animations", type=int, default=195,
+                        help="the atlas row packs the first N animations of the generated set")
+    parser.add_argument("--scale", default="1000,10000",
+                        help="the scale rows: numbers of small strips in one atlas ('': none)")
+    parser.add_argument("--scale-rounds", type=int, default=3)
+    parser.add_argument("--node-modules", default=os.path.join(
+        os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "third_party", "node",
+        "node_modules"), help="where scripts/setup installed the npm packages")
     args = parser.parse_args()
 
     sizes = [s for s in args.sizes.split(",") if s]
@@ -559,6 +569,12 @@ def main():
         progress_cost(ours_rounds, plains, args.rounds)
     if args.memory:
         memory_run(args.build, args.work, groups, args.memory)
+    if args.atlas_rounds > 0:
+        atlas_rows.atlas_row(args.build, args.work, args.seed, args.atlas_rounds,
+                             args.atlas_animations, args.node_modules)
+    scale = [int(n) for n in args.scale.split(",") if n]
+    if scale and args.scale_rounds > 0:
+        atlas_rows.scale_rows(args.build, args.work, args.seed, args.scale_rounds, scale)
     # The times are only printed; sheets that differ from the other ways' are a fault.
     if differing:
         sys.exit(f"bench: sheets differ from the other ways' in {', '.join(differing)}")
