@@ -9,7 +9,10 @@ pixel of extrusion 2 pixels from the page's edge and 4 from the next frame's, as
 `/extrude:1 /margin:2 /spacing:4` do. Both trim, detect identical frames and keep pages within
 4096 x 4096. The packer's method is its best on these frames: of MaxRectsPacker's four methods,
 with rotation and without, the one giving the smallest area. Before any timing, every frame is
-rebuilt from each tool's data and pages and compared with the frame it came from.
+rebuilt from each tool's data and pages and compared with the frame it came from. Then the same
+work as whole processes, taking turns too: StripSheet.com under Wine given the 195 strips on its
+command line, and Node started on the packer with the frames' names, each timed from its start to
+its end.
 
 The scale rows: 1,000 and 10,000 small strips (8 RGBA frames of 16 x 16 each) into one atlas each,
 ours alone, each batch in a process of its own: the time a frame, and the process's peak working
@@ -22,6 +25,7 @@ import shutil
 import statistics
 import subprocess
 import sys
+import time
 
 from PIL import Image
 
@@ -97,9 +101,13 @@ class Peer:
     """free-tex-packer-core in a Node process of its own, kept between turns."""
 
     def __init__(self, modules):
-        script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "packer_peer.js")
-        self.process = subprocess.Popen(["node", script, modules], stdin=subprocess.PIPE,
+        self.process = subprocess.Popen(Peer.command(modules), stdin=subprocess.PIPE,
                                         stdout=subprocess.PIPE, text=True)
+
+    @staticmethod
+    def command(modules):
+        return ["node", os.path.join(os.path.dirname(os.path.abspath(__file__)), "packer_peer.js"),
+                modules]
 
     def pack(self, frames, out, options):
         shutil.rmtree(out, ignore_errors=True)
@@ -217,6 +225,25 @@ def atlas_row(build, work, seed, rounds, animations, modules):
     batches, _ = ours_runs(build, work, listing, os.path.join(out, "timed"),
                            ["--rounds", str(rounds), "--floors", "0", "--turns", "1"], peer_turn)
     peer.close()
+    # The same as whole processes, from their start to their end.
+    whole = {"ours": [], "peer": []}
+    command = [os.path.join(build, "wine-run"), os.path.join(build, "app", "StripSheet.com"),
+               "/out:" + windows_path(os.path.join(out, "process"))] + OURS.split() + [
+                   windows_path(path) for _, path, _, _ in plan]
+    request = json.dumps({"frames": frame_files, "out": os.path.join(out, "process-peer"),
+                          "name": NAME, "options": best}) + "\n"
+    for round_ in range(rounds):
+        for way in (("ours", "peer") if round_ % 2 == 0 else ("peer", "ours")):
+            os.makedirs(os.path.join(out, "process"), exist_ok=True)
+            start = time.perf_counter()
+            if way == "ours":
+                done = subprocess.run(command, stdout=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+            else:
+                done = subprocess.run(Peer.command(modules), input=request, text=True,
+                                      stdout=subprocess.DEVNULL)
+            whole[way].append((time.perf_counter() - start) * 1000)
+            if done.returncode != 0:
+                sys.exit(f"bench: the {way} process failed ({done.returncode})")
     ours_ms = [batches[(r, "atlas")][0] / 1000 for r in range(rounds)]
     ours_cpu = statistics.mean(batches[(r, "atlas")][1] for r in range(rounds)) / 1000
     peer_ms = [answers[r]["us"] / 1000 for r in range(rounds)]
@@ -235,6 +262,10 @@ def atlas_row(build, work, seed, rounds, animations, modules):
           f"each round's ratio {min(ratios):.3f} to {max(ratios):.3f}), area "
           f"{ours_area / peer_area:.3f} (target at most 1); the grid sheets the atlas replaces: "
           f"{len(plan)} sheets, {grid_area(plan):,} pixels")
+    print(f"whole processes from start to end, median of {rounds} rounds: StripSheet.com under "
+          f"Wine {median(whole['ours']):.0f} ms, Node with free-tex-packer-core "
+          f"{median(whole['peer']):.0f} ms, ours/packer "
+          f"{median(whole['ours']) / median(whole['peer']):.3f}")
 
 
 def scale_rows(build, work, seed, rounds, counts):
