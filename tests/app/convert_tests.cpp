@@ -231,7 +231,8 @@ TEST_F(Convert, FailuresToSaveAreErrorsAndKeepAnEarlierSheet) {
         bool background = extension[0] == 'p';
         ConvertOutcome outcome = ConvertStrip((strips + "a_H2." + extension).c_str(), "a",
                                               extension, "H", 2, out.c_str(), background);
-        EXPECT_EQ(background ? ConvertStripFinish() : outcome, ConvertOutcome::ReadOnly);
+        const char *file = nullptr;
+        EXPECT_EQ(background ? ConvertStripFinish(&file) : outcome, ConvertOutcome::ReadOnly);
         SetFileAttributesA(sheet.c_str(), FILE_ATTRIBUTE_NORMAL);
         EXPECT_EQ(ReadWholeFile(sheet), "earlier sheet");
     }
