@@ -130,6 +130,7 @@ def ours_runs(build, work, listing, out, arguments, on_turn=None):
     wine_run = os.path.join(build, "wine-run")
     exe = os.path.join(build, "bench", "stripsheet_bench.exe")
     shutil.rmtree(out, ignore_errors=True)
+    os.makedirs(os.path.dirname(os.path.abspath(out)), exist_ok=True)  # the bench makes one level
     process = subprocess.Popen([wine_run, exe, windows_path(listing), windows_path(out)]
                                + arguments, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                stderr=subprocess.PIPE, text=True)
@@ -252,12 +253,12 @@ def atlas_row(build, work, seed, rounds, animations, modules):
     ours_area, peer_area = area(ours_pages), area(peer_pages)
     print(f"median of {rounds} rounds, the two taking turns (ms: the whole batch, reading, "
           f"packing and writing; processor ms: mean, all threads)")
-    print(f"{'way':<44}{'ms':>9}{'cpu ms':>9}{'pages':>7}{'area':>12}")
-    print(f"{'StripSheet ' + OURS:<44}{median(ours_ms):>9.0f}{ours_cpu:>9.0f}"
-          f"{len(ours_pages):>7}{ours_area:>12,}")
-    peer_name = f"free-tex-packer-core {method}{' rotating' if rotation else ''}"
-    print(f"{peer_name:<44}{median(peer_ms):>9.0f}{peer_cpu:>9.0f}{len(peer_pages):>7}"
-          f"{peer_area:>12,}")
+    peer_name = f"free-tex-packer-core, {method}{' rotating' if rotation else ''}"
+    print(f"{'way':<42}{'ms':>8}{'cpu ms':>8}{'pages':>6}{'area':>11}")
+    for way, ms, cpu, pages in (("StripSheet (ours)", ours_ms, ours_cpu, ours_pages),
+                                (peer_name, peer_ms, peer_cpu, peer_pages)):
+        print(f"{way:<42}{median(ms):>8.0f}{cpu:>8.0f}{len(pages):>6}{area(pages):>11,}")
+    print(f"ours: {OURS}; the packer: padding 2, extrusion 1, trimming, identical frames found")
     print(f"ours/packer: time {median(ours_ms) / median(peer_ms):.3f} (target at most 0.25; "
           f"each round's ratio {min(ratios):.3f} to {max(ratios):.3f}), area "
           f"{ours_area / peer_area:.3f} (target at most 1); the grid sheets the atlas replaces: "
