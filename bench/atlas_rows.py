@@ -60,13 +60,16 @@ def clear(picture):
 
 def rebuild_check(folder, frames):
     """Every frame rebuilt from the data files and pages in `folder` (its rectangle placed at
-    spriteSourceSize in a sourceSize canvas) against its source; returns the problems and the
-    pages' sizes."""
+    spriteSourceSize in a sourceSize canvas) against its source; returns the problems, the pages'
+    sizes and their files' bytes."""
     problems, pages, seen = [], [], set()
+    png_bytes = 0
     for data_file in sorted(glob.glob(os.path.join(folder, "*.json"))):
         with open(data_file, encoding="utf-8") as f:
             data = json.load(f)
-        page = Image.open(os.path.join(folder, data["meta"]["image"])).convert("RGBA")
+        page_file = os.path.join(folder, data["meta"]["image"])
+        png_bytes += os.path.getsize(page_file)
+        page = Image.open(page_file).convert("RGBA")
         if [page.width, page.height] != [data["meta"]["size"]["w"], data["meta"]["size"]["h"]]:
             problems.append(f"{data_file}: meta.size is not the page's size")
         pages.append(page.size)
@@ -85,7 +88,7 @@ def rebuild_check(folder, frames):
     missing = sorted(set(frames) - seen)
     if missing:
         problems.append(f"{folder}: no data for {len(missing)} frames ({', '.join(missing[:3])})")
-    return problems, pages
+    return problems, pages, png_bytes
 
 
 def area(pages):
@@ -206,9 +209,10 @@ def atlas_row(build, work, seed, rounds, animations, modules):
         f"{m}{' rotating' if r else ''} {a:,}" for (m, r), a in sorted(tries.items())))
     ours_check = os.path.join(out, "check")
     ours_runs(build, work, listing, ours_check, ["--rounds", "1", "--floors", "0"])
-    problems, ours_pages = rebuild_check(os.path.join(ours_check, "ours", "0", "atlas"), frames)
-    more, peer_pages = rebuild_check(os.path.join(out, "peer-choice", f"{method}-{rotation}"),
-                                     frames)
+    problems, ours_pages, ours_bytes = rebuild_check(
+        os.path.join(ours_check, "ours", "0", "atlas"), frames)
+    more, peer_pages, peer_bytes = rebuild_check(
+        os.path.join(out, "peer-choice", f"{method}-{rotation}"), frames)
     problems += more
     if problems:
         print("\n".join(problems[:20]))
@@ -254,10 +258,12 @@ def atlas_row(build, work, seed, rounds, animations, modules):
     print(f"median of {rounds} rounds, the two taking turns (ms: the whole batch, reading, "
           f"packing and writing; processor ms: mean, all threads)")
     peer_name = f"free-tex-packer-core, {method}{' rotating' if rotation else ''}"
-    print(f"{'way':<42}{'ms':>8}{'cpu ms':>8}{'pages':>6}{'area':>11}")
-    for way, ms, cpu, pages in (("StripSheet (ours)", ours_ms, ours_cpu, ours_pages),
-                                (peer_name, peer_ms, peer_cpu, peer_pages)):
-        print(f"{way:<42}{median(ms):>8.0f}{cpu:>8.0f}{len(pages):>6}{area(pages):>11,}")
+    print(f"{'way':<42}{'ms':>8}{'cpu ms':>8}{'pages':>6}{'area':>11}{'PNG KB':>8}")
+    for way, ms, cpu, pages, size in (
+            ("StripSheet (ours)", ours_ms, ours_cpu, ours_pages, ours_bytes),
+            (peer_name, peer_ms, peer_cpu, peer_pages, peer_bytes)):
+        print(f"{way:<42}{median(ms):>8.0f}{cpu:>8.0f}{len(pages):>6}{area(pages):>11,}"
+              f"{size // 1024:>8}")
     print(f"ours: {OURS}; the packer: padding 2, extrusion 1, trimming, identical frames found")
     print(f"ours/packer: time {median(ours_ms) / median(peer_ms):.3f} (target at most 0.25; "
           f"each round's ratio {min(ratios):.3f} to {max(ratios):.3f}), area "
@@ -289,7 +295,7 @@ def scale_rows(build, work, seed, rounds, counts):
             if count not in pages:
                 written = os.path.join(out, "ours", "0", f"scale{count}")
                 plan = [(os.path.basename(p)[:-7], p, (w, h), n) for p in strips[:count]]
-                problems, pages[count] = rebuild_check(written, source_frames(plan))
+                problems, pages[count], _ = rebuild_check(written, source_frames(plan))
                 if problems:
                     print("\n".join(problems[:20]))
                     sys.exit(f"bench: the atlas of {count} strips is not its frames")
