@@ -28,28 +28,6 @@ PageSize *Pages;
 int32_t PageCount;
 int32_t *DrawnOn; // the last page each rectangle was drawn on
 
-char *CopyOf(const char *text) {
-    size_t size = strlen(text) + 1;
-    auto *copy = static_cast<char *>(MemoryAlloc(size));
-    if (copy) memcpy(copy, text, size);
-    return copy;
-}
-
-// Room for `least` elements in a MainHeap array; false when memory runs out.
-template <typename T> bool Reserve(T **array, int32_t used, int32_t *room, int32_t least) {
-    if (least <= *room) return true;
-    int32_t grown = *room ? *room : 64;
-    while (grown < least)
-        grown *= 2;
-    auto *block = static_cast<T *>(MemoryAlloc(sizeof(T) * size_t(grown)));
-    if (!block) return false;
-    if (used) memcpy(block, *array, sizeof(T) * size_t(used));
-    MemoryFree(*array);
-    *array = block;
-    *room = grown;
-    return true;
-}
-
 void LayoutFree() {
     MemoryFree(Places);
     MemoryFree(StripPages);
@@ -90,10 +68,11 @@ void AtlasEnd() {
 AtlasAdd AtlasAddStrip(const char *stripPath, const char *prefix, const PixelRows &strip,
                        bool horizontal, int32_t count, int32_t frameWidth, int32_t frameHeight) {
     int32_t frameRoom = FrameRoom, stripRoom = StripRoom, runRoom = StripRoom;
-    if (!Reserve(&Frames, FrameCount, &frameRoom, FrameCount + count)) return AtlasAdd::NoMemory;
+    if (!MemoryReserve(&Frames, FrameCount, &frameRoom, FrameCount + count))
+        return AtlasAdd::NoMemory;
     FrameRoom = frameRoom;
-    if (!Reserve(&Strips, StripCount, &stripRoom, StripCount + 1) ||
-        !Reserve(&Runs, StripCount, &runRoom, StripCount + 1))
+    if (!MemoryReserve(&Strips, StripCount, &stripRoom, StripCount + 1) ||
+        !MemoryReserve(&Runs, StripCount, &runRoom, StripCount + 1))
         return AtlasAdd::NoMemory;
     StripRoom = stripRoom < runRoom ? stripRoom : runRoom;
     int32_t stored = FrameStoreCount();
@@ -107,8 +86,8 @@ AtlasAdd AtlasAddStrip(const char *stripPath, const char *prefix, const PixelRow
     }
     if (added == AtlasAdd::Added && !PackFitsOnePage(Options, FrameStoreRects(), ids, count))
         added = AtlasAdd::TooLarge;
-    AtlasStrip record = {added == AtlasAdd::Added ? CopyOf(stripPath) : nullptr,
-                         added == AtlasAdd::Added ? CopyOf(prefix) : nullptr, frameWidth,
+    AtlasStrip record = {added == AtlasAdd::Added ? MemoryTextCopy(stripPath) : nullptr,
+                         added == AtlasAdd::Added ? MemoryTextCopy(prefix) : nullptr, frameWidth,
                          frameHeight};
     if (added == AtlasAdd::Added && (!record.path || !record.prefix)) added = AtlasAdd::NoMemory;
     if (added != AtlasAdd::Added) {

@@ -68,13 +68,6 @@ int32_t FormatFor(const char *extension) {
     return ImageFormatBmp;
 }
 
-char *CopyOf(const char *text) {
-    size_t size = strlen(text) + 1;
-    auto *copy = static_cast<char *>(MemoryAlloc(size));
-    if (copy) memcpy(copy, text, size);
-    return copy;
-}
-
 // A sheet on its way to its file, and what follows once it is written: its data file (none when
 // `dataName` is null). A MainHeap record; one being saved in the background is its save's tag.
 struct PendingSheet {
@@ -136,13 +129,13 @@ template <typename Describe>
 ConvertOutcome Pending(const ConversionStrings &s, int32_t count, PendingSheet **pending,
                        Describe describe) {
     *pending = static_cast<PendingSheet *>(MemoryAlloc(sizeof(PendingSheet)));
-    if (!*pending || !((*pending)->stripPath = CopyOf(s.stripPath))) {
+    if (!*pending || !((*pending)->stripPath = MemoryTextCopy(s.stripPath))) {
         PendingFree(*pending);
         return ConvertOutcome::NotWritten;
     }
     if (!Options.json) return ConvertOutcome::Converted;
     int32_t start = ConcatOutputName(s, count, "json");
-    (*pending)->dataName = CopyOf(TempAddress(start));
+    (*pending)->dataName = MemoryTextCopy(TempAddress(start));
     TempString.end = start;
     ConvertOutcome outcome = ConvertOutcome::Converted;
     const char *dataName = (*pending)->dataName;
@@ -292,7 +285,7 @@ char *PageFileName(const char *folder, int32_t page, int32_t pages, const char *
     }
     StringConcat(".");
     StringConcat(extension);
-    char *name = CopyOf(TempAddress(start));
+    char *name = MemoryTextCopy(TempAddress(start));
     TempString.end = start;
     return name;
 }
@@ -430,7 +423,7 @@ void ConvertBatchEnd(bool stopped, const char *outputDirectory, const ConvertEnd
         int32_t start = TempString.end;
         StringConcat("written: ");
         StringConcat(names[2 * page]);
-        char *line = CopyOf(TempAddress(start));
+        char *line = MemoryTextCopy(TempAddress(start));
         TempString.end = start;
         if (line) report.Line(line);
         MemoryFree(line);

@@ -35,25 +35,11 @@ size_t ChunkUsed; // in the last block
 int32_t *Buckets; // the first record of each, or -1
 int32_t BucketCount;
 
-template <typename T> bool GrowArray(T **array, int32_t used, int32_t *room, int32_t least) {
-    if (least <= *room) return true;
-    int32_t grown = *room ? *room : 256;
-    while (grown < least)
-        grown *= 2;
-    auto *block = static_cast<T *>(MemoryAlloc(sizeof(T) * size_t(grown)));
-    if (!block) return false;
-    if (used) memcpy(block, *array, sizeof(T) * size_t(used));
-    MemoryFree(*array);
-    *array = block;
-    *room = grown;
-    return true;
-}
-
 // Room for `size` bytes of pixels; null when memory runs out.
 uint8_t *Take(size_t size, int32_t *chunk, size_t *offset) {
     if (ChunkCount == 0 || ChunkUsed + size > Chunks[ChunkCount - 1].size) {
         int32_t room = ChunkRoom;
-        if (!GrowArray(&Chunks, ChunkCount, &room, ChunkCount + 1)) return nullptr;
+        if (!MemoryReserve(&Chunks, ChunkCount, &room, ChunkCount + 1)) return nullptr;
         ChunkRoom = room;
         size_t blockSize = std::max(size, ChunkBytes);
         auto *block = static_cast<uint8_t *>(MemoryAlloc(blockSize));
@@ -157,8 +143,8 @@ int32_t FrameStoreAdd(const PixelRows &strip, int32_t fromX, int32_t fromY, int3
     PackRect rect = {width, height, 0, 0};
     if (trim && strip.alpha) rect = VisibleBox(strip, fromX, fromY, width, height);
     int32_t rectRoom = Room, recordRoom = Room;
-    if (!GrowArray(&Rects, Count, &rectRoom, Count + 1) ||
-        !GrowArray(&Records, Count, &recordRoom, Count + 1))
+    if (!MemoryReserve(&Rects, Count, &rectRoom, Count + 1) ||
+        !MemoryReserve(&Records, Count, &recordRoom, Count + 1))
         return -1;
     Room = std::min(rectRoom, recordRoom);
     Record record{};

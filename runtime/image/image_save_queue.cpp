@@ -77,13 +77,6 @@ ImageSaveFailure WaitForJob(SaveJob &job) {
     return result;
 }
 
-char *CopyOf(const char *text) {
-    size_t size = strlen(text) + 1;
-    auto *copy = static_cast<char *>(MemoryAlloc(size));
-    if (copy) memcpy(copy, text, size);
-    return copy;
-}
-
 } // namespace
 
 void WaitForQueuedSaves(const char *fileName) {
@@ -100,7 +93,7 @@ int32_t ImageSaveStart(ObjectId id, const char *fileName, int32_t formatId, int3
     SheetRows sheet{};
     if (!TakeSheetRows(id, fileName, formatId, quality, &sheet)) return 0;
     SaveJob &job = Jobs[(JobFirst + JobCount) % ImageSaveSlots];
-    job.fileName = CopyOf(fileName);
+    job.fileName = MemoryTextCopy(fileName);
     if (!job.fileName) {
         MemoryFree(sheet.block);
         return 0;

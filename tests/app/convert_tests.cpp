@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -401,6 +402,29 @@ TEST_F(Convert, OnAConsoleTheLineIsErasedAndCtrlCStopsTheBatch) {
                             "stopped: 2 files not examined\r\n");
     EXPECT_EQ(FilesIn(out), std::vector<std::string>{"walk_B4.bmp"});
     EXPECT_TRUE(SheetIs(out + "walk_B4.bmp", ExpectedSheet(walk, 'H', 4)));
+}
+
+// A run stopped before its last strip writes no atlas, though the strips before were taken into
+// it: the report says so after the stopped line, and they count as neither converted nor failed.
+TEST_F(Convert, AStoppedRunWritesNoAtlas) {
+    ASSERT_TRUE(WriteText(strips + "walk_H4.bmp", MakeBmp(Strip(128, 32), 24, false)));
+    std::string files = strips + "walk_H4.bmp|" + strips + "run_H4.bmp|";
+    std::replace(files.begin(), files.end(), '|', '\0');
+    SheetOptions options;
+    strcpy(options.atlas, "hero");
+    ConvertSetOptions(options);
+    static const BatchProgress stopAtTheSecond = {
+        [](int32_t) {}, [](int32_t number, const char *) { return number == 2 ? 1 : 0; }, [] {}};
+    BatchProgressSet(&stopAtTheSecond);
+    int32_t exitCode =
+        BatchConvert(files.c_str(), out.c_str(), [](const char *text) { reported = text; });
+    BatchProgressSet(nullptr);
+    ConvertSetOptions(SheetOptions());
+    EXPECT_EQ(exitCode, 3);
+    EXPECT_EQ(reported, "Files Selected: 1\r\nFiles Converted: 0\r\nFiles Skipped: 0\r\n"
+                        "Files Errors: 0\r\nstopped: 1 files not examined\r\n"
+                        "no atlas written: the run was stopped\r\n");
+    EXPECT_TRUE(FilesIn(out).empty());
 }
 
 } // namespace
