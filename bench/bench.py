@@ -33,6 +33,9 @@ import time
 
 from PIL import Image, ImageChops, ImageDraw
 
+import atlas_rows
+from atlas_rows import windows_path
+
 # name: (frame count, frame side, direction)
 SIZES = {
     "small": (8, 16, "H"),
@@ -117,10 +120,6 @@ def make_strips(work, sizes, strips, seed):
 
 def options_of(group):
     return OPTIONS if group.endswith(OPTIONS_GROUP) else ""
-
-
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 def run_wine(build, program, *args):
@@ -404,12 +403,32 @@ def memory_run(build, work, groups, strips):
               f"working set {last[2] - settled[2]:+d} KB, GDI objects {last[3] - settled[3]:+d}")
 
 
+def atlas_and_scale(args):
+    if args.atlas_rounds > 0:
+        atlas_rows.atlas_row(args.build, args.work, args.seed, args.atlas_rounds,
+                             args.atlas_animations, args.node_modules)
+    scale = [int(n) for n in args.scale.split(",") if n]
+    if scale and args.scale_rounds > 0:
+        atlas_rows.scale_rows(args.build, args.work, args.seed, args.scale_rounds, scale)
+    print_load("of the atlas rows")
+
+
+def print_load(when):
+    try:
+        load = os.getloadavg()
+        print(f"load average at the end {when}: {load[0]:.2f} {load[1]:.2f} {load[2]:.2f} "
+              f"on {os.cpu_count()} cores")
+    except OSError:
+        pass
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--build", required=True, help="the build folder (wine-run, bench/)")
     parser.add_argument("--work", required=True, help="folder for strips and sheets")
-    parser.add_argument("--sizes", default="small,medium,large")
+    parser.add_argument("--sizes", default="small,medium,large",
+                        help="the strips' sizes ('': only the atlas and scale rows)")
     parser.add_argument("--strips", type=int, default=0, help="strips per group (0: by size)")
     parser.add_argument("--seed", type=int, default=16)
     parser.add_argument("--memory", type=int, default=0, help="strips in the memory batch")
@@ -421,6 +440,17 @@ def main():
                         help="ours also without the progress checks, taking turns with ours")
     parser.add_argument("--serial", action="store_true",
                         help="ours also with every sheet saved on the batch's thread")
+    parser.add_argument("--atlas-rounds", type=int, default=7,
+                        help="the atlas row: ours and free-tex-packer-core take turns this often "
+                             "(0: no atlas row)")
+    parser.add_argument("--atlas-animations", type=int, default=195,
+                        help="the atlas row packs the first N animations of the generated set")
+    parser.add_argument("--scale", default="1000,10000",
+                        help="the scale rows: numbers of small strips in one atlas ('': none)")
+    parser.add_argument("--scale-rounds", type=int, default=3)
+    parser.add_argument("--node-modules", default=os.path.join(
+        os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "third_party", "node",
+        "node_modules"), help="where scripts/setup installed the npm packages")
     args = parser.parse_args()
 
     sizes = [s for s in args.sizes.split(",") if s]
@@ -428,6 +458,9 @@ def main():
         if s not in SIZES:
             sys.exit(f"bench: unknown size {s}")
     os.makedirs(args.work, exist_ok=True)
+    if not sizes:
+        atlas_and_scale(args)
+        return
     groups = make_strips(args.work, sizes, args.strips, args.seed)
 
     # The machine is shared and its speed changes from one moment to the next: ours, the floor
@@ -548,17 +581,13 @@ def main():
             print(f"{head(group, size, fmt, content)}{ms(whole):>9.2f}{ms(load):>8.2f}"
                   f"{ms(cut):>7.2f}{ms(save):>8.2f}{ms(median(floor_)[3]):>9.2f}"
                   f"{whole / median(floor_)[3]:>13.2f}{median(mine)[3] / whole:>12.2f}")
-    try:
-        load = os.getloadavg()
-        print(f"load average at the end: {load[0]:.2f} {load[1]:.2f} {load[2]:.2f} "
-              f"on {os.cpu_count()} cores")
-    except OSError:
-        pass
+    print_load("of the strip rows")
 
     if plains:
         progress_cost(ours_rounds, plains, args.rounds)
     if args.memory:
         memory_run(args.build, args.work, groups, args.memory)
+    atlas_and_scale(args)
     # The times are only printed; sheets that differ from the other ways' are a fault.
     if differing:
         sys.exit(f"bench: sheets differ from the other ways' in {', '.join(differing)}")

@@ -7,7 +7,7 @@
 // bench/CMakeLists.txt), so the code being timed is the shipped code, unchanged.
 //
 //   stripsheet_bench LIST OUTPUT [--rounds N] [--memory-every N] [--plain 1] [--serial 1]
-//                    [--turns 1]
+//                    [--turns 1] [--floors 0] [--peak 1]
 // LIST holds one strip a line as "GROUP PATH DIRECTION COUNT [OPTION...]"; consecutive lines of
 // one group form one batch, converted with the sheet options of its first line. Each round converts
 // every group each way: ours into the folder OUTPUT\ours\ROUND\GROUP, the floor's into
@@ -17,7 +17,9 @@
 // (OUTPUT\plain\...), next to ours, what the progress costs; with --serial 1 ours with every sheet
 // saved on the batch's thread (OUTPUT\serial\...), what saving in the background gains; with
 // --turns 1 a peer outside the process: at its place the bench prints a turn line and waits for a
-// line on its standard input. With --memory-every only ours runs, once.
+// line on its standard input. With --floors 0 neither floor runs (an atlas has no floor). With
+// --memory-every only ours runs, once. With --peak 1 the process's peak working set is printed at
+// the end.
 // Printed, one a line:
 //   strip ROUND GROUP WIDTH HEIGHT LOAD_US CUT_US SAVE_US WHOLE_US OUTCOME
 //   finish ROUND GROUP WAIT_US OUTCOME   (a sheet written in the background, when taken)
@@ -29,6 +31,7 @@
 //   serial-strip, serial-batch   (ours saving on the batch's thread, as strip and batch)
 //   turn ROUND GROUP   (the outside peer's turn: the bench goes on after a line on its input)
 //   memory STRIPS COMMITTED_KB WORKING_SET_KB GDI_OBJECTS   (every N strips, and before the first)
+//   peak START_KB END_KB   (the peak working set before the first batch and at the end)
 //   end   (the last line: Wine's helper processes may keep the output open after the exit)
 // CPU_US is the processor time of the whole process meanwhile, all its threads.
 #include "app/batch.h"
@@ -101,11 +104,16 @@ void PrintLines() {
     lines.clear();
 }
 
-void SampleMemory() {
-    // Committed memory: Wine reports it as PagefileUsage and leaves PrivateUsage 0.
+PROCESS_MEMORY_COUNTERS MemoryCounters() {
     PROCESS_MEMORY_COUNTERS counters{};
     counters.cb = sizeof counters;
     GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+    return counters;
+}
+
+void SampleMemory() {
+    // Committed memory: Wine reports it as PagefileUsage and leaves PrivateUsage 0.
+    PROCESS_MEMORY_COUNTERS counters = MemoryCounters();
     Line("memory %lld %llu %llu %d\n", static_cast<long long>(stripsDone),
          static_cast<unsigned long long>(counters.PagefileUsage / 1024),
          static_cast<unsigned long long>(counters.WorkingSetSize / 1024), GdiObjects());
@@ -352,14 +360,17 @@ int main(int argc, char **argv) {
         return 2;
     }
     int rounds = 1;
-    bool plain = false, turns = false, serial = false;
+    bool plain = false, turns = false, serial = false, floors = true, peak = false;
     for (int i = 3; i + 1 < argc; i += 2) {
         if (strcmp(argv[i], "--memory-every") == 0) memoryEvery = atoll(argv[i + 1]);
         if (strcmp(argv[i], "--rounds") == 0) rounds = atoi(argv[i + 1]);
         if (strcmp(argv[i], "--plain") == 0) plain = atoi(argv[i + 1]) != 0;
         if (strcmp(argv[i], "--turns") == 0) turns = atoi(argv[i + 1]) != 0;
         if (strcmp(argv[i], "--serial") == 0) serial = atoi(argv[i + 1]) != 0;
+        if (strcmp(argv[i], "--floors") == 0) floors = atoi(argv[i + 1]) != 0;
+        if (strcmp(argv[i], "--peak") == 0) peak = atoi(argv[i + 1]) != 0;
     }
+    size_t peakAtStart = MemoryCounters().PeakWorkingSetSize;
 
     // The program's own start-up, less DirectX and the real dialogs, which conversion never uses.
     ConvertRuntimeInit();
@@ -396,12 +407,13 @@ int main(int argc, char **argv) {
             RunOurs(0, g.first, g.second, output);
     } else {
         Microseconds(0); // its frequency read before the workers' first batch
-        if (!StartCoreWorkers()) {
+        if (floors && !StartCoreWorkers()) {
             fprintf(stderr, "cannot start the floor's threads\n");
             return 2;
         }
         enum Peer { Ours, Floor, FloorOnCores, Serial, Outside };
-        std::vector<Peer> order = {Ours, Floor, FloorOnCores};
+        std::vector<Peer> order = {Ours};
+        if (floors) order.insert(order.end(), {Floor, FloorOnCores});
         if (serial) order.push_back(Serial);
         if (turns) order.push_back(Outside);
         const int peers = int(order.size());
@@ -438,6 +450,9 @@ int main(int argc, char **argv) {
         }
     }
     ImageLibraryEnd();
+    if (peak)
+        printf("peak %llu %llu\n", static_cast<unsigned long long>(peakAtStart / 1024),
+               static_cast<unsigned long long>(MemoryCounters().PeakWorkingSetSize / 1024));
     printf("end\n");
     fflush(stdout);
     return 0;

@@ -344,6 +344,7 @@ ENGINE_RUNS = [("alpha", "/alpha", EVERY), ("columns", "/columns:3", EVERY),
                ("atlas", "/atlas:hero /trim /dedupe /json /pivot:0.5,1 /spacing:2 /extrude:1",
                 EVERY),
                ("atlas pages", "/atlas:paged /maxsize:32 /pot /json /dedupe /margin:1", NO_JPEG),
+               ("atlas many pages", "/atlas:many /maxsize:16 /json /trim", NO_JPEG),
                ("atlas rgb", "/atlas:\u52c7 /json /scale:2 /spacing:1", EVERY),
                ("packed sheets", "/trim /json /alpha /margin:2 /extrude:2 /scale:2", NO_JPEG),
                ("shared frames", "/dedupe /json /maxsize:64", NO_JPEG)]
