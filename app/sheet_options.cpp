@@ -20,7 +20,7 @@ const OptionRow SheetOptionRows[] = {
      "E&xtrude:"},
     {"/alpha", OptionKind::Switch, &SheetOptions::alpha, nullptr, 0, 0, nullptr,
      "PNG sheets keep the strips' transparency (RGBA, transparent background)",
-     "Keep &transparency (PNG)"},
+     "&Keep transparency (PNG)"},
     {"/json", OptionKind::Switch, &SheetOptions::json, nullptr, 0, 0, nullptr,
      "a frame data file beside each sheet (walk_B8.json), for game engines",
      "Frame &data file (.json)"},
@@ -64,10 +64,8 @@ void ConcatRefusal(const OptionRow &row, const char *value, int32_t start) {
         StringConcat(" takes no value");
         return;
     }
-    StringConcat(*value ? ": takes a whole number from " : ": needs a whole number from ");
-    StringFromInteger(row.least, TempString.end);
-    StringConcat(" to ");
-    StringFromInteger(row.most, TempString.end);
+    StringConcat(*value ? ": takes " : ": needs ");
+    SheetOptionTakesConcat(row);
     if (*value) {
         StringConcat(", not ");
         StringConcat(value);
@@ -123,4 +121,42 @@ void SheetOptionUsageConcat() {
         StringConcat(row.usage);
         StringConcat("\r\n");
     }
+}
+
+void SheetOptionValueConcat(const OptionRow &row, const SheetOptions &options) {
+    switch (row.kind) {
+    case OptionKind::Switch:
+        break;
+    case OptionKind::Number:
+        StringFromInteger(options.*row.number, TempString.end);
+        break;
+    }
+}
+
+void SheetOptionTakesConcat(const OptionRow &row) {
+    switch (row.kind) {
+    case OptionKind::Switch:
+        StringConcat("no value");
+        break;
+    case OptionKind::Number:
+        StringConcat("a whole number from ");
+        StringFromInteger(row.least, TempString.end);
+        StringConcat(" to ");
+        StringFromInteger(row.most, TempString.end);
+        break;
+    }
+}
+
+bool SheetOptionIsDefault(const OptionRow &row, const SheetOptions &options) {
+    if (row.kind == OptionKind::Switch) return !(options.*row.flag);
+    // Compared as the texts SheetOptionSet reads, so that any kind of value compares alike.
+    int32_t start = TempString.end;
+    SheetOptionValueConcat(row, options);
+    int32_t middle = TempString.end;
+    SheetOptionValueConcat(row, SheetOptions());
+    int32_t length = middle - start;
+    bool same = TempString.end - middle == length &&
+                memcmp(TempAddress(start), TempAddress(middle), size_t(length)) == 0;
+    TempString.end = start;
+    return same;
 }

@@ -16,7 +16,7 @@ struct SheetOptions {
 };
 
 enum class OptionKind : uint8_t {
-    Switch, // on when given: "/alpha"
+    Switch, // on when given, off by default: "/alpha"
     Number, // a whole number within a range: "/columns:4"
 };
 
@@ -54,3 +54,13 @@ bool SheetOptionSet(const OptionRow &row, const char *value, SheetOptions *optio
 
 // Appends a line for every row to the temporary area: "  /columns:N   N frames a row ...".
 void SheetOptionUsageConcat();
+
+// Appends the row's value in `options` to the temporary area as the text SheetOptionSet takes
+// back ("4" for /columns:4); nothing for a switch, whose value is only whether it is on.
+void SheetOptionValueConcat(const OptionRow &row, const SheetOptions &options);
+
+// Appends what a value of the row must be to the temporary area: "a whole number from 1 to 32767".
+void SheetOptionTakesConcat(const OptionRow &row);
+
+// True when the row's value in `options` is the one a run without that option has.
+bool SheetOptionIsDefault(const OptionRow &row, const SheetOptions &options);
