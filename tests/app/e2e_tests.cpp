@@ -18,8 +18,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -40,6 +42,30 @@ bool InScenario(const char *name) {
     return value && strcmp(value, name) == 0;
 }
 
+// Where the options area's values are remembered. Every test starts as a user who never chose any.
+constexpr char OptionsKey[] = "Software\\StripSheet";
+
+void ForgetOptions() {
+    RegDeleteTreeA(HKEY_CURRENT_USER, OptionsKey);
+    RegDeleteKeyA(HKEY_CURRENT_USER, OptionsKey);
+}
+
+bool OptionsRemembered() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, OptionsKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+// The options area of a run without options, by the labels the user reads.
+const std::map<std::string, std::string> PlainOptions = {{"Keep transparency (PNG)", "0"},
+                                                         {"Frame data file (.json)", "0"},
+                                                         {"Columns:", "8"},
+                                                         {"Spacing:", "0"},
+                                                         {"Margin:", "0"},
+                                                         {"Extrude:", "0"}};
+
 // The texts of the message box's static controls (its message; an icon has no text).
 std::string MessageText(WindowRobot &robot, HWND box) {
     std::string text;
@@ -53,6 +79,7 @@ class Utility : public ::testing::Test {
     void SetUp() override {
         program = WindowsPath("STRIPSHEET_E2E_PROGRAM");
         strips = WindowsPath("STRIPSHEET_E2E_STRIPS");
+        ForgetOptions();
         ASSERT_TRUE(FileExists(program)) << "no program at \"" << program << "\"";
     }
 
@@ -191,6 +218,7 @@ TEST_F(Utility, ConvertsAMixOfStripsAndReportsTheCounts) {
         << robot.failure;
 
     ExpectCleanEnd();
+    EXPECT_FALSE(OptionsRemembered()) << "the options area was left as it opened";
     // Exactly the eight sheets, no temporary files; their pixels are checked by e2e_strips.py.
     EXPECT_EQ(FilesIn(sheets + "\\"),
               (std::vector<std::string>{"Flag_B12.bmp", "coin_B6.png", "fire_B4.jpg",
@@ -712,6 +740,147 @@ TEST_F(Utility, OptionsAloneStillOpenBothDialogs) {
     EXPECT_EQ(FilesIn(sheets + "\\"), (std::vector<std::string>{"ghost_B4.json", "ghost_B4.png"}));
     std::string png = ReadWholeFile(sheets + "\\ghost_B4.png");
     EXPECT_TRUE(png.size() > 25 && png[25] == 6) << "not an RGBA PNG"; // IHDR's colour type
+}
+
+// The options area of "Select File(s)", run by run: what the user sets there makes that run's
+// sheets (e2e_strips.py dialog-check checks them) and is remembered, for the next run's area and
+// for strips dropped onto the program; a remembered value of another type or out of range is
+// ignored and the others stand; an option the command line gives shows greyed and marked as
+// given, over its remembered value. Every access key of the dialog reaches one control.
+TEST_F(Utility, TheOptionsAreaRunByRun) {
+    strips = WindowsPath("STRIPSHEET_E2E_ENGINE");
+    std::vector<std::string> chosen;
+    std::string names;
+    std::istringstream list(ReadWholeFile(strips + "\\dialog.txt"));
+    for (std::string name; list >> name; names += " \"" + name + "\"")
+        chosen.push_back(name);
+    ASSERT_FALSE(chosen.empty());
+    const std::string folder = TestFolder("dialog options"), count = std::to_string(chosen.size());
+    auto dword = [](DWORD n) { return std::string(reinterpret_cast<const char *>(&n), 4); };
+    using Options = std::map<std::string, std::string>;
+    const Options set = {
+        {"Keep transparency (PNG)", "1"}, {"Frame data file (.json)", "1"}, {"Columns:", "4"}};
+    const struct {
+        const char *name, *arguments; // null: the strips, as if dropped onto the program
+        std::vector<std::tuple<const char *, DWORD, std::string>> remembered; // kept, when none
+        Options shown, chosen; // the controls that differ from PlainOptions; what the robot sets
+        bool convert;          // to a folder named as the row, else the file dialog is cancelled
+    } rows[] = {
+        {"chosen", "", {}, {}, set, true},
+        {"shown", "", {}, set, {}, false},
+        {"dropped", nullptr, {}, {}, {}, true},
+        {"damaged",
+         "",
+         {{"columns", REG_SZ, "4"},
+          {"spacing", REG_DWORD, dword(40000)},
+          {"margin", REG_BINARY, "\x01"},
+          {"alpha", REG_DWORD, dword(2)},
+          {"json", REG_SZ, std::string("1\0", 2)},
+          {"extrude", REG_DWORD, dword(3)}},
+         {{"Extrude:", "3"}},
+         {},
+         false},
+        {"given",
+         "/columns:5 /json",
+         {{"columns", REG_DWORD, dword(4)}, {"alpha", REG_DWORD, dword(1)}},
+         {{"Columns: (given)", "greyed 5"},
+          {"Frame data file (.json) (given)", "greyed 1"},
+          {"Keep transparency (PNG)", "1"}},
+         {},
+         false},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        HKEY key = nullptr;
+        if (!row.remembered.empty()) {
+            ForgetOptions();
+            ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, OptionsKey, 0, nullptr, 0, KEY_SET_VALUE,
+                                      nullptr, &key, nullptr),
+                      ERROR_SUCCESS);
+            for (const auto &[name, type, data] : row.remembered)
+                RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE *>(data.data()),
+                               DWORD(data.size()));
+            RegCloseKey(key);
+        }
+        Start(row.arguments ? row.arguments : names);
+        HWND files = row.arguments ? FileDialog() : nullptr;
+        if (row.arguments) {
+            Options expected = PlainOptions;
+            for (const auto &[label, value] : row.shown) {
+                expected.erase(label.substr(0, label.find(" (given)")));
+                expected[label] = value;
+            }
+            EXPECT_EQ(RobotOptions(robot, files), expected);
+            std::map<char, int> keys;
+            for (const char *type : {"Static", "Button"})
+                for (HWND control : RobotControls(files, type)) {
+                    std::string text = RobotText(robot, control);
+                    size_t at = text.find('&');
+                    if (at != std::string::npos && at + 1 < text.size()) {
+                        EXPECT_EQ(++keys[char(tolower(text[at + 1]))], 1) << text;
+                    }
+                }
+            for (const auto &[label, value] : row.chosen)
+                EXPECT_TRUE(RobotSetOption(robot, files, label, value));
+            ASSERT_TRUE((row.convert ? RobotChooseFiles(robot, files, strips, chosen)
+                                     : RobotPress(robot, files, IDCANCEL)) &&
+                        RobotWaitClosed(robot, files))
+                << robot.failure;
+        }
+        std::string sheets = folder + row.name;
+        if (row.convert) {
+            ASSERT_TRUE(CreateDirectoryA(sheets.c_str(), nullptr));
+            HWND browser = FolderBrowser();
+            ASSERT_TRUE(browser && RobotSelectFolder(robot, browser, sheets) &&
+                        RobotPress(robot, browser, IDOK) && RobotWaitClosed(robot, browser))
+                << robot.failure;
+            HWND summary = RobotWaitDialog(robot, "Conversion Completed");
+            ASSERT_TRUE(summary) << robot.failure;
+            EXPECT_EQ(MessageText(robot, summary),
+                      "Files Selected: " + count + "\r\nFiles Converted: " + count +
+                          "\r\nFiles Skipped: 0\r\nFiles Errors: 0\r\n");
+            ASSERT_TRUE(RobotPress(robot, summary, IDOK) && RobotWaitClosed(robot, summary))
+                << robot.failure;
+        }
+        ExpectCleanEnd();
+        TearDown();
+        process = {};
+    }
+}
+
+// A box whose text its option does not take keeps the dialog open: a message names the box and
+// the values it takes, the focus goes back to the box, and nothing is remembered.
+TEST_F(Utility, TheOptionsAreaRefusesABadNumber) {
+    const struct {
+        const char *box, *text, *takes;
+    } rows[] = {{"Columns:", "0", "1 to 32767"},
+                {"Columns:", "", "1 to 32767"},
+                {"Margin:", "2px", "0 to 16383"},
+                {"Spacing:", "99999", "0 to 32765"}};
+    Start();
+    HWND files = FileDialog();
+    ASSERT_TRUE(files) << robot.failure;
+    for (const auto &row : rows) {
+        SCOPED_TRACE(std::string(row.box) + " " + row.text);
+        std::string before = RobotOptions(robot, files)[row.box];
+        HWND box = RobotSetOption(robot, files, row.box, row.text);
+        ASSERT_TRUE(box && RobotChooseFiles(robot, files, strips, {"ghost_H4.png"}))
+            << robot.failure;
+        HWND message = RobotWaitOwnedDialog(robot, files);
+        ASSERT_TRUE(message) << robot.failure;
+        std::string text = MessageText(robot, message), name = row.box;
+        EXPECT_NE(text.find(name.substr(0, name.size() - 1)), std::string::npos) << text;
+        EXPECT_NE(text.find(row.takes), std::string::npos) << text;
+        ASSERT_TRUE(RobotPress(robot, message, IDOK) && RobotWaitClosed(robot, message))
+            << robot.failure;
+        EXPECT_TRUE(RobotWaitFocus(robot, box)) << robot.failure;
+        EXPECT_TRUE(IsWindowVisible(files));
+        ASSERT_TRUE(RobotSetOption(robot, files, row.box, before)) << robot.failure;
+    }
+    ASSERT_TRUE(RobotPress(robot, files, IDCANCEL) && RobotWaitClosed(robot, files))
+        << robot.failure;
+    ExpectCleanEnd();
+    EXPECT_FALSE(OptionsRemembered());
 }
 
 // Run by CTest with DirectSound made impossible (no sound device, or no DSOUND.DLL).
