@@ -164,6 +164,26 @@ class Utility : public ::testing::Test {
         EXPECT_EQ(robot.failure, "");
     }
 
+    // Closes what is left of one run, for a test that starts the program again.
+    void NextRun() {
+        TearDown();
+        process = {};
+        output = nullptr;
+    }
+
+    // Chooses `folder` in the folder browser and presses OK on the summary; returns its text, or
+    // "" when a step failed (robot.failure says which).
+    std::string SheetsInto(const std::string &folder) {
+        HWND browser = FolderBrowser(), summary = nullptr;
+        if (browser && RobotSelectFolder(robot, browser, folder) &&
+            RobotPress(robot, browser, IDOK) && RobotWaitClosed(robot, browser))
+            summary = RobotWaitDialog(robot, "Conversion Completed");
+        std::string text = summary ? MessageText(robot, summary) : "";
+        bool closed =
+            summary && RobotPress(robot, summary, IDOK) && RobotWaitClosed(robot, summary);
+        return closed ? text : "";
+    }
+
     HWND FileDialog() { return RobotWaitDialog(robot, "Select File(s)"); }
     HWND FolderBrowser() { return RobotWaitDialogWithLabel(robot, "Select Output Directory"); }
 
@@ -347,16 +367,8 @@ TEST_F(Utility, FilesGivenAsArgumentsGoStraightToTheFolderBrowser) {
     std::string sheets = TestFolder("arguments") + "sheets";
     ASSERT_TRUE(CreateDirectoryA(sheets.c_str(), nullptr));
     Start("\"tree_H3.bmp\" h*_V10.png notes.txt"); // run in the strips' folder
-    HWND browser = FolderBrowser();
-    ASSERT_TRUE(browser && RobotSelectFolder(robot, browser, sheets) &&
-                RobotPress(robot, browser, IDOK) && RobotWaitClosed(robot, browser))
-        << robot.failure;
-    HWND summary = RobotWaitDialog(robot, "Conversion Completed");
-    ASSERT_TRUE(summary) << robot.failure;
-    EXPECT_EQ(MessageText(robot, summary), "Files Selected: 3\r\nFiles Converted: 2\r\n"
-                                           "Files Skipped: 1\r\nFiles Errors: 0\r\n");
-    ASSERT_TRUE(RobotPress(robot, summary, IDOK) && RobotWaitClosed(robot, summary))
-        << robot.failure;
+    EXPECT_EQ(SheetsInto(sheets), "Files Selected: 3\r\nFiles Converted: 2\r\n"
+                                  "Files Skipped: 1\r\nFiles Errors: 0\r\n");
     ExpectCleanEnd();
     EXPECT_EQ(FilesIn(sheets + "\\"), (std::vector<std::string>{"hero_B10.png", "tree_B3.bmp"}));
 }
@@ -428,8 +440,7 @@ TEST_F(Utility, ALongBatchShowsItsProgressAndStops) {
         ASSERT_TRUE(RobotPress(robot, summary, IDOK) && RobotWaitClosed(robot, summary))
             << robot.failure;
         ExpectCleanEnd();
-        TearDown();
-        process = {};
+        NextRun();
     }
 }
 
@@ -447,16 +458,8 @@ TEST_F(Utility, AStripNamedInJapaneseGetsASheetNamedInJapanese) {
     ASSERT_TRUE(files && RobotChooseFiles(robot, files, art, {hero, "ghost_H4.png"}) &&
                 RobotWaitClosed(robot, files))
         << robot.failure;
-    HWND browser = FolderBrowser();
-    ASSERT_TRUE(browser && RobotSelectFolder(robot, browser, sheets.substr(0, sheets.size() - 1)) &&
-                RobotPress(robot, browser, IDOK) && RobotWaitClosed(robot, browser))
-        << robot.failure;
-    HWND summary = RobotWaitDialog(robot, "Conversion Completed");
-    ASSERT_TRUE(summary) << robot.failure;
-    EXPECT_EQ(MessageText(robot, summary), "Files Selected: 2\r\nFiles Converted: 2\r\n"
-                                           "Files Skipped: 0\r\nFiles Errors: 0\r\n");
-    ASSERT_TRUE(RobotPress(robot, summary, IDOK) && RobotWaitClosed(robot, summary))
-        << robot.failure;
+    EXPECT_EQ(SheetsInto(sheets.substr(0, sheets.size() - 1)),
+              "Files Selected: 2\r\nFiles Converted: 2\r\nFiles Skipped: 0\r\nFiles Errors: 0\r\n");
     ExpectCleanEnd();
     const std::string sheet = u8"\u52c7\u8005_B4.png";
     EXPECT_EQ(FilesIn(sheets), (std::vector<std::string>{"ghost_B4.png", sheet}));
@@ -687,9 +690,7 @@ TEST_F(Utility, RunsWithoutDialogsFromTheCommandLine) {
         for (const std::string &name : FilesIn(folder))
             sheets += name + " ";
         EXPECT_EQ(sheets, row.sheets);
-        TearDown();
-        process = {};
-        output = nullptr;
+        NextRun();
     }
 }
 
@@ -712,9 +713,7 @@ TEST_F(Utility, SheetOptionsRunByRun) {
         EXPECT_TRUE(GetExitCodeProcess(process.hProcess, &code) && code == 0)
             << "exit code " << code;
         EXPECT_NE(Output().find("Files Errors: 0\r\n"), std::string::npos);
-        TearDown();
-        process = {};
-        output = nullptr;
+        NextRun();
         count++;
     }
     EXPECT_GE(count, 10) << "too few runs in " << engine;
@@ -729,13 +728,7 @@ TEST_F(Utility, OptionsAloneStillOpenBothDialogs) {
     ASSERT_TRUE(files && RobotChooseFiles(robot, files, strips, {"ghost_H4.png"}) &&
                 RobotWaitClosed(robot, files))
         << robot.failure;
-    HWND browser = FolderBrowser();
-    ASSERT_TRUE(browser && RobotSelectFolder(robot, browser, sheets) &&
-                RobotPress(robot, browser, IDOK) && RobotWaitClosed(robot, browser))
-        << robot.failure;
-    HWND summary = RobotWaitDialog(robot, "Conversion Completed");
-    ASSERT_TRUE(summary && RobotPress(robot, summary, IDOK) && RobotWaitClosed(robot, summary))
-        << robot.failure;
+    EXPECT_NE(SheetsInto(sheets), "") << robot.failure;
     ExpectCleanEnd();
     EXPECT_EQ(FilesIn(sheets + "\\"), (std::vector<std::string>{"ghost_B4.json", "ghost_B4.png"}));
     std::string png = ReadWholeFile(sheets + "\\ghost_B4.png");
@@ -755,7 +748,7 @@ TEST_F(Utility, TheOptionsAreaRunByRun) {
     for (std::string name; list >> name; names += " \"" + name + "\"")
         chosen.push_back(name);
     ASSERT_FALSE(chosen.empty());
-    const std::string folder = TestFolder("dialog options"), count = std::to_string(chosen.size());
+    const std::string folder = TestFolder("options area"), count = std::to_string(chosen.size());
     auto dword = [](DWORD n) { return std::string(reinterpret_cast<const char *>(&n), 4); };
     using Options = std::map<std::string, std::string>;
     const Options set = {
@@ -830,21 +823,12 @@ TEST_F(Utility, TheOptionsAreaRunByRun) {
         std::string sheets = folder + row.name;
         if (row.convert) {
             ASSERT_TRUE(CreateDirectoryA(sheets.c_str(), nullptr));
-            HWND browser = FolderBrowser();
-            ASSERT_TRUE(browser && RobotSelectFolder(robot, browser, sheets) &&
-                        RobotPress(robot, browser, IDOK) && RobotWaitClosed(robot, browser))
-                << robot.failure;
-            HWND summary = RobotWaitDialog(robot, "Conversion Completed");
-            ASSERT_TRUE(summary) << robot.failure;
-            EXPECT_EQ(MessageText(robot, summary),
-                      "Files Selected: " + count + "\r\nFiles Converted: " + count +
-                          "\r\nFiles Skipped: 0\r\nFiles Errors: 0\r\n");
-            ASSERT_TRUE(RobotPress(robot, summary, IDOK) && RobotWaitClosed(robot, summary))
-                << robot.failure;
+            EXPECT_EQ(SheetsInto(sheets), "Files Selected: " + count +
+                                              "\r\nFiles Converted: " + count +
+                                              "\r\nFiles Skipped: 0\r\nFiles Errors: 0\r\n");
         }
         ExpectCleanEnd();
-        TearDown();
-        process = {};
+        NextRun();
     }
 }
 
