@@ -441,8 +441,14 @@ bool RobotWaitFocus(WindowRobot &robot, HWND control) {
     GUITHREADINFO info = {};
     info.cbSize = sizeof info;
     DWORD thread = GetWindowThreadProcessId(control, nullptr);
-    if (WaitFor(robot,
-                [&] { return GetGUIThreadInfo(thread, &info) && info.hwndFocus == control; }))
+    // A dialog whose program has no active window keeps its focus for when it is active again:
+    // bring it forward, as a click on it would. (Under Xvfb without a window manager the focus
+    // was once found on no window, or one without text, after a message box had closed.)
+    if (WaitFor(robot, [&] {
+            if (!GetGUIThreadInfo(thread, &info)) return false;
+            if (!info.hwndActive) SetForegroundWindow(GetAncestor(control, GA_ROOT));
+            return info.hwndFocus == control;
+        }))
         return true;
     char name[64] = "";
     GetClassNameA(info.hwndFocus, name, sizeof name);

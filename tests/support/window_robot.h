@@ -64,7 +64,7 @@ HWND RobotSetOption(WindowRobot &robot, HWND dialog, const std::string &label,
 // A visible dialog owned by `owner`, such as the message a dialog shows about its input, or null
 // after the bound.
 HWND RobotWaitOwnedDialog(WindowRobot &robot, HWND owner);
-// True once `control` has the keyboard focus of its thread.
+// True once `control` has the keyboard focus of its thread, once its dialog is active.
 bool RobotWaitFocus(WindowRobot &robot, HWND control);
 
 // The folder browser.
