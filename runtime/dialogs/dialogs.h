@@ -35,7 +35,7 @@ struct DialogPaneControl {
 };
 
 struct DialogPane {
-    const char *caption; // of the frame around the controls
+    const char *caption; // of the frame around the controls, and of the messages about them
     DialogPaneControl *controls;
     int32_t count;
     // Called when Open is pressed, with the values read back into the controls: returns -1 to let

@@ -32,10 +32,8 @@ int32_t NextName;        // offset in Selection of the next name to deliver; 0 =
 int32_t DirectoryLength; // length of the directory at the start of Selection
 int32_t FilesChosen;     // how many files the dialog returned
 
-// The options area of the dialogs, and the title of the one shown, which its messages take as
-// their caption as the dialog's own messages do.
+// The options area of the dialogs.
 DialogPane *Pane;
-const char *ShownTitle;
 
 // The options area's layout, in dialog units: a frame as wide as the standard controls, check
 // boxes on the left, labels and edit boxes on the right, a row each.
@@ -127,7 +125,7 @@ UINT_PTR CALLBACK PaneHook(HWND pane, UINT message, WPARAM, LPARAM lParam) {
     int32_t fault = Pane->accept(Pane->controls, Pane->count, start);
     if (fault >= 0) {
         HWND dialog = GetParent(pane);
-        MessageBoxA(dialog, TempAddress(start), ShownTitle, MB_OK | MB_ICONEXCLAMATION);
+        MessageBoxA(dialog, TempAddress(start), Pane->caption, MB_OK | MB_ICONEXCLAMATION);
         // Once the dialog is done with Open, as a click on the control would, the text selected.
         PostMessageA(dialog, WM_NEXTDLGCTL,
                      reinterpret_cast<WPARAM>(GetDlgItem(pane, FirstControlId + fault)), TRUE);
@@ -220,13 +218,11 @@ bool ShowOpenDialog(const char *title, const char *defaultFile, const char *patt
         request.hInstance = static_cast<HINSTANCE>(pane);
         request.lpfnHook = PaneHook;
     }
-    ShownTitle = title;
 
     DialogModalWindows(1);
     BOOL chosen = GetOpenFileNameA(&request);
     DialogModalWindows(0);
 
-    ShownTitle = nullptr;
     if (pane) GlobalFree(pane);
     MemoryFree(filters);
     MemoryFree(directory);

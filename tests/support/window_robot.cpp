@@ -423,20 +423,6 @@ HWND RobotSetOption(WindowRobot &robot, HWND dialog, const std::string &label,
     return nullptr;
 }
 
-HWND RobotWaitOwnedDialog(WindowRobot &robot, HWND owner) {
-    HWND found = nullptr;
-    if (WaitFor(robot, [&] {
-            for (HWND window : Windows(nullptr))
-                if (GetWindow(window, GW_OWNER) == owner && IsWindowVisible(window) &&
-                    IsClass(window, "#32770"))
-                    return (found = window) != nullptr;
-            return false;
-        }))
-        return found;
-    Fail(robot, "no dialog of \"" + QuickText(owner) + "\" appeared" + Within(robot));
-    return nullptr;
-}
-
 bool RobotWaitFocus(WindowRobot &robot, HWND control) {
     GUITHREADINFO info = {};
     info.cbSize = sizeof info;

@@ -61,9 +61,6 @@ std::map<std::string, std::string> RobotOptions(WindowRobot &robot, HWND dialog)
 // returns the control, or null.
 HWND RobotSetOption(WindowRobot &robot, HWND dialog, const std::string &label,
                     const std::string &value);
-// A visible dialog owned by `owner`, such as the message a dialog shows about its input, or null
-// after the bound.
-HWND RobotWaitOwnedDialog(WindowRobot &robot, HWND owner);
 // True once `control` has the keyboard focus of its thread, once its dialog is active.
 bool RobotWaitFocus(WindowRobot &robot, HWND control);
 
