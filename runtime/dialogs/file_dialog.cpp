@@ -35,8 +35,8 @@ int32_t FilesChosen;     // how many files the dialog returned
 // The options area of the dialogs.
 DialogPane *Pane;
 
-// The options area's layout, in dialog units: a frame as wide as the standard controls, check
-// boxes on the left, labels and edit boxes on the right, a row each.
+// The options area's layout, in dialog units: a frame about as wide as the dialog's standard
+// controls, check boxes on the left, labels and edit boxes on the right, a row each.
 constexpr short PaneWidth = 272;
 constexpr short RowHeight = 14;
 constexpr short FirstRow = 12;
@@ -110,8 +110,8 @@ void ReadPaneValues(HWND pane) {
     }
 }
 
-// The options area's dialog procedure. Open is refused by a non-zero result both returned and
-// set as the message's result: Windows reads the one, some versions of Wine the other.
+// The options area's dialog procedure. Open is refused as Windows documents it, by a non-zero
+// result both set as the message's result and returned (some versions of Wine read only one).
 UINT_PTR CALLBACK PaneHook(HWND pane, UINT message, WPARAM, LPARAM lParam) {
     // The focus stays where the dialog puts it, in the file name.
     if (message == WM_INITDIALOG) {
@@ -126,7 +126,8 @@ UINT_PTR CALLBACK PaneHook(HWND pane, UINT message, WPARAM, LPARAM lParam) {
     if (fault >= 0) {
         HWND dialog = GetParent(pane);
         MessageBoxA(dialog, TempAddress(start), Pane->caption, MB_OK | MB_ICONEXCLAMATION);
-        // Once the dialog is done with Open, as a click on the control would, the text selected.
+        // Posted, to come once the dialog is done with Open; it selects an edit box's text, as the
+        // Tab key does.
         PostMessageA(dialog, WM_NEXTDLGCTL,
                      reinterpret_cast<WPARAM>(GetDlgItem(pane, FirstControlId + fault)), TRUE);
     }
