@@ -96,10 +96,17 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         // A run with dialogs starts from the values the user chose last time, where the command
         // line gives none; the file dialog shows them and Open hands on what the user made of
         // them. A run without dialogs gives the same sheets on every machine.
-        if (!noDialogs) RememberedOptionsRead(&request.options, request.optionsGiven);
+        uint32_t set = request.optionsGiven;
+        if (!noDialogs) set |= RememberedOptionsRead(&request.options, request.optionsGiven);
         if (request.kind == CommandKind::Dialogs)
             OptionsPaneShow(request.options, request.optionsGiven, UseOptions);
-        UseOptions(request.options);
+        // What one option implies for another (/trim keeps transparency); the options were
+        // checked together already.
+        SheetOptions run = request.options;
+        int32_t start = TempString.end;
+        SheetOptionsCheck(&run, set, start);
+        TempString.end = start;
+        UseOptions(run);
         exitCode = BatchConvert(request.files, request.outputFolder,
                                 noDialogs ? ReportOnConsole : nullptr);
     } else {

@@ -5,6 +5,7 @@
 #include "runtime/dialogs/dialogs.h"
 #include "runtime/strings/strings.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -37,6 +38,30 @@ void NameConcat(const char *label) {
         const char one[2] = {*c, '\0'};
         StringConcat(one);
     }
+}
+
+// The reason of the options that cannot go together, each named as its box is: "/columns cannot
+// go with /atlas" says "Columns cannot go with One atlas." Returns the first of them the user
+// can change (-1 for none).
+int32_t ConcatClash(const char *reason) {
+    int32_t first = -1;
+    for (const char *c = reason; *c;) {
+        int32_t named = -1;
+        for (int32_t i = 0; *c == '/' && i < SheetOptionCount; i++) {
+            size_t length = strlen(SheetOptionRows[i].name);
+            if (strncmp(c, SheetOptionRows[i].name, length) == 0 && !isalnum(c[length])) named = i;
+        }
+        if (named < 0) {
+            const char one[2] = {*c++, '\0'};
+            StringConcat(one);
+            continue;
+        }
+        NameConcat(SheetOptionRows[named].label);
+        c += strlen(SheetOptionRows[named].name);
+        if (first < 0 && !IsGiven(named)) first = named;
+    }
+    StringConcat(".");
+    return first;
 }
 
 // "Columns takes a whole number from 1 to 32767, not 0."
@@ -75,8 +100,21 @@ int32_t Accept(const DialogPaneControl *controls, int32_t, int32_t position) {
             return i;
         }
     }
+    // The options checked together, as the command line's are; the values kept are the ones
+    // chosen, not what one implies for another.
+    uint32_t set = Given;
+    for (int32_t i = 0; i < SheetOptionCount; i++)
+        if (!SheetOptionIsDefault(SheetOptionRows[i], chosen)) set |= 1u << i;
+    SheetOptions settled = chosen;
+    if (!SheetOptionsCheck(&settled, set, position)) {
+        StringValue reason = nullptr;
+        StringAssignTemp(&reason, position);
+        int32_t first = ConcatClash(reason);
+        StringFree(reason);
+        return first < 0 ? 0 : first;
+    }
     RememberedOptionsWrite(chosen, Given);
-    Use(chosen);
+    Use(settled);
     return -1;
 }
 

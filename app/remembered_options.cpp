@@ -25,17 +25,18 @@ bool IsSkipped(uint32_t skip, int32_t i) {
     return (skip >> i) & 1;
 }
 
-void ReadValue(HKEY key, const OptionRow &row, SheetOptions *options) {
+// True when the row's value was read and taken.
+bool ReadValue(HKEY key, const OptionRow &row, SheetOptions *options) {
     DWORD type = 0, number = 0, size = sizeof number;
     char text[TextRoom + 1] = {};
     if (KeptAsDword(row)) {
         if (RegQueryValueExA(key, ValueName(row), nullptr, &type, reinterpret_cast<BYTE *>(&number),
                              &size) != ERROR_SUCCESS ||
             type != REG_DWORD || size != sizeof number)
-            return;
+            return false;
         if (row.kind == OptionKind::Switch) {
             if (number <= 1) options->*row.flag = number == 1;
-            return;
+            return number <= 1;
         }
         // The number goes through the row's own check, as the command line's text does.
         snprintf(text, sizeof text, "%ld", long(int32_t(number)));
@@ -44,10 +45,10 @@ void ReadValue(HKEY key, const OptionRow &row, SheetOptions *options) {
         if (RegQueryValueExA(key, ValueName(row), nullptr, &type, reinterpret_cast<BYTE *>(text),
                              &size) != ERROR_SUCCESS ||
             type != REG_SZ)
-            return;
+            return false;
         text[size < TextRoom ? size : TextRoom] = '\0'; // a text kept without its NUL ends here
     }
-    SheetOptionSet(row, text, options);
+    return SheetOptionSet(row, text, options);
 }
 
 void WriteValue(HKEY key, const OptionRow &row, const SheetOptions &options) {
@@ -69,13 +70,24 @@ void WriteValue(HKEY key, const OptionRow &row, const SheetOptions &options) {
 
 } // namespace
 
-void RememberedOptionsRead(SheetOptions *options, uint32_t skip) {
+uint32_t RememberedOptionsRead(SheetOptions *options, uint32_t skip) {
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, KeyPath, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
-        return;
+        return 0;
+    SheetOptions read = *options;
+    uint32_t taken = 0;
     for (int32_t i = 0; i < SheetOptionCount; i++)
-        if (!IsSkipped(skip, i)) ReadValue(key, SheetOptionRows[i], options);
+        if (!IsSkipped(skip, i) && ReadValue(key, SheetOptionRows[i], &read)) taken |= 1u << i;
     RegCloseKey(key);
+    // Values that cannot go with the options given (an atlas remembered, /columns given) are
+    // all left out. What one option implies for another is the run's, not kept here.
+    SheetOptions settled = read;
+    int32_t start = TempString.end;
+    bool fit = SheetOptionsCheck(&settled, skip | taken, start);
+    TempString.end = start;
+    if (!fit) return 0;
+    *options = read;
+    return taken;
 }
 
 void RememberedOptionsWrite(const SheetOptions &options, uint32_t skip) {

@@ -9,10 +9,11 @@
 
 #include <cstdint>
 
-// Sets in `options` the remembered value of each row that is not in `skip` (a bit a row). A value
-// that is missing, of another type or not one the row takes leaves its field as it is: nothing
-// remembered can make a run fail.
-void RememberedOptionsRead(SheetOptions *options, uint32_t skip);
+// Sets in `options` the remembered value of each row that is not in `skip` (a bit a row), and
+// returns a bit for each row it set. A value that is missing, of another type or not one the row
+// takes leaves its field as it is, and values that cannot go with the others leave them all:
+// nothing remembered can make a run fail.
+uint32_t RememberedOptionsRead(SheetOptions *options, uint32_t skip);
 
 // Remembers the value in `options` of each row that is not in `skip`: a value a run without the
 // option also has is removed, any other written. A failure leaves the earlier values.

@@ -37,11 +37,11 @@ DialogPane *Pane;
 
 // The options area's layout, in dialog units: a frame about as wide as the dialog's standard
 // controls, check boxes on the left, labels and edit boxes on the right, a row each.
-constexpr short PaneWidth = 272;
+constexpr short PaneWidth = 300;
 constexpr short RowHeight = 14;
 constexpr short FirstRow = 12;
 constexpr short CheckX = 14, CheckWidth = 136;
-constexpr short LabelX = 156, LabelWidth = 62;
+constexpr short LabelX = 156, LabelWidth = 84;
 constexpr short EditWidth = 44, EditX = PaneWidth - 14 - EditWidth;
 constexpr WORD FirstControlId = 0x1000; // clear of the standard controls' 0x400 to 0x4FF
 constexpr WORD NoId = 0xFFFF;
