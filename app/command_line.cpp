@@ -374,6 +374,7 @@ void CommandLineRead(const wchar_t *commandLine, CommandRequest *request) {
         MemoryFree(argument);
     }
     MemoryFree(wideArgument);
+    request->optionsGiven = optionsGiven;
     MemoryFree(files.keys.block);
     MemoryFree(files.known);
 

@@ -29,6 +29,7 @@ struct CommandRequest {
     StringValue outputFolder = nullptr; // NoDialogs: the folder, ending in a backslash
     StringValue error = nullptr;        // Refused: one line saying why
     SheetOptions options;               // how the sheets are laid out, for every kind of run
+    uint32_t optionsGiven = 0;          // a bit for each row of the options table given
 };
 
 // Appends the usage text to the temporary area.

@@ -6,6 +6,8 @@
 #include "app/command_line.h"
 #include "app/console.h"
 #include "app/convert.h"
+#include "app/options_pane.h"
+#include "app/remembered_options.h"
 #include "runtime/dialogs/dialogs.h"
 #include "runtime/drawing/drawing.h"
 #include "runtime/image/codecs/jpeg_codec.h"
@@ -48,6 +50,13 @@ constexpr BatchProgress WindowProgress = {DialogProgressBegin, DialogProgressSte
 constexpr BatchProgress ConsoleProgress = {ConsoleProgressBegin, ConsoleProgressStep,
                                            ConsoleProgressEnd};
 
+// The sheet options of the run, handed to the conversion.
+void UseOptions(const SheetOptions &options) {
+    ConvertSetOptions(options);
+    // Transparency the sheets keep must reach the strips' pixels as alpha.
+    PngDecoderKeepTransparency(options.alpha);
+}
+
 void ShowProgress(bool noDialogs) {
     BatchProgressSet(noDialogs ? &ConsoleProgress : &WindowProgress);
     // The window goes on answering while the batch waits for the sheets being written.
@@ -84,9 +93,20 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         JpegDecoderRegister();
         JpegEncoderRegister();
         ShowProgress(noDialogs);
-        ConvertSetOptions(request.options);
-        // Transparency the sheets keep must reach the strips' pixels as alpha.
-        PngDecoderKeepTransparency(request.options.alpha);
+        // A run with dialogs starts from the values the user chose last time, where the command
+        // line gives none; the file dialog shows them and Open hands on what the user made of
+        // them. A run without dialogs gives the same sheets on every machine.
+        uint32_t set = request.optionsGiven;
+        if (!noDialogs) set |= RememberedOptionsRead(&request.options, request.optionsGiven);
+        if (request.kind == CommandKind::Dialogs)
+            OptionsPaneShow(request.options, request.optionsGiven, UseOptions);
+        // What one option implies for another (/trim keeps transparency); the options were
+        // checked together already.
+        SheetOptions run = request.options;
+        int32_t start = TempString.end;
+        SheetOptionsCheck(&run, set, start);
+        TempString.end = start;
+        UseOptions(run);
         exitCode = BatchConvert(request.files, request.outputFolder,
                                 noDialogs ? ReportOnConsole : nullptr);
     } else {

@@ -23,7 +23,7 @@ const OptionRow SheetOptionRows[] = {
      "E&xtrude:", nullptr, nullptr},
     {"/alpha", OptionKind::Switch, &SheetOptions::alpha, nullptr, 0, 0, nullptr,
      "PNG sheets keep the strips' transparency (RGBA, transparent background)",
-     "Keep &transparency (PNG)", nullptr, nullptr},
+     "&Keep transparency (PNG)", nullptr, nullptr},
     {"/json", OptionKind::Switch, &SheetOptions::json, nullptr, 0, 0, nullptr,
      "a frame data file beside each sheet (walk_B8.json), for game engines",
      "Frame &data file (.json)", nullptr, nullptr},
@@ -40,7 +40,7 @@ const OptionRow SheetOptionRows[] = {
      "each frame cut to the box of its visible pixels, then packed (keeps transparency)",
      "T&rim transparent edges", nullptr, nullptr},
     {"/dedupe", OptionKind::Switch, &SheetOptions::dedupe, nullptr, 0, 0, nullptr,
-     "frames with the same pixels stored once, then packed", "Merge &identical frames", nullptr,
+     "frames with the same pixels stored once, then packed", "Merge identical &frames", nullptr,
      nullptr},
     {"/pivot", OptionKind::Point, nullptr, nullptr, 0, 0, "X,Y",
      "each frame's pivot and anchor in its data file, 0 to 1 across and down (0.5,1)",
@@ -151,29 +151,31 @@ void ConcatRefusal(const OptionRow &row, const char *value, int32_t start) {
         StringConcat(" takes no value");
         return;
     }
-    if (row.kind == OptionKind::Name) {
-        StringConcat(*value ? ": takes a file name without folder or wildcard, not "
-                            : ": needs a name");
-        StringConcat(value);
+    if (!*value) {
+        StringConcat(": needs ");
+        if (row.kind == OptionKind::Name)
+            StringConcat("a name");
+        else
+            SheetOptionTakesConcat(row);
         return;
     }
-    if (row.kind == OptionKind::Point) {
-        StringConcat(*value ? ": takes " : ": needs ");
-        StringConcat(PointForm);
-        if (*value) {
-            StringConcat(", not ");
-            StringConcat(value);
-        }
-        return;
-    }
-    StringConcat(*value ? ": takes a whole number from " : ": needs a whole number from ");
-    StringFromInteger(row.least, TempString.end);
-    StringConcat(" to ");
-    StringFromInteger(row.most, TempString.end);
-    if (*value) {
-        StringConcat(", not ");
-        StringConcat(value);
-    }
+    StringConcat(": takes ");
+    SheetOptionTakesConcat(row);
+    StringConcat(", not ");
+    StringConcat(value);
+}
+
+// A value in millionths as the decimal ReadFraction reads: "1", "0.5", "0.333333".
+void ConcatFraction(int32_t millionths) {
+    StringFromInteger(millionths / PivotOne, TempString.end);
+    int32_t fraction = millionths % PivotOne;
+    if (!fraction) return;
+    char digits[8] = ".000000";
+    for (int32_t k = 6; k > 0; k--, fraction /= 10)
+        digits[k] = char('0' + fraction % 10);
+    for (int32_t k = 6; digits[k] == '0'; k--)
+        digits[k] = '\0';
+    StringConcat(digits);
 }
 
 // The row's index by its name.
@@ -261,4 +263,59 @@ void SheetOptionUsageConcat() {
         StringConcat(row.usage);
         StringConcat("\r\n");
     }
+}
+
+void SheetOptionValueConcat(const OptionRow &row, const SheetOptions &options) {
+    switch (row.kind) {
+    case OptionKind::Switch:
+        break;
+    case OptionKind::Number:
+        // A default outside the range (no largest side) is the option not given: no text.
+        if (options.*row.number >= row.least && options.*row.number <= row.most)
+            StringFromInteger(options.*row.number, TempString.end);
+        break;
+    case OptionKind::Name:
+        StringConcat(options.*row.text);
+        break;
+    case OptionKind::Point:
+        if (!(options.*row.point).given) break;
+        ConcatFraction((options.*row.point).x);
+        StringConcat(",");
+        ConcatFraction((options.*row.point).y);
+        break;
+    }
+}
+
+void SheetOptionTakesConcat(const OptionRow &row) {
+    switch (row.kind) {
+    case OptionKind::Switch:
+        StringConcat("no value");
+        break;
+    case OptionKind::Number:
+        StringConcat("a whole number from ");
+        StringFromInteger(row.least, TempString.end);
+        StringConcat(" to ");
+        StringFromInteger(row.most, TempString.end);
+        break;
+    case OptionKind::Name:
+        StringConcat("a file name without folder or wildcard");
+        break;
+    case OptionKind::Point:
+        StringConcat(PointForm);
+        break;
+    }
+}
+
+bool SheetOptionIsDefault(const OptionRow &row, const SheetOptions &options) {
+    if (row.kind == OptionKind::Switch) return !(options.*row.flag);
+    // Compared as the texts SheetOptionSet reads, so that any kind of value compares alike.
+    int32_t start = TempString.end;
+    SheetOptionValueConcat(row, options);
+    int32_t middle = TempString.end;
+    SheetOptionValueConcat(row, SheetOptions());
+    int32_t length = middle - start;
+    bool same = TempString.end - middle == length &&
+                memcmp(TempAddress(start), TempAddress(middle), size_t(length)) == 0;
+    TempString.end = start;
+    return same;
 }

@@ -42,7 +42,7 @@ constexpr int32_t PackedPageSize = 4096;
 bool SheetOptionsPacked(const SheetOptions &options);
 
 enum class OptionKind : uint8_t {
-    Switch, // on when given: "/alpha"
+    Switch, // on when given, off by default: "/alpha"
     Number, // a whole number within a range: "/columns:4"
     Name,   // a name for a file, without folder: "/atlas:hero"
     Point,  // two decimals from 0 to 1: "/pivot:0.5,1"
@@ -90,3 +90,14 @@ bool SheetOptionsCheck(SheetOptions *options, uint32_t given, int32_t start);
 
 // Appends a line for every row to the temporary area: "  /columns:N   N frames a row ...".
 void SheetOptionUsageConcat();
+
+// Appends the row's value in `options` to the temporary area as the text SheetOptionSet takes
+// back ("4" for /columns:4); nothing for a switch, whose value is only whether it is on, nor for
+// a value that stands for the option not given (no largest side, no atlas, no pivot).
+void SheetOptionValueConcat(const OptionRow &row, const SheetOptions &options);
+
+// Appends what a value of the row must be to the temporary area: "a whole number from 1 to 32767".
+void SheetOptionTakesConcat(const OptionRow &row);
+
+// True when the row's value in `options` is the one a run without that option has.
+bool SheetOptionIsDefault(const OptionRow &row, const SheetOptions &options);

@@ -19,6 +19,36 @@ void DialogNextFile(int32_t position);
 // How many files the last DialogOpenFile chose (0 when none).
 int32_t DialogFileCount();
 
+// An options area of the file dialog, below its standard controls: check boxes in a column on the
+// left and labelled edit boxes on the right, each column in the list's order, which is also the
+// order of the Tab key. Labels mark their access key with "&".
+enum class DialogPaneKind : uint8_t { Check, Edit };
+
+struct DialogPaneControl {
+    DialogPaneKind kind;
+    const char *label;
+    // When set, shown after the label, and the control is greyed: its value cannot be changed.
+    const char *note;
+    // The value, shown when the dialog opens and read back when Open is pressed.
+    bool checked;
+    char text[1024]; // an edit box's text, at most 255 characters
+};
+
+struct DialogPane {
+    const char *caption; // of the frame around the controls, and of the messages about them
+    DialogPaneControl *controls;
+    int32_t count;
+    // Called when Open is pressed, with the values read back into the controls: returns -1 to let
+    // the dialog close, or the number of the control at fault with a message at `position` (by
+    // the temporary area's result protocol); the dialog then stays open, shows the message and
+    // puts the focus on that control.
+    int32_t (*accept)(const DialogPaneControl *controls, int32_t count, int32_t position);
+};
+
+// The options area of the file dialogs that follow; null (the default) for none. The pane and its
+// controls are the caller's and must outlive the dialogs.
+void DialogOpenFilePane(DialogPane *pane);
+
 void DialogChooseFolder(const char *title, const char *initialPath, int32_t position);
 
 // How the file dialog and the folder browser hand a path back: writes `folder` (its first

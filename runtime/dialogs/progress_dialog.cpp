@@ -3,6 +3,7 @@
 // every 50 ms: under Wine each look costs a call to its server, about as long as a small strip.
 #include "runtime/dialogs/dialogs.h"
 
+#include "runtime/dialogs/dialog_template.h"
 #include "runtime/strings/strings.h"
 
 #include <commctrl.h>
@@ -25,44 +26,6 @@ DWORD Started;
 DWORD LastPump;
 int32_t Total;
 
-// The dialog's template in memory, DWORD-aligned as the system wants it.
-struct TemplateWriter {
-    alignas(4) WORD words[512];
-    int at = 0;
-    void Word(WORD value) { words[at++] = value; }
-    void Long(DWORD value) {
-        Word(LOWORD(value));
-        Word(HIWORD(value));
-    }
-    void Text(const wchar_t *text) {
-        do
-            Word(WORD(*text));
-        while (*text++);
-    }
-    void Align() {
-        if (at % 2) Word(0);
-    }
-    void Item(DWORD style, short x, short y, short cx, short cy, WORD id, const wchar_t *className,
-              WORD classAtom, const wchar_t *text) {
-        Align();
-        Long(style | WS_CHILD | WS_VISIBLE);
-        Long(0);
-        Word(WORD(x));
-        Word(WORD(y));
-        Word(WORD(cx));
-        Word(WORD(cy));
-        Word(id);
-        if (className) {
-            Text(className);
-        } else {
-            Word(0xFFFF);
-            Word(classAtom);
-        }
-        Text(text);
-        Word(0); // no creation data
-    }
-};
-
 INT_PTR CALLBACK ProgressProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
     if (message == WM_INITDIALOG) return TRUE;
     // Esc, the close box and the button all arrive as Cancel.
@@ -75,24 +38,11 @@ INT_PTR CALLBACK ProgressProc(HWND window, UINT message, WPARAM wParam, LPARAM) 
 }
 
 void CreateProgressWindow() {
-    TemplateWriter t;
-    constexpr DWORD style =
-        WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER | DS_SETFONT;
-    t.Long(style);
-    t.Long(0);
-    t.Word(3); // items
-    t.Word(0);
-    t.Word(0);
-    t.Word(240);
-    t.Word(66);
-    t.Word(0); // no menu
-    t.Word(0); // the dialog class
-    t.Text(L"StripSheet");
-    t.Word(8);
-    t.Text(L"MS Shell Dlg");
-    t.Item(SS_LEFT | SS_ENDELLIPSIS | SS_NOPREFIX, 8, 8, 224, 10, TextId, nullptr, 0x0082, L"");
-    t.Item(0, 8, 22, 224, 12, BarId, L"msctls_progress32", 0, L"");
-    t.Item(BS_DEFPUSHBUTTON | WS_TABSTOP, 182, 42, 50, 14, IDCANCEL, nullptr, 0x0080, L"Cancel");
+    DialogTemplate t;
+    t.Begin(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER, 240, 66, "StripSheet");
+    t.Item(SS_LEFT | SS_ENDELLIPSIS | SS_NOPREFIX, 8, 8, 224, 10, TextId, DialogStaticClass, "");
+    t.Item(0, 8, 22, 224, 12, BarId, 0, "", nullptr, PROGRESS_CLASSW);
+    t.Item(BS_DEFPUSHBUTTON | WS_TABSTOP, 182, 42, 50, 14, IDCANCEL, DialogButtonClass, "Cancel");
     DialogModalWindows(1);
     Window = CreateDialogIndirectParamA(GetModuleHandleA(nullptr),
                                         reinterpret_cast<LPCDLGTEMPLATEA>(t.words),

@@ -9,6 +9,7 @@
     e2e_strips.py storm-check SHEETS   every file in SHEETS is a whole sheet of a storm strip
     e2e_strips.py engine-make STRIPS   writes the strips of the sheet option runs, and the runs
     e2e_strips.py engine-check STRIPS SHEETS   checks each run's sheets and data files in SHEETS
+    e2e_strips.py dialog-check STRIPS SHEETS   the same for the runs with the file dialog's options
 
 Every frame's pixels come from a formula here, so the expected sheet follows from the layout rules
 alone: frame i of a strip of n frames is cut at (fw * i, 0) for H or (0, fh * i) for V, with
@@ -352,6 +353,10 @@ ENGINE_RUNS = [("alpha", "/alpha", EVERY), ("columns", "/columns:3", EVERY),
 # every pixel is transparent, in a colour that changes from frame to frame.
 SPRITE_FRAMES = [0, 1, 0, 1, None, 2]
 SPRITE_BOXES = [(2, 1, 5, 4), (0, 0, 10, 8), (4, 3, 1, 1)]
+# The runs of the file dialog's options area (e2e_tests.cpp): the options set there for strips
+# chosen in the dialog, and remembered for the same strips dropped onto the program.
+DIALOG_STRIPS = ["rgba_H5.png", "trns_H4.png", "graya_V4.png", "rgb_H7.png"]
+DIALOG_RUNS = [(run, "/alpha /json /columns:4", DIALOG_STRIPS) for run in ("chosen", "dropped")]
 TRNS = [(k * 50) % 256 for k in range(len(PALETTE))]
 
 
@@ -423,6 +428,8 @@ def engine_make(folder):
     with open(os.path.join(folder, "runs.txt"), "w", encoding="utf-8") as f:
         for run, options, strips in ENGINE_RUNS:
             f.write("%s\t%s %s\n" % (run, options, " ".join(strips)))
+    with open(os.path.join(folder, "dialog.txt"), "w") as f:
+        f.write(" ".join(DIALOG_STRIPS) + "\n")
 
 
 def pivot_of(o):
@@ -544,12 +551,12 @@ def packed_check(strips, out, o, flags, names):
     return errors, len(pages)
 
 
-def engine_check(strips, folder):
+def engine_check(strips, folder, runs=ENGINE_RUNS):
     """Each run's sheets against the layout, pixel by pixel; each data file parsed, its every
     rectangle holding the frame that PIL cuts from the strip."""
     import json
     errors, checked = [], 0
-    for run, arguments, names in ENGINE_RUNS:
+    for run, arguments, names in runs:
         words = [word[1:].partition(":") for word in arguments.split()]
         o = {"columns": 8, "spacing": 0, "margin": 0, "extrude": 0, "scale": 1}
         o.update({key.lower(): int(value) if value.isdigit() else value
@@ -650,6 +657,8 @@ if __name__ == "__main__":
         sys.exit(0)
     if len(sys.argv) == 4 and sys.argv[1] == "engine-check":
         sys.exit(engine_check(sys.argv[2], sys.argv[3]))
+    if len(sys.argv) == 4 and sys.argv[1] == "dialog-check":
+        sys.exit(engine_check(sys.argv[2], sys.argv[3], DIALOG_RUNS))
     if len(sys.argv) == 3 and sys.argv[1] == "storm":
         storm(sys.argv[2])
         sys.exit(0)

@@ -18,8 +18,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -40,6 +42,37 @@ bool InScenario(const char *name) {
     return value && strcmp(value, name) == 0;
 }
 
+// Where the options area's values are remembered. Every test starts as a user who never chose any.
+constexpr char OptionsKey[] = "Software\\StripSheet";
+
+void ForgetOptions() {
+    RegDeleteTreeA(HKEY_CURRENT_USER, OptionsKey);
+    RegDeleteKeyA(HKEY_CURRENT_USER, OptionsKey);
+}
+
+bool OptionsRemembered() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, OptionsKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+// The options area of a run without options, by the labels the user reads.
+const std::map<std::string, std::string> PlainOptions = {{"Keep transparency (PNG)", "0"},
+                                                         {"Frame data file (.json)", "0"},
+                                                         {"Columns:", "8"},
+                                                         {"Spacing:", "0"},
+                                                         {"Margin:", "0"},
+                                                         {"Extrude:", "0"},
+                                                         {"One atlas:", ""},
+                                                         {"Largest side:", ""},
+                                                         {"Power-of-two sides", "0"},
+                                                         {"Trim transparent edges", "0"},
+                                                         {"Merge identical frames", "0"},
+                                                         {"Pivot (x,y):", ""},
+                                                         {"Scale:", "1"}};
+
 // The texts of the message box's static controls (its message; an icon has no text).
 std::string MessageText(WindowRobot &robot, HWND box) {
     std::string text;
@@ -53,6 +86,7 @@ class Utility : public ::testing::Test {
     void SetUp() override {
         program = WindowsPath("STRIPSHEET_E2E_PROGRAM");
         strips = WindowsPath("STRIPSHEET_E2E_STRIPS");
+        ForgetOptions();
         ASSERT_TRUE(FileExists(program)) << "no program at \"" << program << "\"";
     }
 
@@ -137,6 +171,26 @@ class Utility : public ::testing::Test {
         EXPECT_EQ(robot.failure, "");
     }
 
+    // Closes what is left of one run, for a test that starts the program again.
+    void NextRun() {
+        TearDown();
+        process = {};
+        output = nullptr;
+    }
+
+    // Chooses `folder` in the folder browser and presses OK on the summary; returns its text, or
+    // "" when a step failed (robot.failure says which).
+    std::string SheetsInto(const std::string &folder) {
+        HWND browser = FolderBrowser(), summary = nullptr;
+        if (browser && RobotSelectFolder(robot, browser, folder) &&
+            RobotPress(robot, browser, IDOK) && RobotWaitClosed(robot, browser))
+            summary = RobotWaitDialog(robot, "Conversion Completed");
+        std::string text = summary ? MessageText(robot, summary) : "";
+        bool closed =
+            summary && RobotPress(robot, summary, IDOK) && RobotWaitClosed(robot, summary);
+        return closed ? text : "";
+    }
+
     HWND FileDialog() { return RobotWaitDialog(robot, "Select File(s)"); }
     HWND FolderBrowser() { return RobotWaitDialogWithLabel(robot, "Select Output Directory"); }
 
@@ -191,6 +245,7 @@ TEST_F(Utility, ConvertsAMixOfStripsAndReportsTheCounts) {
         << robot.failure;
 
     ExpectCleanEnd();
+    EXPECT_FALSE(OptionsRemembered()) << "the options area was left as it opened";
     // Exactly the eight sheets, no temporary files; their pixels are checked by e2e_strips.py.
     EXPECT_EQ(FilesIn(sheets + "\\"),
               (std::vector<std::string>{"Flag_B12.bmp", "coin_B6.png", "fire_B4.jpg",
@@ -319,16 +374,8 @@ TEST_F(Utility, FilesGivenAsArgumentsGoStraightToTheFolderBrowser) {
     std::string sheets = TestFolder("arguments") + "sheets";
     ASSERT_TRUE(CreateDirectoryA(sheets.c_str(), nullptr));
     Start("\"tree_H3.bmp\" h*_V10.png notes.txt"); // run in the strips' folder
-    HWND browser = FolderBrowser();
-    ASSERT_TRUE(browser && RobotSelectFolder(robot, browser, sheets) &&
-                RobotPress(robot, browser, IDOK) && RobotWaitClosed(robot, browser))
-        << robot.failure;
-    HWND summary = RobotWaitDialog(robot, "Conversion Completed");
-    ASSERT_TRUE(summary) << robot.failure;
-    EXPECT_EQ(MessageText(robot, summary), "Files Selected: 3\r\nFiles Converted: 2\r\n"
-                                           "Files Skipped: 1\r\nFiles Errors: 0\r\n");
-    ASSERT_TRUE(RobotPress(robot, summary, IDOK) && RobotWaitClosed(robot, summary))
-        << robot.failure;
+    EXPECT_EQ(SheetsInto(sheets), "Files Selected: 3\r\nFiles Converted: 2\r\n"
+                                  "Files Skipped: 1\r\nFiles Errors: 0\r\n");
     ExpectCleanEnd();
     EXPECT_EQ(FilesIn(sheets + "\\"), (std::vector<std::string>{"hero_B10.png", "tree_B3.bmp"}));
 }
@@ -400,8 +447,7 @@ TEST_F(Utility, ALongBatchShowsItsProgressAndStops) {
         ASSERT_TRUE(RobotPress(robot, summary, IDOK) && RobotWaitClosed(robot, summary))
             << robot.failure;
         ExpectCleanEnd();
-        TearDown();
-        process = {};
+        NextRun();
     }
 }
 
@@ -419,16 +465,8 @@ TEST_F(Utility, AStripNamedInJapaneseGetsASheetNamedInJapanese) {
     ASSERT_TRUE(files && RobotChooseFiles(robot, files, art, {hero, "ghost_H4.png"}) &&
                 RobotWaitClosed(robot, files))
         << robot.failure;
-    HWND browser = FolderBrowser();
-    ASSERT_TRUE(browser && RobotSelectFolder(robot, browser, sheets.substr(0, sheets.size() - 1)) &&
-                RobotPress(robot, browser, IDOK) && RobotWaitClosed(robot, browser))
-        << robot.failure;
-    HWND summary = RobotWaitDialog(robot, "Conversion Completed");
-    ASSERT_TRUE(summary) << robot.failure;
-    EXPECT_EQ(MessageText(robot, summary), "Files Selected: 2\r\nFiles Converted: 2\r\n"
-                                           "Files Skipped: 0\r\nFiles Errors: 0\r\n");
-    ASSERT_TRUE(RobotPress(robot, summary, IDOK) && RobotWaitClosed(robot, summary))
-        << robot.failure;
+    EXPECT_EQ(SheetsInto(sheets.substr(0, sheets.size() - 1)),
+              "Files Selected: 2\r\nFiles Converted: 2\r\nFiles Skipped: 0\r\nFiles Errors: 0\r\n");
     ExpectCleanEnd();
     const std::string sheet = u8"\u52c7\u8005_B4.png";
     EXPECT_EQ(FilesIn(sheets), (std::vector<std::string>{"ghost_B4.png", sheet}));
@@ -709,9 +747,7 @@ TEST_F(Utility, RunsWithoutDialogsFromTheCommandLine) {
         for (const std::string &name : FilesIn(folder))
             sheets += name + " ";
         EXPECT_EQ(sheets, row.sheets);
-        TearDown();
-        process = {};
-        output = nullptr;
+        NextRun();
     }
 }
 
@@ -734,9 +770,7 @@ TEST_F(Utility, SheetOptionsRunByRun) {
         EXPECT_TRUE(GetExitCodeProcess(process.hProcess, &code) && code == 0)
             << "exit code " << code;
         EXPECT_NE(Output().find("Files Errors: 0\r\n"), std::string::npos);
-        TearDown();
-        process = {};
-        output = nullptr;
+        NextRun();
         count++;
     }
     EXPECT_GE(count, 10) << "too few runs in " << engine;
@@ -751,17 +785,157 @@ TEST_F(Utility, OptionsAloneStillOpenBothDialogs) {
     ASSERT_TRUE(files && RobotChooseFiles(robot, files, strips, {"ghost_H4.png"}) &&
                 RobotWaitClosed(robot, files))
         << robot.failure;
-    HWND browser = FolderBrowser();
-    ASSERT_TRUE(browser && RobotSelectFolder(robot, browser, sheets) &&
-                RobotPress(robot, browser, IDOK) && RobotWaitClosed(robot, browser))
-        << robot.failure;
-    HWND summary = RobotWaitDialog(robot, "Conversion Completed");
-    ASSERT_TRUE(summary && RobotPress(robot, summary, IDOK) && RobotWaitClosed(robot, summary))
-        << robot.failure;
+    EXPECT_NE(SheetsInto(sheets), "") << robot.failure;
     ExpectCleanEnd();
     EXPECT_EQ(FilesIn(sheets + "\\"), (std::vector<std::string>{"ghost_B4.json", "ghost_B4.png"}));
     std::string png = ReadWholeFile(sheets + "\\ghost_B4.png");
     EXPECT_TRUE(png.size() > 25 && png[25] == 6) << "not an RGBA PNG"; // IHDR's colour type
+}
+
+// The options area of "Select File(s)", run by run: what the user sets there makes that run's
+// sheets (e2e_strips.py dialog-check checks them) and is remembered, for the next run's area and
+// for strips dropped onto the program; a remembered value of another type or out of range is
+// ignored and the others stand; an option the command line gives shows greyed and marked as
+// given, over its remembered value. Every access key of the dialog reaches one control.
+TEST_F(Utility, TheOptionsAreaRunByRun) {
+    strips = WindowsPath("STRIPSHEET_E2E_ENGINE");
+    std::vector<std::string> chosen;
+    std::string names;
+    std::istringstream list(ReadWholeFile(strips + "\\dialog.txt"));
+    for (std::string name; list >> name; names += " \"" + name + "\"")
+        chosen.push_back(name);
+    ASSERT_FALSE(chosen.empty());
+    const std::string folder = TestFolder("options area"), count = std::to_string(chosen.size());
+    auto dword = [](DWORD n) { return std::string(reinterpret_cast<const char *>(&n), 4); };
+    using Options = std::map<std::string, std::string>;
+    const Options set = {
+        {"Keep transparency (PNG)", "1"}, {"Frame data file (.json)", "1"}, {"Columns:", "4"}};
+    const struct {
+        const char *name, *arguments; // null: the strips, as if dropped onto the program
+        std::vector<std::tuple<const char *, DWORD, std::string>> remembered; // kept, when none
+        Options shown, chosen; // the controls that differ from PlainOptions; what the robot sets
+        bool convert;          // to a folder named as the row, else the file dialog is cancelled
+    } rows[] = {
+        {"chosen", "", {}, {}, set, true},
+        {"shown", "", {}, set, {}, false},
+        {"dropped", nullptr, {}, {}, {}, true},
+        {"damaged",
+         "",
+         {{"columns", REG_SZ, "4"},
+          {"spacing", REG_DWORD, dword(40000)},
+          {"margin", REG_BINARY, "\x01"},
+          {"alpha", REG_DWORD, dword(2)},
+          {"json", REG_SZ, std::string("1\0", 2)},
+          {"atlas", REG_SZ, "a/b"},
+          {"pivot", REG_SZ, "0.5,1"},
+          {"scale", REG_SZ, "2"},
+          {"extrude", REG_DWORD, dword(3)}},
+         {{"Extrude:", "3"}, {"Pivot (x,y):", "0.5,1"}},
+         {},
+         false},
+        {"not with what is given",
+         "/columns:5",
+         {{"atlas", REG_SZ, "hero"}, {"spacing", REG_DWORD, dword(2)}},
+         {{"Columns: (given)", "greyed 5"}},
+         {},
+         false},
+        {"given",
+         "/columns:5 /json",
+         {{"columns", REG_DWORD, dword(4)}, {"alpha", REG_DWORD, dword(1)}},
+         {{"Columns: (given)", "greyed 5"},
+          {"Frame data file (.json) (given)", "greyed 1"},
+          {"Keep transparency (PNG)", "1"}},
+         {},
+         false},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        HKEY key = nullptr;
+        if (!row.remembered.empty()) {
+            ForgetOptions();
+            ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, OptionsKey, 0, nullptr, 0, KEY_SET_VALUE,
+                                      nullptr, &key, nullptr),
+                      ERROR_SUCCESS);
+            for (const auto &[name, type, data] : row.remembered)
+                RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE *>(data.data()),
+                               DWORD(data.size()));
+            RegCloseKey(key);
+        }
+        Start(row.arguments ? row.arguments : names);
+        HWND files = row.arguments ? FileDialog() : nullptr;
+        if (row.arguments) {
+            Options expected = PlainOptions;
+            for (const auto &[label, value] : row.shown) {
+                expected.erase(label.substr(0, label.find(" (given)")));
+                expected[label] = value;
+            }
+            EXPECT_EQ(RobotOptions(robot, files), expected);
+            std::map<char, int> keys;
+            for (const char *type : {"Static", "Button"})
+                for (HWND control : RobotControls(files, type)) {
+                    std::string text = RobotText(robot, control);
+                    size_t at = text.find('&');
+                    if (at != std::string::npos && at + 1 < text.size()) {
+                        EXPECT_EQ(++keys[char(tolower(text[at + 1]))], 1) << text;
+                    }
+                }
+            for (const auto &[label, value] : row.chosen)
+                EXPECT_TRUE(RobotSetOption(robot, files, label, value));
+            ASSERT_TRUE((row.convert ? RobotChooseFiles(robot, files, strips, chosen)
+                                     : RobotPress(robot, files, IDCANCEL)) &&
+                        RobotWaitClosed(robot, files))
+                << robot.failure;
+        }
+        std::string sheets = folder + row.name;
+        if (row.convert) {
+            ASSERT_TRUE(CreateDirectoryA(sheets.c_str(), nullptr));
+            EXPECT_EQ(SheetsInto(sheets), "Files Selected: " + count +
+                                              "\r\nFiles Converted: " + count +
+                                              "\r\nFiles Skipped: 0\r\nFiles Errors: 0\r\n");
+        }
+        ExpectCleanEnd();
+        NextRun();
+    }
+}
+
+// A box whose text its option does not take keeps the dialog open: a message names the box and
+// the values it takes, the focus goes back to the box, and nothing is remembered.
+TEST_F(Utility, TheOptionsAreaRefusesABadNumber) {
+    const struct {
+        const char *box, *text, *takes;
+        const char *other = "", *otherText = ""; // a box set first, which this one cannot go with
+    } rows[] = {{"Columns:", "0", "1 to 32767"},
+                {"Margin:", "", "0 to 16383"},
+                {"Spacing:", "2px", "0 to 32765"},
+                {"Pivot (x,y):", "1,2", "two decimals from 0 to 1"},
+                {"One atlas:", "art\\hero", "file name"},
+                {"Columns:", "4", "One atlas", "One atlas:", "hero"}};
+    Start();
+    HWND files = FileDialog();
+    ASSERT_TRUE(files) << robot.failure;
+    for (const auto &row : rows) {
+        SCOPED_TRACE(std::string(row.box) + " " + row.text);
+        std::map<std::string, std::string> before = RobotOptions(robot, files);
+        ASSERT_TRUE(!*row.other || RobotSetOption(robot, files, row.other, row.otherText));
+        HWND box = RobotSetOption(robot, files, row.box, row.text);
+        ASSERT_TRUE(box && RobotChooseFiles(robot, files, strips, {"ghost_H4.png"}))
+            << robot.failure;
+        HWND message = RobotWaitDialog(robot, "Sheet options");
+        ASSERT_TRUE(message) << robot.failure;
+        std::string text = MessageText(robot, message), name = row.box;
+        EXPECT_NE(text.find(name.substr(0, name.size() - 1)), std::string::npos) << text;
+        EXPECT_NE(text.find(row.takes), std::string::npos) << text;
+        ASSERT_TRUE(RobotPress(robot, message, IDOK) && RobotWaitClosed(robot, message))
+            << robot.failure;
+        EXPECT_TRUE(RobotWaitFocus(robot, box)) << robot.failure;
+        EXPECT_TRUE(IsWindowVisible(files));
+        for (const char *reset : {row.box, row.other})
+            ASSERT_TRUE(!*reset || RobotSetOption(robot, files, reset, before[reset]));
+    }
+    ASSERT_TRUE(RobotPress(robot, files, IDCANCEL) && RobotWaitClosed(robot, files))
+        << robot.failure;
+    ExpectCleanEnd();
+    EXPECT_FALSE(OptionsRemembered());
 }
 
 // Run by CTest with DirectSound made impossible (no sound device, or no DSOUND.DLL).

@@ -4,6 +4,7 @@
 #include <commdlg.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -191,6 +192,29 @@ bool TypeFileName(WindowRobot &robot, HWND dialog, const std::string &text) {
                            (quiet.failure.empty() ? "" : " (" + quiet.failure + ")"));
 }
 
+// The options area's controls in their order, each with its label: a check box's own text, or the
+// text of the label in front of an edit box.
+std::vector<std::pair<std::string, HWND>> OptionControls(WindowRobot &robot, HWND dialog) {
+    std::vector<std::pair<std::string, HWND>> found;
+    HWND area = nullptr;
+    for (HWND child : Windows(dialog))
+        if (!area && IsClass(child, "#32770") && GetParent(child) == dialog) area = child;
+    if (!area) Fail(robot, "the file dialog has no options area");
+    std::string label;
+    for (HWND control = area ? GetWindow(area, GW_CHILD) : nullptr; control;
+         control = GetWindow(control, GW_HWNDNEXT)) {
+        std::string text = RobotText(robot, control);
+        text.erase(std::remove(text.begin(), text.end(), '&'), text.end());
+        LONG style = GetWindowLongA(control, GWL_STYLE);
+        if (IsClass(control, "Button") && (style & BS_TYPEMASK) == BS_AUTOCHECKBOX)
+            found.emplace_back(text, control);
+        else if (IsClass(control, "Edit"))
+            found.emplace_back(label, control);
+        label = text;
+    }
+    return found;
+}
+
 constexpr size_t ItemRoom = 1024; // bytes in the browser's process for one tree item's text
 
 // The text of a tree item, read through `block` (ItemRoom bytes) in the browser's process.
@@ -367,6 +391,57 @@ bool RobotChooseFiles(WindowRobot &robot, HWND dialog, const std::string &folder
     for (const std::string &name : names)
         typed += (typed.empty() ? "\"" : " \"") + name + "\"";
     return TypeFileName(robot, dialog, typed) && RobotPress(robot, dialog, IDOK);
+}
+
+std::map<std::string, std::string> RobotOptions(WindowRobot &robot, HWND dialog) {
+    std::map<std::string, std::string> values;
+    for (const auto &[label, control] : OptionControls(robot, dialog)) {
+        DWORD_PTR checked = 0;
+        std::string value = IsClass(control, "Edit") ? RobotText(robot, control)
+                            : Send(robot, control, BM_GETCHECK, 0, 0, &checked)
+                                ? std::to_string(checked)
+                                : "?";
+        values[label] = (IsWindowEnabled(control) ? "" : "greyed ") + value;
+    }
+    return values;
+}
+
+HWND RobotSetOption(WindowRobot &robot, HWND dialog, const std::string &label,
+                    const std::string &value) {
+    for (const auto &[name, control] : OptionControls(robot, dialog)) {
+        if (name != label) continue;
+        DWORD_PTR done = 0;
+        bool edit = IsClass(control, "Edit");
+        if (edit ? Send(robot, control, WM_SETTEXT, 0, LPARAM(value.c_str()), &done) && done &&
+                       RobotText(robot, control) == value
+                 : Send(robot, control, BM_SETCHECK, value == "1" ? BST_CHECKED : BST_UNCHECKED, 0))
+            return control;
+        Fail(robot, "\"" + label + "\" did not take \"" + value + "\"");
+        return nullptr;
+    }
+    Fail(robot, "the options area has no control \"" + label + "\"");
+    return nullptr;
+}
+
+bool RobotWaitFocus(WindowRobot &robot, HWND control) {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    DWORD thread = GetWindowThreadProcessId(control, nullptr);
+    // A dialog whose program has no active window keeps its focus for when it is active again:
+    // bring it forward, as a click on it would. (Under Xvfb without a window manager the focus
+    // was once found on no window, or one without text, after a message box had closed.)
+    if (WaitFor(robot, [&] {
+            if (!GetGUIThreadInfo(thread, &info)) return false;
+            if (!info.hwndActive) SetForegroundWindow(GetAncestor(control, GA_ROOT));
+            return info.hwndFocus == control;
+        }))
+        return true;
+    char name[64] = "";
+    GetClassNameA(info.hwndFocus, name, sizeof name);
+    return Fail(robot, std::string("the focus is on a ") + (info.hwndFocus ? name : "no") +
+                           " window \"" + QuickText(info.hwndFocus) + "\" in \"" +
+                           QuickText(info.hwndActive) + "\", not on \"" + QuickText(control) +
+                           "\"" + Within(robot));
 }
 
 bool RobotFolderSelected(WindowRobot &robot, HWND browser, const std::string &path) {

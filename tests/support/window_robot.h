@@ -14,6 +14,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,17 @@ std::string RobotSelectedFilter(WindowRobot &robot, HWND dialog);
 // and presses Open.
 bool RobotChooseFiles(WindowRobot &robot, HWND dialog, const std::string &folder,
                       const std::vector<std::string> &names);
+
+// The file dialog's options area, the child dialog below its standard controls: each control as
+// its label (the access key's "&" left out) and its value, an edit box's text or a check box's
+// "1" or "0", after "greyed " when the control cannot be changed.
+std::map<std::string, std::string> RobotOptions(WindowRobot &robot, HWND dialog);
+// Sets the control of the options area with that label, as RobotOptions names it, to `value`;
+// returns the control, or null.
+HWND RobotSetOption(WindowRobot &robot, HWND dialog, const std::string &label,
+                    const std::string &value);
+// True once `control` has the keyboard focus of its thread, once its dialog is active.
+bool RobotWaitFocus(WindowRobot &robot, HWND control);
 
 // The folder browser.
 // True when the selection is the folder at `path` (a drive root "C:\" or "C:\a\b").
