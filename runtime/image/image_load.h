@@ -18,6 +18,12 @@ enum class ImageLoadFailure {
     Damaged,    // the picture is cut short or broken part way
 };
 
+// A file up to this size is read whole with one read and decoded from memory: under Wine every
+// call on a file costs a trip into its server or the system, and a decoder reading from the open
+// file makes one for every 4 KB. A larger file (a strip that large is rare) is read through the
+// open handle as the decoders ask for it, so that its bytes are never held twice.
+constexpr uint64_t ImageWholeFileBytes = uint64_t(sizeof(void *) == 8 ? 64 : 16) << 20;
+
 // Makes image `id` from a file. `flags` ImageDisplayFormat asks for a display-compatible bitmap.
 // A file beginning with "BM" is loaded as a bitmap file only, once its headers are found to
 // agree with its size: uncompressed rows (1 to 32 bits, either row order) are copied into a

@@ -121,7 +121,8 @@ bool CodecRead(TestCodec &c, void *to, size_t n) {
     return true;
 }
 
-template <int N> int32_t CodecOpen(FILE *stream, const void *memory, intptr_t nameOrSize) {
+template <int N>
+int32_t CodecOpen(ImagePicture *picture, FILE *stream, const void *memory, intptr_t nameOrSize) {
     TestCodec &c = codecs[N];
     c.opens++;
     c.stream = stream;
@@ -134,10 +135,11 @@ template <int N> int32_t CodecOpen(FILE *stream, const void *memory, intptr_t na
     memcpy(&c.height, header + 8, 4);
     c.kind = header[12] ? 2 : 1;
     c.holding = true;
+    *picture = ImagePicture{c.width, c.height, &c};
     return c.kind;
 }
 
-template <int N> int32_t CodecDecode(uint8_t *pixels, int32_t stride) {
+template <int N> int32_t CodecDecode(ImagePicture *, uint8_t *pixels, int32_t stride) {
     TestCodec &c = codecs[N];
     c.decodes++;
     bool whole = true;
@@ -147,15 +149,13 @@ template <int N> int32_t CodecDecode(uint8_t *pixels, int32_t stride) {
     return whole;
 }
 
-template <int N> void CodecDrop() {
+template <int N> void CodecDrop(ImagePicture *) {
     codecs[N].drops++;
     codecs[N].holding = false;
 }
 
-const ImageDecoder DecoderA = {CodecOpen<0>, CodecDecode<0>, [] { return codecs[0].width; },
-                               [] { return codecs[0].height; }, CodecDrop<0>};
-const ImageDecoder DecoderB = {CodecOpen<1>, CodecDecode<1>, [] { return codecs[1].width; },
-                               [] { return codecs[1].height; }, CodecDrop<1>};
+const ImageDecoder DecoderA = {CodecOpen<0>, CodecDecode<0>, CodecDrop<0>};
+const ImageDecoder DecoderB = {CodecOpen<1>, CodecDecode<1>, CodecDrop<1>};
 
 // ---- Encoders of the test's own ---------------------------------------------------------------
 
@@ -192,9 +192,8 @@ int32_t Encode(FILE *stream, const uint8_t *pixels, int32_t width, int32_t heigh
     return fputs(Succeed ? "GOOD" : "half a pict", stream) >= 0 && Succeed;
 }
 
-const ImageEncoder Encoders[] = {{FormatGood, Encode<true>, 24},
-                                 {FormatFail, Encode<false>, 24},
-                                 {FormatSlow, EncodeSlow, 24}};
+const ImageEncoder Encoders[] = {
+    {FormatGood, Encode<true>, 24}, {FormatFail, Encode<false>, 24}, {FormatSlow, EncodeSlow, 24}};
 
 class ImageFiles : public ::testing::Test {
   protected:
