@@ -12,21 +12,22 @@
 #include <cstdlib>
 #include <cstring>
 
-const char CommandUsage[] =
-    "Usage: StripSheet [/out:FOLDER] FILE...\r\n"
-    "Turns sprite strips (walk_H8.png, Hero_V12.bmp, ...) into sheets eight frames wide.\r\n"
-    "  FILE...      the strips, in this order; wildcards are expanded (art\\*_H8.png)\r\n"
-    "  /out:FOLDER  write the sheets into FOLDER without any dialog and report here; exit code\r\n"
-    "               0 when no file failed, 1 when one did, 2 when nothing was done\r\n"
-    "  /columns:N   N frames a row (1 to 32767) instead of 8\r\n"
-    "  /spacing:N   N pixels between neighbouring frames, across and down\r\n"
-    "  /margin:N    N pixels around the whole sheet\r\n"
-    "  /extrude:N   each frame's edge pixels repeated N pixels outward, against filtering bleed\r\n"
-    "  /alpha       PNG sheets keep the strips' transparency (RGBA, transparent background)\r\n"
-    "  /json        a frame data file beside each sheet (walk_B8.json), for game engines\r\n"
-    "  /?, /h       show this text\r\n"
-    "Without /out: StripSheet asks for the output folder; without files it asks for them too.\r\n"
-    "The sheet options, given before or among the files, apply to dialog runs too.\r\n";
+void CommandUsageConcat() {
+    StringConcat(
+        "Usage: StripSheet [/out:FOLDER] FILE...\r\n"
+        "Turns sprite strips (walk_H8.png, Hero_V12.bmp, ...) into sheets eight frames wide.\r\n"
+        "  FILE...      the strips, in this order; wildcards are expanded (art\\*_H8.png)\r\n"
+        "  /out:FOLDER  write the sheets into FOLDER without any dialog and report here; exit "
+        "code\r\n"
+        "               0 when no file failed, 1 when one did, 2 when nothing was done, 3 when\r\n"
+        "               the run was stopped\r\n");
+    SheetOptionUsageConcat();
+    StringConcat(
+        "  /?, /h       show this text\r\n"
+        "Without /out: StripSheet asks for the output folder; without files it asks for them "
+        "too.\r\n"
+        "The sheet options, given before or among the files, apply to dialog runs too.\r\n");
+}
 
 namespace {
 
@@ -306,98 +307,6 @@ bool IsHelp(const char *argument) {
            _stricmp(argument, "-h") == 0 || _stricmp(argument, "--help") == 0;
 }
 
-// The sheet options that take a number, and the values a sheet can hold: a cell of a 1-pixel
-// frame, its extrusion and the margins must fit an image's 32767 pixels, and so must two cells of
-// 1 pixel and the space between them.
-struct NumberOption {
-    const char *name;
-    int32_t SheetOptions::*field;
-    int32_t least;
-    int32_t most;
-};
-constexpr NumberOption NumberOptions[] = {
-    {"/columns", &SheetOptions::columns, 1, ImageMaxSize},
-    {"/spacing", &SheetOptions::spacing, 0, ImageMaxSize - 2},
-    {"/margin", &SheetOptions::margin, 0, (ImageMaxSize - 1) / 2},
-    {"/extrude", &SheetOptions::extrude, 0, (ImageMaxSize - 1) / 2},
-};
-constexpr int32_t NumberOptionCount = sizeof NumberOptions / sizeof NumberOptions[0];
-
-struct SwitchOption {
-    const char *name;
-    bool SheetOptions::*field;
-};
-constexpr SwitchOption SwitchOptions[] = {
-    {"/alpha", &SheetOptions::alpha},
-    {"/json", &SheetOptions::json},
-};
-constexpr int32_t SwitchOptionCount = sizeof SwitchOptions / sizeof SwitchOptions[0];
-
-// The argument's value when it is `name` (in any letter case) followed by ":" and the value or by
-// nothing (an empty value); null when it is another argument.
-const char *OptionValue(const char *argument, const char *name) {
-    size_t length = strlen(name);
-    if (_strnicmp(argument, name, length) != 0) return nullptr;
-    if (argument[length] == '\0') return argument + length;
-    return argument[length] == ':' ? argument + length + 1 : nullptr;
-}
-
-// A decimal number from `least` to `most`, digits only; false for anything else.
-bool ReadNumber(const char *text, int32_t least, int32_t most, int32_t *value) {
-    int64_t number = 0;
-    if (!*text) return false;
-    for (const char *p = text; *p; p++) {
-        if (*p < '0' || *p > '9') return false;
-        number = number * 10 + (*p - '0');
-        if (number > most) return false;
-    }
-    if (number < least) return false;
-    *value = int32_t(number);
-    return true;
-}
-
-void RefuseNumber(CommandRequest *request, const NumberOption &option, const char *value) {
-    int32_t start = TempString.end;
-    StringConcat(*value ? ": takes a whole number from " : ": needs a whole number from ");
-    StringFromInteger(option.least, TempString.end);
-    StringConcat(" to ");
-    StringFromInteger(option.most, TempString.end);
-    if (*value) {
-        StringConcat(", not ");
-        StringConcat(value);
-    }
-    StringValue why = nullptr;
-    StringAssignTemp(&why, start);
-    Refuse(request, option.name, why);
-    StringFree(why);
-}
-
-// Takes the argument when it is a sheet option: true, with the option set or the command line
-// refused; false for any other argument. `given` has a bit for each option already given.
-bool ReadSheetOption(const char *argument, uint32_t *given, CommandRequest *request) {
-    for (int32_t i = 0; i < NumberOptionCount + SwitchOptionCount; i++) {
-        bool number = i < NumberOptionCount;
-        const char *name =
-            number ? NumberOptions[i].name : SwitchOptions[i - NumberOptionCount].name;
-        const char *value = OptionValue(argument, name);
-        if (!value) continue;
-        if (*given & (1u << i)) {
-            Refuse(request, name, " is given twice");
-        } else if (!number) {
-            if (*value || argument[strlen(name)] == ':')
-                Refuse(request, name, " takes no value");
-            else
-                request->options.*SwitchOptions[i - NumberOptionCount].field = true;
-        } else if (!ReadNumber(value, NumberOptions[i].least, NumberOptions[i].most,
-                               &(request->options.*NumberOptions[i].field))) {
-            RefuseNumber(request, NumberOptions[i], value);
-        }
-        *given |= 1u << i;
-        return true;
-    }
-    return false;
-}
-
 } // namespace
 
 void CommandLineRead(const wchar_t *commandLine, CommandRequest *request) {
@@ -411,6 +320,8 @@ void CommandLineRead(const wchar_t *commandLine, CommandRequest *request) {
     bool anyFile = false;
     bool usage = false;
     uint32_t optionsGiven = 0;
+    OptionRead read = OptionRead::NotAnOption;
+    int32_t reason = 0;
     while (request->kind != CommandKind::Refused &&
            (p = CommandLineNextArgument(p, wideArgument))) {
         bool lacking = false;
@@ -422,7 +333,14 @@ void CommandLineRead(const wchar_t *commandLine, CommandRequest *request) {
                 Refuse(request, "not enough memory for the command line");
         } else if (IsHelp(argument)) {
             usage = true;
-        } else if (ReadSheetOption(argument, &optionsGiven, request)) {
+        } else if ((read = SheetOptionRead(argument, &optionsGiven, &request->options,
+                                           reason = TempString.end)) != OptionRead::NotAnOption) {
+            if (read == OptionRead::Refused) {
+                StringValue why = nullptr;
+                StringAssignTemp(&why, reason);
+                Refuse(request, why);
+                StringFree(why);
+            }
         } else if (_strnicmp(argument, OutOption, OutOptionLength) == 0) {
             const char *folder = argument + OutOptionLength;
             if (request->outputFolder) {

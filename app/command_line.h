@@ -8,7 +8,7 @@
 // Sheet options (/columns:N, /alpha, ...) may come before or among the files, in any kind of run.
 #pragma once
 
-#include "app/convert.h"
+#include "app/sheet_options.h"
 #include "runtime/strings/strings.h"
 
 #include <cstdint>
@@ -31,7 +31,8 @@ struct CommandRequest {
     SheetOptions options;               // how the sheets are laid out, for every kind of run
 };
 
-extern const char CommandUsage[];
+// Appends the usage text to the temporary area.
+void CommandUsageConcat();
 
 // Reads a whole command line as GetCommandLineW gives it, the program's own name first. Each
 // argument is taken in the process's code page only when that holds every character of it.

@@ -2,6 +2,8 @@
 // options say), with a frame data file beside it when asked for.
 #pragma once
 
+#include "app/sheet_options.h"
+
 #include <cstdint>
 
 // What became of one strip. Everything but Converted and NotAPicture counts in FilesErrors.
@@ -15,17 +17,6 @@ enum class ConvertOutcome {
     Saving,        // the sheet is still being written: ConvertStripFinish tells the rest
     Unreadable,    // the file cannot be opened or read (another program holds it, no access)
     ReadOnly,      // a sheet of that name is marked read-only and stays as it is
-};
-
-// How the sheets of a run are laid out and written. The defaults give the sheets of a run
-// without options, byte for byte.
-struct SheetOptions {
-    int32_t columns = 8; // cells a row
-    int32_t spacing = 0; // pixels between neighbouring cells, across and down
-    int32_t margin = 0;  // pixels around the whole sheet
-    int32_t extrude = 0; // each frame's outermost pixels repeated this far outward
-    bool alpha = false;  // a PNG sheet is RGBA and keeps the strip's transparency
-    bool json = false;   // a frame data file <prefix>_B<n>.json beside each sheet
 };
 
 // The runtime conversion runs on: the program's module, its heaps, drawing and the image library

@@ -69,7 +69,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     bool noDialogs = request.kind == CommandKind::NoDialogs;
     int32_t exitCode = 0;
     if (request.kind == CommandKind::Usage) {
-        Tell("StripSheet", CommandUsage);
+        int32_t start = TempString.end;
+        CommandUsageConcat();
+        Tell("StripSheet", TempAddress(start));
+        TempString.end = start;
     } else if (request.kind == CommandKind::Refused) {
         TellLine("Error", request.error);
         exitCode = NothingDoneExit;

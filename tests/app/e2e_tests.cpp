@@ -491,7 +491,7 @@ TEST_F(Utility, RunsWithoutDialogsFromTheCommandLine) {
         const char *sheets; // the files in the folder afterwards, each followed by a blank
         std::string output; // IN\ stands for the folder "in" of the row's folder
         Via via = Via::Program;
-        const char *in = ""; // the files made in "in", each a copy of ghost_H4.png
+        const char *in = "";            // the files made in "in", each a copy of ghost_H4.png
         const char *readOnly = nullptr; // an earlier sheet marked read-only, or null
         // Strips this program holds open for reading meanwhile, and what it lets others do.
         std::vector<std::pair<const char *, DWORD>> held = {};
@@ -651,8 +651,8 @@ TEST_F(Utility, RunsWithoutDialogsFromTheCommandLine) {
         bool usage = expected.compare(0, 6, "Usage:") == 0;
         EXPECT_EQ(usage ? text.substr(0, expected.size()) : text, expected);
         if (usage) {
-            for (const char *option :
-                 {"/columns:N", "/spacing:N", "/margin:N", "/extrude:N", "/alpha", "/json"})
+            for (const char *option : {"/columns:N", "/spacing:N", "/margin:N", "/extrude:N",
+                                       "/alpha", "/json", "3 when"})
                 EXPECT_NE(text.find(option), std::string::npos) << option << " is not in the usage";
         }
         std::string sheets;
