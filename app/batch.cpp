@@ -96,6 +96,14 @@ const char *ExamineFile(const char *currentFile, const char *outputDirectory) {
     return why;
 }
 
+// Names the next file to the conversion when it is named as a strip: it is read while the current
+// one is converted.
+void ReadAhead(const char *file) {
+    const char *name = PathLastPart(file);
+    StripName strip;
+    if (*file && StripNameParse(name, StringLength(name), &strip)) ConvertStripAhead(file);
+}
+
 // Adds the file's line to the reasons piled up in the area, when it was not converted.
 void Note(const char *file, const char *why) {
     if (why && Report) {
@@ -170,6 +178,7 @@ int32_t BatchConvert(const char *files, const char *outputFolder, BatchReportRou
     StringValue initialPath = nullptr;
     StringValue outputDirectory = nullptr;
     StringValue currentFile = nullptr;
+    StringValue nextFile = nullptr;
     StringValue summary = nullptr;
     StringValue reasons = nullptr;
     Report = report;
@@ -201,7 +210,11 @@ int32_t BatchConvert(const char *files, const char *outputFolder, BatchReportRou
         int32_t reasonsStart = TempString.end;
         int32_t total = files ? GivenCount(files) : DialogFileCount(), examined = 0;
         if (Progress) Progress->Begin(total);
-        // While one strip's sheet is being written, the next strip is loaded and cut.
+        // While one strip's sheet is being written, the next strip is loaded and cut, and the one
+        // after it read.
+        start = TempString.end;
+        NextFile(start);
+        StringAssignTemp(&nextFile, start);
         while (!StringEqual(currentFile, "")) {
             if (Progress && Progress->Step(examined + 1, currentFile)) {
                 stopped = true;
@@ -209,6 +222,7 @@ int32_t BatchConvert(const char *files, const char *outputFolder, BatchReportRou
             }
             examined += 1;
             if (SavingCount == ConvertSavesAtOnce) FinishOldestSave();
+            ReadAhead(nextFile);
             const char *why = ExamineFile(currentFile, outputDirectory);
             if (why == StillSaving) {
                 StringAssign(&Saving[(SavingFirst + SavingCount) % ConvertSavesAtOnce],
@@ -218,11 +232,14 @@ int32_t BatchConvert(const char *files, const char *outputFolder, BatchReportRou
                 FinishSaves();
                 Note(currentFile, why);
             }
+            StringAssign(&currentFile, nextFile);
+            if (StringEqual(nextFile, "")) continue; // the list has ended: ask no further
             start = TempString.end;
             NextFile(start);
-            StringAssignTemp(&currentFile, start);
+            StringAssignTemp(&nextFile, start);
         }
         FinishSaves();
+        ConvertStripAhead(nullptr);
         if (Progress) Progress->End();
         if (stopped && report) ConcatStopped(total - examined, total, false);
         StringAssignTemp(&reasons, reasonsStart);
@@ -260,6 +277,7 @@ int32_t BatchConvert(const char *files, const char *outputFolder, BatchReportRou
     StringFree(initialPath);
     StringFree(outputDirectory);
     StringFree(currentFile);
+    StringFree(nextFile);
     StringFree(summary);
     StringFree(reasons);
     if (report && stopped) return BatchStoppedExit;

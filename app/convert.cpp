@@ -560,6 +560,10 @@ ConvertOutcome ConvertStripFinish() {
     return Saved(ImageSaveFinish() != 0, &data);
 }
 
+void ConvertStripAhead(const char *stripPath) {
+    ImageLoadAhead(stripPath);
+}
+
 void ConvertRuntimeInit() {
     ModuleHandle = GetModuleHandleA(nullptr);
     MainHeapInit();

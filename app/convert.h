@@ -41,3 +41,7 @@ ConvertOutcome ConvertStrip(const char *stripPath, const char *prefix, const cha
 // Waits for the sheet of the oldest strip still Saving, writes its data file when one is asked for,
 // counts its outcome as ConvertStrip does and returns it (Converted, NotWritten or ReadOnly).
 ConvertOutcome ConvertStripFinish();
+
+// Names the strip the batch converts after the next one (null: none left), so that its file is
+// read and decoded on another thread while this one converts (ImageLoadAhead).
+void ConvertStripAhead(const char *stripPath);

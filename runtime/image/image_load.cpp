@@ -514,8 +514,10 @@ intptr_t ImageLoad(ObjectId id, const char *fileName, int32_t flags) {
     job.flags = flags;
     job.onBatchThread = true;
     job.block = &OwnBlock;
-    job.spare = spare;
-    LoadPictureFile(&job);
+    if (!TakeLoadedAhead(fileName, flags, &job, &spare)) {
+        job.spare = spare;
+        LoadPictureFile(&job);
+    }
     if (!job.handle) return LoadFailed(id, record, job.why);
 
     HANDLE handle = job.handle;

@@ -35,9 +35,20 @@ constexpr uint64_t ImageWholeFileBytes = uint64_t(sizeof(void *) == 8 ? 64 : 16)
 intptr_t ImageLoad(ObjectId id, const char *fileName, int32_t flags = 0);
 ImageLoadFailure ImageLastLoadFailure();
 
-// The first decoder that accepts the data becomes the current one; returns its Open result (1 or
-// 2), or 0. With a null `memory` the first argument is a file name, which is opened and kept
-// open until ImageBitmapFromDecoder; otherwise it is the size of the block at `memory`.
+// Names a file a later ImageLoad will ask for, the next strip of a batch: a thread of the
+// library's own opens, reads and decodes it while the batch's thread goes on, and ImageLoad of
+// that very name (flags 0) takes its picture instead of reading the file. Files are read one at a
+// time in the order named; one named while another waits to be taken waits its turn. ImageLoad
+// reads a file itself, as it always has, when the thread made no picture of it (it could not read
+// it, it is for the system's bitmap or icon loader, or its picture takes more than 256 MB, 16 MB
+// in the 32-bit program), so the failures and their reasons are those of ImageLoad. Null drops
+// every file named and every picture not taken; ImageLibraryEnd does too. The batch's thread only.
+void ImageLoadAhead(const char *fileName);
+
+// The first decoder that accepts the data becomes the current one (the batch's thread's own);
+// returns its Open result (1 or 2), or 0. With a null `memory` the first argument is a file
+// name, which is opened and kept open until ImageBitmapFromDecoder; otherwise it is the size of
+// the block at `memory`.
 int32_t ImageDecoderFind(intptr_t nameOrSize, const void *memory);
 
 // A bitmap holding the picture the current decoder opened: a top-down section of 24 bits (kind

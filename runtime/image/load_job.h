@@ -65,3 +65,10 @@ void LoadPictureFile(LoadJob *job);
 // Off the batch's thread, pictures of more bytes than this are left to the batch's thread: the
 // read-ahead holds a second strip, which a 32-bit program must keep small.
 constexpr int64_t LoadAheadMaxBytes = int64_t(sizeof(void *) == 8 ? 256 : 16) << 20;
+
+// Takes the picture the read-ahead thread made of `fileName`, when that file is the oldest named
+// to it and `flags` is 0 (waiting for the thread while it reads): the job then holds the bitmap
+// and its section kind, and `spare` goes to the reading of the next file named, or is deleted.
+// False, with the job and `spare` unchanged, when the thread was not reading that file or made
+// no picture of it; the batch's thread then loads the file itself.
+bool TakeLoadedAhead(const char *fileName, int32_t flags, LoadJob *job, SpareSection *spare);

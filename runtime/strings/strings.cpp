@@ -15,7 +15,8 @@ constexpr int32_t AreaGrowStep = 16384;
 constexpr int32_t BlockSpare = 5; // one NUL plus room for a last 4-byte word
 
 // The string heap is never serialised: strings belong to the batch's thread alone. The background
-// saving threads call only text routines that touch no heap (PathLastPart).
+// saving threads call only text routines that touch no heap (PathLastPart) or only MainHeap
+// (TextToWide); the thread that reads strips ahead calls none.
 constexpr DWORD StringHeapFlags = HEAP_NO_SERIALIZE;
 
 // A string block or the area cannot be had: nothing sensible can continue without the text, so
