@@ -1,7 +1,7 @@
-// Reading strips ahead: a thread of the library's own opens, reads and decodes the file a batch
+// Reading strips ahead: a thread of the library's own opens, reads and decodes the files a batch
 // will load next while the batch's thread cuts the last one and hands its sheet over. The queue
-// (names, order, taking and dropping) is kept by the batch's thread; the thread runs
-// LoadPictureFile only, on the oldest entry, and changes nothing else.
+// (names, order, taking and dropping) is kept by the batch's thread; the reading thread runs
+// LoadPictureFile only, on the entry it claimed, and changes nothing else.
 #include "runtime/image/load_job.h"
 #include "runtime/memory/memory.h"
 
@@ -11,7 +11,7 @@
 
 namespace {
 
-// A file named to the thread: waiting for its turn, being read, or read (its job holds the
+// A file named to be read: waiting for the thread, being read, or read (its job holds the
 // bitmap, or why there is none).
 enum class AheadState { Waiting, Reading, Done };
 
@@ -21,61 +21,89 @@ struct AheadEntry {
     LoadJob job;
 };
 
-// The file the batch loads next and the one after it, oldest first. Only the oldest is read: the
-// next one waits until the batch has taken it, and then gets the section the batch's number let
-// go of, which it fills again when the sizes agree.
+// The file the batch loads next and the one after it, oldest first, in a ring: an entry never
+// moves while it is read. The thread reads the next one as soon as it is free, without waiting
+// for the batch to take the last. One thread: two reading at once measured no faster (JPEG strips
+// 1.33 to 1.43 times the two-core floor either way) and held one strip more.
 constexpr int32_t AheadSize = 2;
+constexpr int32_t ReadingThreads = 1;
 AheadEntry Queue[AheadSize];
+int32_t QueueFirst;
 int32_t QueueCount;
 
-// The entries' `state` and the count change only under the lock; the waits stay within the
-// process (a condition variable, no call to Wine's server).
+// The entries' `state`, the queue's first and count and the spare change only under the lock; the
+// waits stay within the process (a condition variable, no call to Wine's server).
 SRWLOCK QueueLock = SRWLOCK_INIT;
 CONDITION_VARIABLE QueueChanged = CONDITION_VARIABLE_INIT;
-HANDLE Thread;
-// The block the thread reads files into: its own while it runs, freed once the queue is empty.
-FileBlock ThreadBlock;
+HANDLE Threads[ReadingThreads];
+// The section the batch's number let go of when it took a picture: the next reading fills it again
+// when the sizes agree.
+SpareSection Spare;
+// The blocks the reading thread reads files into, freed once the queue is empty.
+FileBlock Blocks[ReadingThreads];
 
-unsigned __stdcall AheadThread(void *) {
+AheadEntry &Entry(int32_t i) {
+    return Queue[(QueueFirst + i) % AheadSize];
+}
+
+// The oldest entry waiting for a thread, or null; under the lock.
+AheadEntry *OldestWaiting() {
+    for (int32_t i = 0; i < QueueCount; i++)
+        if (Entry(i).state == AheadState::Waiting) return &Entry(i);
+    return nullptr;
+}
+
+unsigned __stdcall AheadThread(void *argument) {
+    FileBlock *block = static_cast<FileBlock *>(argument);
     AcquireSRWLockExclusive(&QueueLock);
     for (;;) {
-        while (QueueCount == 0 || Queue[0].state != AheadState::Waiting)
+        AheadEntry *entry;
+        while (!(entry = OldestWaiting()))
             SleepConditionVariableSRW(&QueueChanged, &QueueLock, INFINITE, 0);
         // The batch's thread leaves an entry alone while it is being read.
-        LoadJob *job = &Queue[0].job;
-        Queue[0].state = AheadState::Reading;
+        entry->state = AheadState::Reading;
+        LoadJob *job = &entry->job;
+        job->block = block;
+        job->spare = Spare;
+        Spare = SpareSection{};
         ReleaseSRWLockExclusive(&QueueLock);
         LoadPictureFile(job);
         AcquireSRWLockExclusive(&QueueLock);
-        Queue[0].state = AheadState::Done;
+        entry->state = AheadState::Done;
         WakeAllConditionVariable(&QueueChanged);
     }
 }
 
-// Waits, under the lock, until the oldest entry is not being read.
-void WaitWhileReading() {
-    while (QueueCount > 0 && Queue[0].state == AheadState::Reading)
-        SleepConditionVariableSRW(&QueueChanged, &QueueLock, INFINITE, 0);
+// Waits, under the lock, until the oldest entry (or, with `all`, every entry) is not being read.
+void WaitWhileReading(bool all) {
+    for (int32_t i = 0; i < (all ? QueueCount : 1) && i < QueueCount;) {
+        if (Entry(i).state == AheadState::Reading) {
+            SleepConditionVariableSRW(&QueueChanged, &QueueLock, INFINITE, 0);
+            i = 0;
+        } else {
+            i++;
+        }
+    }
 }
 
 // Removes the oldest entry, which is not being read, with whatever it made; under the lock.
 void DropOldest() {
-    AheadEntry &oldest = Queue[0];
+    AheadEntry &oldest = Entry(0);
     if (oldest.state == AheadState::Done && oldest.job.handle)
         DeleteObject(oldest.job.handle); // always a section: icons are left to the batch
     SpareSectionDrop(&oldest.job.spare);
     MemoryFree(oldest.fileName);
-    for (int32_t i = 1; i < QueueCount; i++)
-        Queue[i - 1] = Queue[i];
+    oldest = AheadEntry{};
+    QueueFirst = (QueueFirst + 1) % AheadSize;
     QueueCount -= 1;
-    Queue[QueueCount] = AheadEntry{};
 }
 
-bool ThreadReady() {
-    if (!Thread)
-        Thread =
-            reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, AheadThread, nullptr, 0, nullptr));
-    return Thread != nullptr;
+bool ThreadsReady() {
+    for (int32_t i = 0; i < ReadingThreads; i++)
+        if (!Threads[i])
+            Threads[i] = reinterpret_cast<HANDLE>(
+                _beginthreadex(nullptr, 0, AheadThread, &Blocks[i], 0, nullptr));
+    return Threads[0] != nullptr;
 }
 
 } // namespace
@@ -83,28 +111,29 @@ bool ThreadReady() {
 void ImageLoadAhead(const char *fileName) {
     AcquireSRWLockExclusive(&QueueLock);
     if (!fileName) {
-        WaitWhileReading();
+        WaitWhileReading(true);
         while (QueueCount > 0)
             DropOldest();
-        FileBlockRelease(&ThreadBlock);
+        SpareSectionDrop(&Spare);
+        for (FileBlock &block : Blocks)
+            FileBlockRelease(&block);
         ReleaseSRWLockExclusive(&QueueLock);
         return;
     }
     // A full queue holds a file that was never loaded: it makes room.
     if (QueueCount == AheadSize) {
-        WaitWhileReading();
+        WaitWhileReading(false);
         DropOldest();
     }
     size_t size = strlen(fileName) + 1;
     auto *copy = static_cast<char *>(MemoryAlloc(size));
-    if (copy && ThreadReady()) {
+    if (copy && ThreadsReady()) {
         memcpy(copy, fileName, size);
-        AheadEntry &entry = Queue[QueueCount];
+        AheadEntry &entry = Entry(QueueCount);
         entry = AheadEntry{};
         entry.fileName = copy;
         entry.state = AheadState::Waiting;
         entry.job.fileName = copy;
-        entry.job.block = &ThreadBlock;
         QueueCount += 1;
         WakeAllConditionVariable(&QueueChanged);
     } else {
@@ -115,15 +144,15 @@ void ImageLoadAhead(const char *fileName) {
 
 bool TakeLoadedAhead(const char *fileName, int32_t flags, LoadJob *job, SpareSection *spare) {
     AcquireSRWLockExclusive(&QueueLock);
-    if (flags != 0 || QueueCount == 0 || strcmp(Queue[0].fileName, fileName) != 0) {
+    if (flags != 0 || QueueCount == 0 || strcmp(Entry(0).fileName, fileName) != 0) {
         ReleaseSRWLockExclusive(&QueueLock);
         return false;
     }
-    while (Queue[0].state != AheadState::Done)
+    while (Entry(0).state != AheadState::Done)
         SleepConditionVariableSRW(&QueueChanged, &QueueLock, INFINITE, 0);
-    // A file the thread could not make a picture of is loaded again by the batch's thread, which
-    // gives the reason as it always has.
-    LoadJob &made = Queue[0].job;
+    // A file no thread could make a picture of is loaded again by the batch's thread, which gives
+    // the reason as it always has.
+    LoadJob &made = Entry(0).job;
     bool taken = made.handle != nullptr;
     if (taken) {
         job->handle = made.handle;
@@ -131,12 +160,19 @@ bool TakeLoadedAhead(const char *fileName, int32_t flags, LoadJob *job, SpareSec
         made.handle = nullptr;
     }
     DropOldest();
-    if (taken && QueueCount > 0) {
-        Queue[0].job.spare = *spare;
+    // Kept only while a reading may still come, so that nothing stays behind a batch's last strip.
+    SpareSection dropped[2] = {};
+    if (taken) {
+        dropped[0] = Spare;
+        Spare = *spare;
         *spare = SpareSection{};
+        if (QueueCount == 0) {
+            dropped[1] = Spare;
+            Spare = SpareSection{};
+        }
     }
-    WakeAllConditionVariable(&QueueChanged);
     ReleaseSRWLockExclusive(&QueueLock);
-    if (taken) SpareSectionDrop(spare);
+    for (SpareSection &section : dropped)
+        SpareSectionDrop(&section);
     return taken;
 }

@@ -1,9 +1,9 @@
 // What the two halves of loading share, inside the image library only: image_load.cpp reads a
 // picture file into a bitmap, image_load_ahead.cpp has that done on a thread of its own for the
-// strip a batch converts next.
+// strips a batch converts next.
 //
 // Threads: LoadPictureFile runs on the batch's thread, and with `onBatchThread` false on the
-// read-ahead thread. There it uses only the file system, CreateDIBSection and DeleteObject on
+// reading thread. There it uses only the file system, CreateDIBSection and DeleteObject on
 // sections of its own, the decoders (image_codec.h), the C runtime and MainHeap; the system's
 // bitmap and icon loaders, the display dc, the image registry and everything kept for
 // ImageLastLoadFailure stay with the batch's thread.
@@ -63,12 +63,12 @@ struct LoadJob {
 void LoadPictureFile(LoadJob *job);
 
 // Off the batch's thread, pictures of more bytes than this are left to the batch's thread: the
-// read-ahead holds a second strip, which a 32-bit program must keep small.
+// reading ahead holds two more strips, which a 32-bit program must keep small.
 constexpr int64_t LoadAheadMaxBytes = int64_t(sizeof(void *) == 8 ? 256 : 16) << 20;
 
-// Takes the picture the read-ahead thread made of `fileName`, when that file is the oldest named
-// to it and `flags` is 0 (waiting for the thread while it reads): the job then holds the bitmap
-// and its section kind, and `spare` goes to the reading of the next file named, or is deleted.
-// False, with the job and `spare` unchanged, when the thread was not reading that file or made
-// no picture of it; the batch's thread then loads the file itself.
+// Takes the picture the reading thread made of `fileName`, when that file is the oldest named
+// to them and `flags` is 0 (waiting while it is read): the job then holds the bitmap and its
+// section kind, and `spare` is kept for the next reading to fill again. False, with the job and
+// `spare` unchanged, when that file was not named or no picture was made of it; the batch's
+// thread then loads the file itself.
 bool TakeLoadedAhead(const char *fileName, int32_t flags, LoadJob *job, SpareSection *spare);
