@@ -21,8 +21,8 @@ constexpr char FilePattern[] =
 constexpr int32_t MultipleSelection = 1;
 constexpr int32_t PlainMessage = 0;
 constexpr char NotAStripName[] = "skipped: not a strip's name";
-// Not a reason: the strip's sheet is still being written.
-constexpr char StillSaving[] = "still saving";
+// Not a reason: the strip's sheet is still being written, or its frames wait for the atlas.
+constexpr char NotYet[] = "not yet";
 
 // The next name of the files given on the command line; null when the file dialog delivers them.
 const char *GivenFile;
@@ -33,11 +33,6 @@ bool AnyFailed;
 
 // What the runs show while they go; null for nothing.
 const BatchProgress *Progress;
-
-// The strips whose sheets are still being written, oldest first, by name.
-StringValue Saving[ConvertSavesAtOnce];
-int32_t SavingFirst;
-int32_t SavingCount;
 
 // The next file to examine, by the area's result protocol; empty when none is left.
 void NextFile(int32_t position) {
@@ -70,8 +65,11 @@ const char *Reason(ConvertOutcome outcome) {
         return "could not be written";
     case ConvertOutcome::ReadOnly:
         return "read-only";
+    case ConvertOutcome::SameName:
+        return "same name";
     case ConvertOutcome::Saving:
-        return StillSaving;
+    case ConvertOutcome::InAtlas:
+        return NotYet;
     }
     return "not converted";
 }
@@ -116,20 +114,28 @@ void Note(const char *file, const char *why) {
 }
 
 void FinishOldestSave() {
-    StringValue &file = Saving[SavingFirst];
-    Note(file, Reason(ConvertStripFinish()));
-    StringFree(file);
-    file = nullptr;
-    SavingFirst = (SavingFirst + 1) % ConvertSavesAtOnce;
-    SavingCount -= 1;
+    const char *file = nullptr;
+    ConvertOutcome outcome = ConvertStripFinish(&file);
+    Note(file, Reason(outcome));
 }
 
 // The lines come in the order the files were given: every save still under way is finished
 // before a later file's line is added.
 void FinishSaves() {
-    while (SavingCount > 0)
+    while (ConvertStripsSaving() > 0)
         FinishOldestSave();
 }
+
+// A line of the report about the run's atlas.
+void NoteLine(const char *line) {
+    if (!Report) return;
+    StringConcat(line);
+    StringConcat("\r\n");
+}
+
+// What the end of the batch tells of the atlas: its strips that failed, and its own lines.
+constexpr ConvertEndReport EndReport = {
+    [](const char *file, ConvertOutcome outcome) { Note(file, Reason(outcome)); }, NoteLine};
 
 // How many names the list given on the command line holds.
 int32_t GivenCount(const char *files) {
@@ -212,6 +218,7 @@ int32_t BatchConvert(const char *files, const char *outputFolder, BatchReportRou
         if (Progress) Progress->Begin(total);
         // While one strip's sheet is being written, the next strip is loaded and cut, and the one
         // after it read.
+        ConvertBatchBegin();
         start = TempString.end;
         NextFile(start);
         StringAssignTemp(&nextFile, start);
@@ -221,14 +228,12 @@ int32_t BatchConvert(const char *files, const char *outputFolder, BatchReportRou
                 break;
             }
             examined += 1;
-            if (SavingCount == ConvertSavesAtOnce) FinishOldestSave();
+            if (ConvertStripsSaving() == ConvertSavesAtOnce) FinishOldestSave();
             ReadAhead(nextFile);
             const char *why = ExamineFile(currentFile, outputDirectory);
-            if (why == StillSaving) {
-                StringAssign(&Saving[(SavingFirst + SavingCount) % ConvertSavesAtOnce],
-                             currentFile);
-                SavingCount += 1;
-            } else {
+            // A strip whose sheet is being written, or whose frames wait for the atlas, has its
+            // line (if any) later.
+            if (why != NotYet) {
                 FinishSaves();
                 Note(currentFile, why);
             }
@@ -240,8 +245,9 @@ int32_t BatchConvert(const char *files, const char *outputFolder, BatchReportRou
         }
         FinishSaves();
         ConvertStripAhead(nullptr);
-        if (Progress) Progress->End();
         if (stopped && report) ConcatStopped(total - examined, total, false);
+        ConvertBatchEnd(stopped, outputDirectory, EndReport);
+        if (Progress) Progress->End();
         StringAssignTemp(&reasons, reasonsStart);
 
         start = TempString.end;

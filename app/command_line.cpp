@@ -211,6 +211,14 @@ void Refuse(CommandRequest *request, const char *why, const char *what = "",
     StringAssignTemp(&request->error, start);
 }
 
+// Refuses the request with the reason left in the temporary area at `start`.
+void RefuseAt(CommandRequest *request, int32_t start) {
+    StringValue why = nullptr;
+    StringAssignTemp(&why, start);
+    Refuse(request, why);
+    StringFree(why);
+}
+
 // Refuses a name the code page cannot hold, naming it: `head` (of the code page) and `name`, whose
 // characters the code page lacks are written as <U+52C7>.
 void RefuseLacking(CommandRequest *request, const char *head, size_t headLength,
@@ -335,12 +343,7 @@ void CommandLineRead(const wchar_t *commandLine, CommandRequest *request) {
             usage = true;
         } else if ((read = SheetOptionRead(argument, &optionsGiven, &request->options,
                                            reason = TempString.end)) != OptionRead::NotAnOption) {
-            if (read == OptionRead::Refused) {
-                StringValue why = nullptr;
-                StringAssignTemp(&why, reason);
-                Refuse(request, why);
-                StringFree(why);
-            }
+            if (read == OptionRead::Refused) RefuseAt(request, reason);
         } else if (_strnicmp(argument, OutOption, OutOptionLength) == 0) {
             const char *folder = argument + OutOptionLength;
             if (request->outputFolder) {
@@ -374,6 +377,9 @@ void CommandLineRead(const wchar_t *commandLine, CommandRequest *request) {
     MemoryFree(files.keys.block);
     MemoryFree(files.known);
 
+    if (request->kind != CommandKind::Refused &&
+        !SheetOptionsCheck(&request->options, optionsGiven, reason = TempString.end))
+        RefuseAt(request, reason);
     if (request->kind == CommandKind::Refused) {
         MemoryFree(files.names.block);
         return;

@@ -1,11 +1,16 @@
-// The strip-to-sheet conversion: image 0 holds the strip, image 1 the sheet, image 2 the frame
-// just cut out. The numbers are reused by every conversion and never freed here. With /json a
-// frame data file is written beside each sheet.
+// The strip-to-sheet conversion: image 0 holds the strip, image 1 the sheet (or an atlas page),
+// image 2 the last frame cut out. The numbers are reused by every conversion and never freed
+// here. The layout, the pixels and the data file are made by their own modules; this is the flow
+// from a strip to the files written, and what is counted.
 #include "app/convert.h"
 
+#include "app/atlas.h"
 #include "app/batch.h"
+#include "app/frame_data.h"
+#include "app/name_set.h"
+#include "app/sheet_compose.h"
+#include "app/sheet_layout.h"
 #include "runtime/drawing/drawing.h"
-#include "runtime/image/gdi_guards.h"
 #include "runtime/image/image.h"
 #include "runtime/image/image_codec.h"
 #include "runtime/image/image_load.h"
@@ -13,7 +18,6 @@
 #include "runtime/memory/memory.h"
 #include "runtime/strings/strings.h"
 
-#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -22,10 +26,6 @@ constexpr ObjectId StripImage = 0;
 constexpr ObjectId SheetImage = 1;
 constexpr ObjectId FrameImage = 2;
 constexpr int32_t SheetColumns = 8;
-// The sheet is a 24-bit section rather than a display-compatible bitmap: it keeps the strip's
-// colours exactly whatever the display's depth, and saving takes its rows as they are.
-constexpr int32_t SheetDepth = 24;
-static_assert(ConvertSavesAtOnce <= ImageSaveSlots, "every strip Saving needs a save slot");
 
 SheetOptions Options;
 
@@ -68,366 +68,25 @@ int32_t FormatFor(const char *extension) {
     return ImageFormatBmp;
 }
 
-struct Geometry {
-    int32_t frameWidth = 0;
-    int32_t frameHeight = 0;
-    int32_t sheetWidth = 0;
-    int32_t sheetHeight = 0;
-    int32_t cellWidth = 0; // the frame and its extrusion
-    int32_t cellHeight = 0;
-    int32_t columns = 0; // cells in a row, and rows
-    int32_t rows = 0;
+// A sheet on its way to its file, and what follows once it is written: its data file (none when
+// `dataName` is null). A MainHeap record; one being saved in the background is its save's tag.
+struct PendingSheet {
+    char *stripPath;
+    char *dataName;
+    Text data;
 };
 
-// TooManyFrames when the count does not cut the strip into frames of at least one pixel,
-// TooLarge when the sheet would be larger than an image can be.
-ConvertOutcome SheetGeometry(int32_t stripWidth, int32_t stripHeight, bool horizontal,
-                             bool vertical, int32_t count, Geometry *g) {
-    if (count < 1) return ConvertOutcome::TooManyFrames;
-    if (horizontal) {
-        g->frameWidth = stripWidth / count;
-        g->frameHeight = stripHeight;
-    } else if (vertical) {
-        g->frameWidth = stripWidth;
-        g->frameHeight = stripHeight / count;
-    }
-    if (g->frameWidth < 1 || g->frameHeight < 1) return ConvertOutcome::TooManyFrames;
-    int64_t perRow = Options.columns;
-    int64_t columns = count < perRow ? count : perRow;
-    int64_t rows = (int64_t(count) + perRow - 1) / perRow;
-    int64_t cellWidth = g->frameWidth + 2 * int64_t(Options.extrude);
-    int64_t cellHeight = g->frameHeight + 2 * int64_t(Options.extrude);
-    int64_t width =
-        2 * int64_t(Options.margin) + columns * cellWidth + (columns - 1) * Options.spacing;
-    int64_t height = 2 * int64_t(Options.margin) + rows * cellHeight + (rows - 1) * Options.spacing;
-    // The sheet is a section of 24 bits a pixel (32 with alpha); either is held to its size at 32.
-    if (width > ImageMaxSize || height > ImageMaxSize ||
-        !ImageBytesFit(int32_t(width), int32_t(height), 32))
-        return ConvertOutcome::TooLarge;
-    g->sheetWidth = int32_t(width);
-    g->sheetHeight = int32_t(height);
-    g->cellWidth = int32_t(cellWidth);
-    g->cellHeight = int32_t(cellHeight);
-    g->columns = int32_t(columns);
-    g->rows = int32_t(rows);
-    return ConvertOutcome::Converted;
+void PendingFree(PendingSheet *pending) {
+    if (!pending) return;
+    MemoryFree(pending->stripPath);
+    MemoryFree(pending->dataName);
+    TextFree(&pending->data);
+    MemoryFree(pending);
 }
 
-// The top-left pixel of frame i on the sheet.
-void FramePlace(const Geometry &g, int32_t i, int32_t *x, int32_t *y) {
-    *x = Options.margin + (i % Options.columns) * (g.cellWidth + Options.spacing) + Options.extrude;
-    *y =
-        Options.margin + (i / Options.columns) * (g.cellHeight + Options.spacing) + Options.extrude;
-}
-
-// True when image 1 is a sheet this conversion made, of the size and depth the next one needs.
-bool SameSheet(const Geometry &g, int32_t depth = SheetDepth) {
-    const ImageObject *sheet = ImageRecord(SheetImage);
-    return sheet && sheet->bottomUpSection && sheet->depth == depth &&
-           ImageGetWidth(SheetImage) == g.sheetWidth && ImageGetHeight(SheetImage) == g.sheetHeight;
-}
-
-// The strip's pixels as rows to copy frames from: its own section's rows, or a copy at 32 bits.
-struct StripRows {
-    const uint8_t *bits = nullptr;
-    int64_t stride = 0;
-    int32_t height = 0;
-    int32_t bytesPerPixel = 0;
-    bool topDown = false;
-    bool alpha = false;       // the fourth byte is the picture's alpha
-    uint8_t *block = nullptr; // the copy, when one was made
-
-    StripRows() = default;
-    StripRows(const StripRows &) = delete;
-    StripRows &operator=(const StripRows &) = delete;
-    ~StripRows() { MemoryFree(block); }
-};
-
-bool ReadStripRows(StripRows *rows) {
-    const ImageObject *strip = ImageRecord(StripImage);
-    if (!strip || GetObjectType(strip->handle) != OBJ_BITMAP) return false; // an icon
-    DIBSECTION section{};
-    int32_t width = ImageGetWidth(StripImage);
-    rows->height = ImageGetHeight(StripImage);
-    // The loader's own sections say their row order; only the decoders make 32-bit ones top-down,
-    // and they give 32 bits a pixel only to pictures with alpha.
-    if (strip->loadedSection &&
-        GetObjectA(strip->handle, sizeof section, &section) == sizeof section &&
-        section.dsBm.bmBits && section.dsBm.bmWidth == width &&
-        (section.dsBm.bmBitsPixel == 24 || section.dsBm.bmBitsPixel == 32)) {
-        GdiFlush();
-        rows->bits = static_cast<const uint8_t *>(section.dsBm.bmBits);
-        rows->stride = section.dsBm.bmWidthBytes;
-        rows->bytesPerPixel = section.dsBm.bmBitsPixel / 8;
-        rows->topDown = strip->loadedSection == LoadedTopDown;
-        rows->alpha = rows->topDown && rows->bytesPerPixel == 4;
-        return true;
-    }
-    // Any other bitmap (a palette picture, one the system loader made) is read back, opaque.
-    if (!ImageBytesFit(width, rows->height, 32)) return false;
-    rows->stride = BitmapRowBytes(width, 32);
-    rows->block = static_cast<uint8_t *>(MemoryAlloc(size_t(rows->stride) * size_t(rows->height)));
-    if (!rows->block) return false;
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -rows->height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    MemoryDc memory;
-    if (!memory.dc ||
-        GetDIBits(memory.dc, static_cast<HBITMAP>(strip->handle), 0, UINT(rows->height),
-                  rows->block, &info, DIB_RGB_COLORS) != rows->height)
-        return false;
-    rows->bits = rows->block;
-    rows->bytesPerPixel = 4;
-    rows->topDown = true;
-    return true;
-}
-
-// One row of a frame with its extrusion: `extrude` copies of the first pixel, the row, and as many
-// of the last. An opaque source gets alpha 255 on a 32-bit sheet.
-void CopyRow(uint8_t *to, int32_t toBytes, const uint8_t *from, int32_t fromBytes, bool alpha,
-             int32_t width, int32_t extrude) {
-    uint8_t *row = to + int64_t(extrude) * toBytes;
-    if (toBytes == fromBytes && (toBytes == 3 || alpha)) {
-        memcpy(row, from, size_t(width) * size_t(toBytes));
-    } else {
-        uint8_t *out = row;
-        for (int32_t x = 0; x < width; x++, out += toBytes, from += fromBytes) {
-            out[0] = from[0];
-            out[1] = from[1];
-            out[2] = from[2];
-            if (toBytes == 4) out[3] = alpha ? from[3] : 255;
-        }
-    }
-    const uint8_t *last = row + int64_t(width - 1) * toBytes;
-    for (int32_t k = 0; k < extrude; k++) {
-        memcpy(to + int64_t(k) * toBytes, row, size_t(toBytes));
-        memcpy(row + int64_t(width + k) * toBytes, last, size_t(toBytes));
-    }
-}
-
-// Draws the sheet the options lay out, pixel by pixel into a 24-bit section (32-bit with alpha):
-// the system's blits neither keep alpha nor repeat edges. False when the strip's pixels cannot be
-// read (an icon under a strip's name, or no memory for a copy of them).
-bool DrawSheetRows(const Geometry &g, bool horizontal, int32_t count, bool alphaSheet) {
-    int32_t depth = alphaSheet ? 32 : SheetDepth;
-    if (!SameSheet(g, depth)) ImageCreate(SheetImage, g.sheetWidth, g.sheetHeight, depth);
-    const ImageObject *sheet = ImageRecord(SheetImage);
-    if (!sheet) return true; // no sheet could be made: nothing is drawn, and nothing written
-    DIBSECTION section{};
-    if (GetObjectA(sheet->handle, sizeof section, &section) != sizeof section ||
-        !section.dsBm.bmBits || section.dsBm.bmBitsPixel != depth)
-        return false;
-    StripRows strip;
-    if (!ReadStripRows(&strip)) return false;
-    GdiFlush();
-    auto *bits = static_cast<uint8_t *>(section.dsBm.bmBits);
-    int64_t stride = section.dsBm.bmWidthBytes;
-    int32_t bytes = depth / 8;
-    memset(bits, 0, size_t(stride) * size_t(g.sheetHeight)); // black, or wholly transparent
-    // The section is bottom-up: the sheet's row y lies `sheetHeight - 1 - y` rows into it.
-    auto row = [&](int32_t y) { return bits + stride * (g.sheetHeight - 1 - y); };
-    int32_t e = Options.extrude;
-    size_t cellBytes = size_t(g.cellWidth) * size_t(bytes);
-    for (int32_t i = 0; i < count; i++) {
-        int32_t x, y;
-        FramePlace(g, i, &x, &y);
-        int64_t fromX = horizontal ? int64_t(g.frameWidth) * i : 0;
-        int64_t fromY = horizontal ? 0 : int64_t(g.frameHeight) * i;
-        for (int32_t r = 0; r < g.frameHeight; r++) {
-            int64_t stripRow = strip.topDown ? fromY + r : strip.height - 1 - (fromY + r);
-            CopyRow(row(y + r) + int64_t(x - e) * bytes, bytes,
-                    strip.bits + stripRow * strip.stride + fromX * strip.bytesPerPixel,
-                    strip.bytesPerPixel, strip.alpha, g.frameWidth, e);
-        }
-        for (int32_t k = 1; k <= e; k++) {
-            memcpy(row(y - k) + int64_t(x - e) * bytes, row(y) + int64_t(x - e) * bytes, cellBytes);
-            memcpy(row(y + g.frameHeight - 1 + k) + int64_t(x - e) * bytes,
-                   row(y + g.frameHeight - 1) + int64_t(x - e) * bytes, cellBytes);
-        }
-    }
-    return true;
-}
-
-// A growing text in a MainHeap block; `failed` once memory ran out.
-struct Text {
-    char *data = nullptr;
-    size_t used = 0;
-    size_t capacity = 0;
-    bool failed = false;
-};
-
-void Put(Text *t, const char *text, size_t length) {
-    if (t->failed) return;
-    if (t->used + length > t->capacity) {
-        size_t capacity = t->capacity ? t->capacity : 4096;
-        while (t->used + length > capacity)
-            capacity *= 2;
-        auto *grown = static_cast<char *>(MemoryAlloc(capacity));
-        if (!grown) {
-            t->failed = true;
-            return;
-        }
-        if (t->data) memcpy(grown, t->data, t->used);
-        MemoryFree(t->data);
-        t->data = grown;
-        t->capacity = capacity;
-    }
-    memcpy(t->data + t->used, text, length);
-    t->used += length;
-}
-
-void Put(Text *t, const char *text) {
-    Put(t, text, strlen(text));
-}
-
-void PutNumber(Text *t, int64_t value) {
-    char digits[24];
-    int length = snprintf(digits, sizeof digits, "%lld", static_cast<long long>(value));
-    Put(t, digits, size_t(length));
-}
-
-// A text of the process's code page in UTF-8 as a JSON string, quotes and escapes included.
-void PutString(Text *t, const char *text) {
-    wchar_t *wide = TextToWide(text);
-    int utf8Length =
-        wide ? WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr) : 0;
-    auto *utf8 = utf8Length > 0 ? static_cast<char *>(MemoryAlloc(size_t(utf8Length))) : nullptr;
-    if (!utf8 || WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8, utf8Length, nullptr, nullptr) !=
-                     utf8Length) {
-        t->failed = true;
-    } else {
-        Put(t, "\"");
-        for (const char *p = utf8; *p; p++) {
-            auto c = static_cast<unsigned char>(*p);
-            if (c == '"' || c == '\\') {
-                char escaped[2] = {'\\', char(c)};
-                Put(t, escaped, 2);
-            } else if (c < 0x20) {
-                char escaped[8];
-                snprintf(escaped, sizeof escaped, "\\u%04x", c);
-                Put(t, escaped, 6);
-            } else {
-                Put(t, p, 1);
-            }
-        }
-        Put(t, "\"");
-    }
-    MemoryFree(utf8);
-    MemoryFree(wide);
-}
-
-void PutSize(Text *t, const char *key, int32_t w, int32_t h) {
-    Put(t, key);
-    Put(t, "{\"w\": ");
-    PutNumber(t, w);
-    Put(t, ", \"h\": ");
-    PutNumber(t, h);
-    Put(t, "}");
-}
-
-void PutField(Text *t, const char *key, int64_t value) {
-    Put(t, key);
-    PutNumber(t, value);
-}
-
-// The name of frame i: the prefix, "_" and the frame's number.
-void PutFrameName(Text *t, const char *prefix, int32_t i) {
-    int32_t start = TempString.end;
-    StringConcat(prefix);
-    StringConcat("_");
-    StringFromInteger(i, TempString.end);
-    PutString(t, TempAddress(start));
-    TempString.end = start;
-}
-
-// The frame data file of a sheet: where each frame lies, in the layout atlas loaders read.
-void PutFrameData(Text *t, const char *prefix, const char *imageName, const Geometry &g,
-                  int32_t count, bool alphaSheet) {
-    Put(t, "{\n  \"frames\": {\n");
-    for (int32_t i = 0; i < count && !t->failed; i++) {
-        int32_t x, y;
-        FramePlace(g, i, &x, &y);
-        Put(t, "    ");
-        PutFrameName(t, prefix, i);
-        PutField(t, ": {\"frame\": {\"x\": ", x);
-        PutField(t, ", \"y\": ", y);
-        PutField(t, ", \"w\": ", g.frameWidth);
-        PutField(t, ", \"h\": ", g.frameHeight);
-        Put(t, "}, \"rotated\": false, \"trimmed\": false, \"spriteSourceSize\": {\"x\": 0, "
-               "\"y\": 0, ");
-        PutField(t, "\"w\": ", g.frameWidth);
-        PutField(t, ", \"h\": ", g.frameHeight);
-        PutSize(t, "}, \"sourceSize\": ", g.frameWidth, g.frameHeight);
-        Put(t, i + 1 < count ? "},\n" : "}\n");
-    }
-    Put(t, "  },\n  \"animations\": {\n    ");
-    PutString(t, prefix);
-    Put(t, ": [");
-    for (int32_t i = 0; i < count && !t->failed; i++) {
-        if (i) Put(t, ", ");
-        PutFrameName(t, prefix, i);
-    }
-    Put(t, "]\n  },\n  \"meta\": {\n    \"app\": \"StripSheet\",\n    \"version\": "
-           "\"" STRIPSHEET_VERSION "\",\n    \"image\": ");
-    PutString(t, imageName);
-    Put(t, alphaSheet ? ",\n    \"format\": \"RGBA8888\",\n" : ",\n    \"format\": \"RGB888\",\n");
-    PutSize(t, "    \"size\": ", g.sheetWidth, g.sheetHeight);
-    Put(t, ",\n    \"scale\": \"1\",\n");
-    PutSize(t, "    \"frameSize\": ", g.frameWidth, g.frameHeight);
-    PutField(t, ",\n    \"columns\": ", g.columns);
-    PutField(t, ",\n    \"rows\": ", g.rows);
-    PutField(t, ",\n    \"margin\": ", Options.margin);
-    PutField(t, ",\n    \"spacing\": ", Options.spacing);
-    PutField(t, ",\n    \"extrude\": ", Options.extrude);
-    Put(t, "\n  }\n}\n");
-}
-
-// A data file waiting for its sheet: its name and text, both MainHeap blocks (null for none).
-struct FrameData {
-    char *fileName;
-    Text text;
-};
-
-void FrameDataFree(FrameData *data) {
-    MemoryFree(data->fileName);
-    MemoryFree(data->text.data);
-    *data = FrameData{};
-}
-
-// The data files of the strips still Saving, oldest first, one for each (empty when none is
-// asked for); they are written once their sheets are.
-FrameData Waiting[ConvertSavesAtOnce];
-int32_t WaitingFirst;
-int32_t WaitingCount;
-
-// The data file: written only whole, and only beside a sheet that was written.
-bool WriteFrameData(FrameData *data) {
-    bool written =
-        !data->fileName || ImageSaveBytes(data->fileName, data->text.data, data->text.used) != 0;
-    FrameDataFree(data);
-    return written;
-}
-
-// The data file's name (the sheet's, with .json) and text; false when memory ran out.
-bool MakeFrameData(const ConversionStrings &s, const Geometry &g, int32_t count, bool alphaSheet,
-                   FrameData *data) {
-    *data = FrameData{};
-    int32_t start = ConcatOutputName(s, count, "json");
-    const char *fileName = TempAddress(start);
-    size_t size = strlen(fileName) + 1;
-    data->fileName = static_cast<char *>(MemoryAlloc(size));
-    if (data->fileName) memcpy(data->fileName, fileName, size);
-    TempString.end = start;
-    const char *imageName = s.outputName + StringLength(s.outputDirectory);
-    if (data->fileName) PutFrameData(&data->text, s.prefix, imageName, g, count, alphaSheet);
-    if (data->fileName && !data->text.failed) return true;
-    FrameDataFree(data);
-    return false;
-}
+// The record of the save ConvertStripFinish took last: its strip's path is the caller's until
+// the next call.
+PendingSheet *Finished;
 
 ConvertOutcome Failed(ConvertOutcome why) {
     if (why != ConvertOutcome::NotAPicture) FilesErrors += 1;
@@ -440,45 +99,195 @@ ConvertOutcome NotSaved() {
                       : ConvertOutcome::NotWritten);
 }
 
-// A sheet written or not, then its data file (when one is asked for): the outcome, counted.
-ConvertOutcome Saved(bool written, FrameData *data) {
-    if (!written) {
-        FrameDataFree(data);
-        return NotSaved();
-    }
-    if (!WriteFrameData(data)) return Failed(ConvertOutcome::NotWritten);
+// A sheet written or not, then its data file (written only whole, and only beside a sheet that
+// was written): the outcome, counted.
+ConvertOutcome Saved(bool written, PendingSheet *pending) {
+    if (!written) return NotSaved();
+    if (pending->dataName &&
+        !ImageSaveBytes(pending->dataName, pending->data.data, pending->data.used))
+        return Failed(ConvertOutcome::NotWritten);
     FilesConverted += 1;
     return ConvertOutcome::Converted;
 }
 
-// The sheet of a run without layout options: GDI copies the frames into a black 24-bit section.
-// False when a frame could not be drawn.
-bool DrawPlainSheet(const Geometry &g, bool horizontal, bool vertical, int32_t count) {
-    // The last sheet is drawn over when it has the size of this one (batches are mostly strips
-    // of one size): a new section costs fresh memory, and the box below clears it all the same.
-    if (!SameSheet(g)) ImageCreate(SheetImage, g.sheetWidth, g.sheetHeight, SheetDepth);
-    bool drawing = DrawingBegin(ImageDrawTarget(SheetImage)) != nullptr;
-    DrawingSetMode(ModeTransparent);
-    DrawBox(0, 0, g.sheetWidth, g.sheetHeight, ColorRgb(0, 0, 0));
+// A strip that could not be loaded: one that was read but is too large for an image or for the
+// memory left, whose picture is damaged part way, or that cannot be opened, is a failed
+// conversion; one that is not a picture is counted nowhere.
+ConvertOutcome LoadFailed() {
+    ImageLoadFailure why = ImageLastLoadFailure();
+    if (why == ImageLoadFailure::Unreadable) return Failed(ConvertOutcome::Unreadable);
+    if (why == ImageLoadFailure::TooLarge || why == ImageLoadFailure::NoBitmap)
+        return Failed(ConvertOutcome::TooLarge);
+    if (why == ImageLoadFailure::Damaged) return Failed(ConvertOutcome::Damaged);
+    return Failed(ConvertOutcome::NotAPicture);
+}
 
-    // Each frame is copied straight from the strip into its cell: a bitmap of its own per frame
-    // would cost a bitmap and a second copy of its pixels for every frame. A horizontal strip's
-    // frames lie side by side as in a row of the sheet, so each row of cells is one copy.
-    HANDLE strip = ImageHandle(StripImage);
-    int32_t framesPerCopy = horizontal ? SheetColumns : 1;
-    bool everyFrame = true;
-    for (int32_t i = 0; i < count; i += framesPerCopy) {
-        int32_t frames = count - i < framesPerCopy ? count - i : framesPerCopy;
-        int32_t x = g.frameWidth * (i % SheetColumns);
-        int32_t y = g.frameHeight * (i / SheetColumns);
-        int32_t fromX = horizontal ? g.frameWidth * i : 0;
-        int32_t fromY = vertical ? g.frameHeight * i : 0;
-        if (!DrawImagePart(strip, x, y, fromX, fromY, g.frameWidth * frames, g.frameHeight) &&
-            drawing)
-            everyFrame = false;
+// The record of a sheet to save, with its data file's name and text when /json asks for one
+// (`describe` puts the text); SameName when an earlier strip of the run took that name, and
+// NotWritten when memory runs out.
+template <typename Describe>
+ConvertOutcome Pending(const ConversionStrings &s, int32_t count, PendingSheet **pending,
+                       Describe describe) {
+    *pending = static_cast<PendingSheet *>(MemoryAlloc(sizeof(PendingSheet)));
+    if (!*pending || !((*pending)->stripPath = MemoryTextCopy(s.stripPath))) {
+        PendingFree(*pending);
+        return ConvertOutcome::NotWritten;
     }
-    DrawingEnd();
-    return everyFrame;
+    if (!Options.json) return ConvertOutcome::Converted;
+    int32_t start = ConcatOutputName(s, count, "json");
+    (*pending)->dataName = MemoryTextCopy(TempAddress(start));
+    TempString.end = start;
+    ConvertOutcome outcome = ConvertOutcome::Converted;
+    const char *dataName = (*pending)->dataName;
+    if (!dataName)
+        outcome = ConvertOutcome::NotWritten;
+    else if (!NameSetAdd(dataName + StringLength(s.outputDirectory), true))
+        outcome = ConvertOutcome::SameName;
+    else
+        describe(&(*pending)->data, s.outputName + StringLength(s.outputDirectory));
+    if (outcome == ConvertOutcome::Converted && (*pending)->data.failed)
+        outcome = ConvertOutcome::NotWritten;
+    if (outcome != ConvertOutcome::Converted) {
+        PendingFree(*pending);
+        *pending = nullptr;
+    }
+    return outcome;
+}
+
+// Saves image 1 as the sheet, at once or in the background (then the record goes with the save).
+ConvertOutcome SaveSheet(const ConversionStrings &s, int32_t format, PendingSheet *pending,
+                         bool background) {
+    if (background) {
+        if (ImageSaveStart(SheetImage, s.outputName, format, ImageDefaultQuality,
+                           reinterpret_cast<intptr_t>(pending)))
+            return ConvertOutcome::Saving;
+        PendingFree(pending);
+        return NotSaved();
+    }
+    ConvertOutcome outcome = Saved(ImageSave(SheetImage, s.outputName, format) != 0, pending);
+    PendingFree(pending);
+    return outcome;
+}
+
+// The strip's frames drawn pixel by pixel onto the grid; false when the strip's pixels cannot be
+// read (an icon under a strip's name, or no memory for a copy of them) or no sheet can be made.
+bool DrawGridRows(const GridLayout &g, bool horizontal, int32_t count, bool alphaSheet,
+                  int32_t frameWidth, int32_t frameHeight) {
+    StripPixels strip;
+    PixelRows page;
+    if (!StripPixelsRead(StripImage, &strip) ||
+        !PageBegin(SheetImage, g.page.width, g.page.height, alphaSheet ? 32 : 24, &page))
+        return false;
+    for (int32_t i = 0; i < count; i++) {
+        FramePlace place = GridPlace(Options, g, i);
+        PageDrawFrame(page, strip.rows, horizontal ? frameWidth * i : 0,
+                      horizontal ? 0 : frameHeight * i, frameWidth, frameHeight, place.x, place.y,
+                      Options.scale, Options.extrude);
+    }
+    return true;
+}
+
+ConvertOutcome GridSheet(const ConversionStrings &s, int32_t format, bool horizontal, int32_t count,
+                         int32_t frameWidth, int32_t frameHeight, bool background) {
+    GridLayout g;
+    // A sheet too large: nothing sensible to write.
+    if (GridLayoutMake(Options, frameWidth, frameHeight, count, &g) != LayoutFit::Fits)
+        return Failed(ConvertOutcome::TooLarge);
+
+    // Without options the sheet is drawn as it always was; with them it is laid out pixel by pixel.
+    bool alphaSheet = Options.alpha && format == ImageFormatPng;
+    bool plainSheet = Options.columns == SheetColumns && Options.spacing == 0 &&
+                      Options.margin == 0 && Options.extrude == 0 && Options.scale == 1 &&
+                      !alphaSheet;
+    bool everyFrame = plainSheet
+                          ? DrawPlainSheet(SheetImage, StripImage, horizontal, count, frameWidth,
+                                           frameHeight, g.page.width, g.page.height)
+                          : DrawGridRows(g, horizontal, count, alphaSheet, frameWidth, frameHeight);
+    // Image 2 holds the last frame cut out. An icon under a strip's name cannot be cut at all.
+    int32_t last = count - 1;
+    if (!ImageGrab(StripImage, FrameImage, horizontal ? frameWidth * last : 0,
+                   horizontal ? 0 : frameHeight * last, frameWidth, frameHeight))
+        everyFrame = false;
+
+    // A frame that could not be cut (an icon file under a strip's name, or no memory for it)
+    // would leave its cell black: such a sheet is a failed conversion, not one to write.
+    if (!everyFrame) return Failed(ConvertOutcome::Damaged);
+    if (!ImageExists(SheetImage)) return Failed(ConvertOutcome::NotWritten);
+    PendingSheet *pending = nullptr;
+    ConvertOutcome described = Pending(s, count, &pending, [&](Text *text, const char *image) {
+        auto *places = static_cast<FramePlace *>(MemoryAlloc(sizeof(FramePlace) * size_t(count)));
+        if (!places) {
+            text->failed = true;
+            return;
+        }
+        for (int32_t i = 0; i < count; i++)
+            places[i] = GridPlace(Options, g, i);
+        DataStrip strip = {s.prefix, count, g.frameWidth, g.frameHeight, places};
+        DataPage page = {image, g.page, alphaSheet, &g, nullptr, 0};
+        FrameDataPut(text, Options, page, &strip, 1);
+        MemoryFree(places);
+    });
+    if (described != ConvertOutcome::Converted) return Failed(described);
+    return SaveSheet(s, alphaSheet ? ImageFormatPngAlpha : format, pending, background);
+}
+
+// The strip's frames into the packed layout; the outcome when they cannot go there.
+ConvertOutcome AddToLayout(const ConversionStrings &s, bool horizontal, int32_t count,
+                           int32_t frameWidth, int32_t frameHeight) {
+    StripPixels strip;
+    if (!StripPixelsRead(StripImage, &strip)) return ConvertOutcome::Damaged;
+    // Frames the memory left cannot hold make the strip too large, as a strip it cannot load.
+    if (AtlasAddStrip(s.stripPath, s.prefix, strip.rows, horizontal, count, frameWidth,
+                      frameHeight) != AtlasAdd::Added)
+        return ConvertOutcome::TooLarge;
+    return ConvertOutcome::Converted;
+}
+
+// A sheet of its own strip's frames, packed.
+ConvertOutcome PackedSheet(const ConversionStrings &s, int32_t format, bool horizontal,
+                           int32_t count, int32_t frameWidth, int32_t frameHeight,
+                           bool background) {
+    bool alphaSheet = Options.alpha && format == ImageFormatPng;
+    AtlasStart(Options, alphaSheet);
+    ConvertOutcome outcome = AddToLayout(s, horizontal, count, frameWidth, frameHeight);
+    if (outcome == ConvertOutcome::Converted && !AtlasLayout()) outcome = ConvertOutcome::TooLarge;
+    if (outcome == ConvertOutcome::Converted && !AtlasDrawPage(0, SheetImage))
+        outcome = ConvertOutcome::NotWritten;
+    PendingSheet *pending = nullptr;
+    if (outcome == ConvertOutcome::Converted)
+        outcome = Pending(s, count, &pending, [](Text *text, const char *image) {
+            AtlasPutData(0, image, nullptr, 0, text);
+        });
+    AtlasEnd();
+    if (outcome != ConvertOutcome::Converted) return Failed(outcome);
+    return SaveSheet(s, alphaSheet ? ImageFormatPngAlpha : format, pending, background);
+}
+
+// The strip's frames into the run's atlas, under its prefix.
+ConvertOutcome IntoAtlas(const ConversionStrings &s, bool horizontal, int32_t count,
+                         int32_t frameWidth, int32_t frameHeight) {
+    if (NameSetHas(s.prefix, false)) return Failed(ConvertOutcome::SameName);
+    ConvertOutcome outcome = AddToLayout(s, horizontal, count, frameWidth, frameHeight);
+    if (outcome != ConvertOutcome::Converted) return Failed(outcome);
+    if (!NameSetAdd(s.prefix, false)) return Failed(ConvertOutcome::TooLarge);
+    return ConvertOutcome::InAtlas;
+}
+
+// The file name of an atlas page's picture or data: "<folder><name>.<extension>" for a single
+// page, else "<folder><name>-<page>.<extension>". A MainHeap copy; null when memory runs out.
+char *PageFileName(const char *folder, int32_t page, int32_t pages, const char *extension) {
+    int32_t start = TempString.end;
+    StringConcat(folder);
+    StringConcat(Options.atlas);
+    if (pages > 1) {
+        StringConcat("-");
+        StringFromInteger(page, TempString.end);
+    }
+    StringConcat(".");
+    StringConcat(extension);
+    char *name = MemoryTextCopy(TempAddress(start));
+    TempString.end = start;
+    return name;
 }
 
 } // namespace
@@ -497,67 +306,133 @@ ConvertOutcome ConvertStrip(const char *stripPath, const char *prefix, const cha
 
     int32_t format = FormatFor(s.extension);
 
-    if (!ImageLoad(StripImage, s.stripPath)) {
-        // A strip that was read but is too large for an image or for the memory left, or whose
-        // picture is damaged part way, or one that cannot be opened, is a failed conversion; one
-        // that is not a picture is counted nowhere.
-        ImageLoadFailure why = ImageLastLoadFailure();
-        if (why == ImageLoadFailure::Unreadable) return Failed(ConvertOutcome::Unreadable);
-        if (why == ImageLoadFailure::TooLarge || why == ImageLoadFailure::NoBitmap)
-            return Failed(ConvertOutcome::TooLarge);
-        if (why == ImageLoadFailure::Damaged) return Failed(ConvertOutcome::Damaged);
-        return Failed(ConvertOutcome::NotAPicture);
-    }
+    if (!ImageLoad(StripImage, s.stripPath)) return LoadFailed();
 
     bool horizontal = StringEqual(s.direction, "H");
-    bool vertical = StringEqual(s.direction, "V");
-    Geometry g;
-    ConvertOutcome fits = SheetGeometry(ImageGetWidth(StripImage), ImageGetHeight(StripImage),
-                                        horizontal, vertical, count, &g);
-    // Frames of no size, or a sheet too large: nothing sensible to write.
-    if (fits != ConvertOutcome::Converted) return Failed(fits);
-
-    // Without options the sheet is drawn as it always was; with them it is laid out pixel by pixel.
-    bool alphaSheet = Options.alpha && format == ImageFormatPng;
-    bool plainSheet = Options.columns == SheetColumns && Options.spacing == 0 &&
-                      Options.margin == 0 && Options.extrude == 0 && !alphaSheet;
-    bool everyFrame = plainSheet ? DrawPlainSheet(g, horizontal, vertical, count)
-                                 : DrawSheetRows(g, horizontal, count, alphaSheet);
-    // Image 2 holds the last frame cut out. An icon under a strip's name cannot be cut at all.
-    int32_t last = count - 1;
-    if (!ImageGrab(StripImage, FrameImage, g.frameWidth * (horizontal ? last : 0),
-                   g.frameHeight * (vertical ? last : 0), g.frameWidth, g.frameHeight))
-        everyFrame = false;
-
-    // A frame that could not be cut (an icon file under a strip's name, or no memory for it)
-    // would leave its cell black: such a sheet is a failed conversion, not one to write.
-    if (!everyFrame) return Failed(ConvertOutcome::Damaged);
-    if (!ImageExists(SheetImage)) return Failed(ConvertOutcome::NotWritten);
-    FrameData data{};
-    if (Options.json && !MakeFrameData(s, g, count, alphaSheet, &data))
-        return Failed(ConvertOutcome::NotWritten);
-    int32_t saveFormat = alphaSheet ? ImageFormatPngAlpha : format;
-    if (background) {
-        if (!ImageSaveStart(SheetImage, s.outputName, saveFormat)) {
-            FrameDataFree(&data);
-            return NotSaved();
-        }
-        Waiting[(WaitingFirst + WaitingCount) % ConvertSavesAtOnce] = data;
-        WaitingCount += 1;
-        return ConvertOutcome::Saving;
-    }
-    return Saved(ImageSave(SheetImage, s.outputName, saveFormat) != 0, &data);
+    int32_t frameWidth = 0, frameHeight = 0;
+    // Frames of no size: nothing sensible to write.
+    if (StripFrameSize(ImageGetWidth(StripImage), ImageGetHeight(StripImage), horizontal, count,
+                       &frameWidth, &frameHeight) != LayoutFit::Fits)
+        return Failed(ConvertOutcome::TooManyFrames);
+    if (Options.atlas[0]) return IntoAtlas(s, horizontal, count, frameWidth, frameHeight);
+    if (SheetOptionsPacked(Options))
+        return PackedSheet(s, format, horizontal, count, frameWidth, frameHeight, background);
+    return GridSheet(s, format, horizontal, count, frameWidth, frameHeight, background);
 }
 
-ConvertOutcome ConvertStripFinish() {
-    FrameData data{};
-    if (WaitingCount > 0) {
-        data = Waiting[WaitingFirst];
-        Waiting[WaitingFirst] = FrameData{};
-        WaitingFirst = (WaitingFirst + 1) % ConvertSavesAtOnce;
-        WaitingCount -= 1;
+int32_t ConvertStripsSaving() {
+    return ImageSavesQueued();
+}
+
+ConvertOutcome ConvertStripFinish(const char **stripPath) {
+    PendingFree(Finished);
+    intptr_t tag = 0;
+    bool written = ImageSaveFinish(&tag) != 0;
+    Finished = reinterpret_cast<PendingSheet *>(tag);
+    if (!Finished) {
+        *stripPath = "";
+        return Failed(ConvertOutcome::NotWritten);
     }
-    return Saved(ImageSaveFinish() != 0, &data);
+    *stripPath = Finished->stripPath;
+    return Saved(written, Finished);
+}
+
+void ConvertBatchBegin() {
+    PendingFree(Finished);
+    Finished = nullptr;
+    NameSetClear();
+    if (Options.atlas[0]) AtlasStart(Options, Options.alpha);
+}
+
+void ConvertBatchEnd(bool stopped, const char *outputDirectory, const ConvertEndReport &report) {
+    if (!Options.atlas[0]) return;
+    int32_t strips = AtlasStripCount();
+    if (stopped || !strips) {
+        report.Line(stopped ? "no atlas written: the run was stopped"
+                            : "no atlas written: no strip was converted");
+        AtlasEnd();
+        return;
+    }
+    int32_t pages = AtlasLayout();
+    // Each page's outcome and file names; without memory for them, no page is written.
+    auto *outcomes =
+        static_cast<ConvertOutcome *>(MemoryAlloc(sizeof(ConvertOutcome) * size_t(pages) + 1));
+    auto **names = static_cast<char **>(MemoryAlloc(2 * sizeof(char *) * size_t(pages) + 1));
+    bool named = outcomes && names;
+    int32_t laidOut = names ? pages : 0;
+    for (int32_t page = 0; named && page < pages; page++) {
+        names[2 * page] = PageFileName(outputDirectory, page, pages, "png");
+        names[2 * page + 1] = PageFileName(outputDirectory, page, pages, "json");
+        named = names[2 * page] && names[2 * page + 1];
+    }
+    if (!named) pages = 0;
+    size_t folderLength = strlen(outputDirectory);
+    auto finishOldest = [&] {
+        intptr_t page = 0;
+        if (!ImageSaveFinish(&page))
+            outcomes[page] = ImageLastSaveFailure() == ImageSaveFailure::ReadOnly
+                                 ? ConvertOutcome::ReadOnly
+                                 : ConvertOutcome::NotWritten;
+    };
+    int32_t format = Options.alpha ? ImageFormatPngAlpha : ImageFormatPng;
+    for (int32_t page = 0; page < pages; page++) {
+        if (ImageSavesQueued() == ImageSaveSlots) finishOldest();
+        outcomes[page] = ConvertOutcome::NotWritten;
+        if (AtlasDrawPage(page, SheetImage) &&
+            ImageSaveStart(SheetImage, names[2 * page], format, ImageDefaultQuality, page))
+            outcomes[page] = ConvertOutcome::Converted;
+    }
+    while (ImageSavesQueued() > 0)
+        finishOldest();
+
+    // The data files, each beside a page that was written, naming the others that were.
+    size_t nameRoom = strlen(Options.atlas) + 16;
+    auto *related = Options.json && pages
+                        ? static_cast<char *>(MemoryAlloc(nameRoom * size_t(pages)))
+                        : nullptr;
+    for (int32_t page = 0; Options.json && page < pages; page++) {
+        if (outcomes[page] != ConvertOutcome::Converted) continue;
+        int32_t count = 0;
+        char *at = related;
+        for (int32_t other = 0; related && other < pages; other++) {
+            if (other == page || outcomes[other] != ConvertOutcome::Converted) continue;
+            strcpy(at, names[2 * other + 1] + folderLength);
+            at += strlen(at) + 1;
+            count += 1;
+        }
+        Text text;
+        if (related) AtlasPutData(page, names[2 * page] + folderLength, related, count, &text);
+        if (!related || text.failed || !ImageSaveBytes(names[2 * page + 1], text.data, text.used))
+            outcomes[page] = ConvertOutcome::NotWritten;
+        TextFree(&text);
+    }
+    MemoryFree(related);
+
+    for (int32_t strip = 0; strip < strips; strip++) {
+        ConvertOutcome outcome =
+            pages ? outcomes[AtlasStripPage(strip)] : ConvertOutcome::NotWritten;
+        if (outcome == ConvertOutcome::Converted) {
+            FilesConverted += 1;
+        } else {
+            FilesErrors += 1;
+            report.Strip(AtlasStripPath(strip), outcome);
+        }
+    }
+    for (int32_t page = 0; page < pages; page++) {
+        if (outcomes[page] != ConvertOutcome::Converted) continue;
+        int32_t start = TempString.end;
+        StringConcat("written: ");
+        StringConcat(names[2 * page]);
+        char *line = MemoryTextCopy(TempAddress(start));
+        TempString.end = start;
+        if (line) report.Line(line);
+        MemoryFree(line);
+    }
+    for (int32_t k = 0; k < 2 * laidOut; k++)
+        MemoryFree(names[k]);
+    MemoryFree(names);
+    MemoryFree(outcomes);
+    AtlasEnd();
 }
 
 void ConvertStripAhead(const char *stripPath) {

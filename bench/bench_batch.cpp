@@ -125,22 +125,23 @@ template <typename Call> auto Timed(int64_t *ticks, Call call) {
 extern "C" {
 // The originals, as the linker's --wrap names them (C++ names of the functions in the headers).
 intptr_t __real__Z9ImageLoadxPKci(ObjectId id, const char *fileName, int32_t flags);
-int32_t __real__Z14ImageSaveStartxPKcii(ObjectId id, const char *fileName, int32_t formatId,
-                                        int32_t quality);
+int32_t __real__Z14ImageSaveStartxPKciix(ObjectId id, const char *fileName, int32_t formatId,
+                                         int32_t quality, intptr_t tag);
 int32_t __real__Z9ImageSavexPKcii(ObjectId id, const char *fileName, int32_t formatId,
                                   int32_t quality);
 ConvertOutcome __real__Z12ConvertStripPKcS0_S0_S0_iS0_b(const char *, const char *, const char *,
                                                         const char *, int32_t, const char *, bool);
-ConvertOutcome __real__Z18ConvertStripFinishv();
+ConvertOutcome __real__Z18ConvertStripFinishPPKc(const char **stripPath);
 
 intptr_t __wrap__Z9ImageLoadxPKci(ObjectId id, const char *fileName, int32_t flags) {
     return Timed(&loadTicks, [&] { return __real__Z9ImageLoadxPKci(id, fileName, flags); });
 }
 
-int32_t __wrap__Z14ImageSaveStartxPKcii(ObjectId id, const char *fileName, int32_t formatId,
-                                        int32_t quality) {
-    return Timed(&saveTicks,
-                 [&] { return __real__Z14ImageSaveStartxPKcii(id, fileName, formatId, quality); });
+int32_t __wrap__Z14ImageSaveStartxPKciix(ObjectId id, const char *fileName, int32_t formatId,
+                                         int32_t quality, intptr_t tag) {
+    return Timed(&saveTicks, [&] {
+        return __real__Z14ImageSaveStartxPKciix(id, fileName, formatId, quality, tag);
+    });
 }
 
 int32_t __wrap__Z9ImageSavexPKcii(ObjectId id, const char *fileName, int32_t formatId,
@@ -171,9 +172,9 @@ ConvertOutcome __wrap__Z12ConvertStripPKcS0_S0_S0_iS0_b(const char *path, const 
 }
 
 // A sheet written in the background: how long the batch waited for it.
-ConvertOutcome __wrap__Z18ConvertStripFinishv() {
+ConvertOutcome __wrap__Z18ConvertStripFinishPPKc(const char **stripPath) {
     int64_t start = Ticks();
-    ConvertOutcome outcome = __real__Z18ConvertStripFinishv();
+    ConvertOutcome outcome = __real__Z18ConvertStripFinishPPKc(stripPath);
     Line("finish %d %s %lld %d\n", currentRound, currentGroup.c_str(),
          static_cast<long long>(Microseconds(Ticks() - start)), static_cast<int>(outcome));
     return outcome;

@@ -36,17 +36,21 @@ constexpr int64_t ImageSaveCopyBytes =
 // image may be changed or freed straight away. 1 when the save is queued, 0 when it failed at
 // once (no such image or encoder, no memory, or ImageSaveSlots saves already waiting for
 // ImageSaveFinish). A later save of the same file name waits for the earlier one, so the last
-// asked for is the one that stays.
+// asked for is the one that stays. The queue keeps `tag` with the save and hands it back when
+// the save is finished: what the caller needs to know then (whose sheet it was, what follows it).
 int32_t ImageSaveStart(ObjectId id, const char *fileName, int32_t formatId,
-                       int32_t quality = ImageDefaultQuality);
+                       int32_t quality = ImageDefaultQuality, intptr_t tag = 0);
+
+// How many saves are queued and not yet finished.
+int32_t ImageSavesQueued();
 
 // Called again and again, at most every 50 ms, while a save is waited for (a window that must go
 // on answering, say); null, the default, for none.
 void ImageSaveWhileWaiting(void (*routine)());
 
-// Waits for the oldest save ImageSaveStart queued and returns its result as ImageSave would; 0
-// when none is queued.
-int32_t ImageSaveFinish();
+// Waits for the oldest save ImageSaveStart queued and returns its result as ImageSave would, and
+// its tag in `tag` when that is not null; 0 (and the tag 0) when none is queued.
+int32_t ImageSaveFinish(intptr_t *tag = nullptr);
 
 // Finishes every queued save as ImageSaveFinish does, dropping their results; returns at once
 // when none is queued. ImageLibraryEnd calls it, so that no thread is still writing a sheet when

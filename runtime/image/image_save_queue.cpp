@@ -17,6 +17,7 @@ namespace {
 struct SaveJob {
     SheetRows sheet;
     char *fileName; // the job's own copy
+    intptr_t tag;   // the caller's
     ImageSaveFailure result;
     bool ready;   // handed to the thread, not yet taken up
     bool running; // the file is not yet written or given up
@@ -76,13 +77,6 @@ ImageSaveFailure WaitForJob(SaveJob &job) {
     return result;
 }
 
-char *CopyOf(const char *text) {
-    size_t size = strlen(text) + 1;
-    auto *copy = static_cast<char *>(MemoryAlloc(size));
-    if (copy) memcpy(copy, text, size);
-    return copy;
-}
-
 } // namespace
 
 void WaitForQueuedSaves(const char *fileName) {
@@ -92,13 +86,14 @@ void WaitForQueuedSaves(const char *fileName) {
     }
 }
 
-int32_t ImageSaveStart(ObjectId id, const char *fileName, int32_t formatId, int32_t quality) {
+int32_t ImageSaveStart(ObjectId id, const char *fileName, int32_t formatId, int32_t quality,
+                       intptr_t tag) {
     SaveResult(ImageSaveFailure::NotWritten);
     if (JobCount == ImageSaveSlots) return 0;
     SheetRows sheet{};
     if (!TakeSheetRows(id, fileName, formatId, quality, &sheet)) return 0;
     SaveJob &job = Jobs[(JobFirst + JobCount) % ImageSaveSlots];
-    job.fileName = CopyOf(fileName);
+    job.fileName = MemoryTextCopy(fileName);
     if (!job.fileName) {
         MemoryFree(sheet.block);
         return 0;
@@ -115,6 +110,7 @@ int32_t ImageSaveStart(ObjectId id, const char *fileName, int32_t formatId, int3
             sheet.rows = static_cast<uint8_t *>(memcpy(sheet.block, sheet.rows, bytes));
     }
     job.sheet = sheet;
+    job.tag = tag;
     JobCount += 1;
     bool queued = sheet.block && SlotReady(job);
     // Written here, the result still goes in under the lock, as every change of it does.
@@ -135,14 +131,21 @@ void ImageSaveWhileWaiting(void (*routine)()) {
     WhileWaiting = routine;
 }
 
-int32_t ImageSaveFinish() {
+int32_t ImageSavesQueued() {
+    return JobCount;
+}
+
+int32_t ImageSaveFinish(intptr_t *tag) {
+    if (tag) *tag = 0;
     if (JobCount == 0) return SaveResult(ImageSaveFailure::NotWritten);
     SaveJob &job = Jobs[JobFirst];
     ImageSaveFailure result = WaitForJob(job);
+    if (tag) *tag = job.tag;
     MemoryFree(job.sheet.block);
     MemoryFree(job.fileName);
     job.sheet = SheetRows{};
     job.fileName = nullptr;
+    job.tag = 0;
     JobFirst = (JobFirst + 1) % ImageSaveSlots;
     JobCount -= 1;
     return SaveResult(result);

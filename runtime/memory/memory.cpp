@@ -18,3 +18,10 @@ void *MemoryAlloc(size_t size, MemoryInitialiser initialiser) {
 void MemoryFree(void *block) {
     if (block) HeapFree(MainHeap, 0, block);
 }
+
+char *MemoryTextCopy(const char *text) {
+    size_t size = strlen(text) + 1;
+    auto *copy = static_cast<char *>(MemoryAlloc(size));
+    if (copy) memcpy(copy, text, size);
+    return copy;
+}

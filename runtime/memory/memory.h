@@ -11,6 +11,7 @@
 #include <windows.h>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 // Set once at start-up and never changed afterwards.
 extern HANDLE MainHeap;   // tables, records and buffers; serialised
@@ -29,3 +30,24 @@ void ObjectHeapInit();
 // Null when the heap cannot supply it.
 void *MemoryAlloc(size_t size, MemoryInitialiser initialiser = nullptr);
 void MemoryFree(void *block);
+
+// A MainHeap copy of the text, NUL included; null when the heap cannot supply it.
+char *MemoryTextCopy(const char *text);
+
+// Room for at least `least` elements in the MainHeap array `*array`, of which `used` are kept:
+// a larger block (doubling from 64) when `*room` is less. False, the array as it was, when the
+// heap cannot supply it.
+template <typename T> bool MemoryReserve(T **array, int32_t used, int32_t *room, int32_t least) {
+    if (least <= *room) return true;
+    int64_t grown = *room ? *room : 64;
+    while (grown < least)
+        grown *= 2;
+    if (grown > INT32_MAX) return false;
+    auto *block = static_cast<T *>(MemoryAlloc(sizeof(T) * size_t(grown)));
+    if (!block) return false;
+    if (used) memcpy(static_cast<void *>(block), *array, sizeof(T) * size_t(used));
+    MemoryFree(*array);
+    *array = block;
+    *room = int32_t(grown);
+    return true;
+}

@@ -213,13 +213,25 @@ void ConvertStripAhead(const char *stripPath) {
     aheads.push_back(stripPath ? stripPath : "");
 }
 
-ConvertOutcome ConvertStripFinish() {
+int32_t ConvertStripsSaving() {
+    return int32_t(stillSaving.size());
+}
+
+ConvertOutcome ConvertStripFinish(const char **stripPath) {
+    static std::string finished;
     if (stillSaving.empty()) {
         ADD_FAILURE() << "a save finished that was never started";
+        *stripPath = "";
         return ConvertOutcome::NotWritten;
     }
+    finished = stillSaving.front();
+    *stripPath = finished.c_str();
     bool fails = Listed(failingFiles, stillSaving.front());
     stillSaving.erase(stillSaving.begin());
     (fails ? FilesErrors : FilesConverted) += 1;
     return fails ? ConvertOutcome::NotWritten : ConvertOutcome::Converted;
 }
+
+void ConvertBatchBegin() {}
+
+void ConvertBatchEnd(bool, const char *, const ConvertEndReport &) {}

@@ -4,6 +4,8 @@
 #include "app/batch.h"
 #include "app/console.h"
 #include "app/convert.h"
+#include "app/sheet_layout.h"
+#include "app/sheet_options.h"
 #include "runtime/drawing/drawing.h"
 #include "runtime/image/image.h"
 #include "runtime/image/image_load.h"
@@ -17,6 +19,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -231,7 +235,8 @@ TEST_F(Convert, FailuresToSaveAreErrorsAndKeepAnEarlierSheet) {
         bool background = extension[0] == 'p';
         ConvertOutcome outcome = ConvertStrip((strips + "a_H2." + extension).c_str(), "a",
                                               extension, "H", 2, out.c_str(), background);
-        EXPECT_EQ(background ? ConvertStripFinish() : outcome, ConvertOutcome::ReadOnly);
+        const char *file = nullptr;
+        EXPECT_EQ(background ? ConvertStripFinish(&file) : outcome, ConvertOutcome::ReadOnly);
         SetFileAttributesA(sheet.c_str(), FILE_ATTRIBUTE_NORMAL);
         EXPECT_EQ(ReadWholeFile(sheet), "earlier sheet");
     }
@@ -400,6 +405,135 @@ TEST_F(Convert, OnAConsoleTheLineIsErasedAndCtrlCStopsTheBatch) {
                             "stopped: 2 files not examined\r\n");
     EXPECT_EQ(FilesIn(out), std::vector<std::string>{"walk_B4.bmp"});
     EXPECT_TRUE(SheetIs(out + "walk_B4.bmp", ExpectedSheet(walk, 'H', 4)));
+}
+
+// A run stopped before its last strip writes no atlas, though the strips before were taken into
+// it: the report says so after the stopped line, and they count as neither converted nor failed.
+TEST_F(Convert, AStoppedRunWritesNoAtlas) {
+    ASSERT_TRUE(WriteText(strips + "walk_H4.bmp", MakeBmp(Strip(128, 32), 24, false)));
+    std::string files = strips + "walk_H4.bmp|" + strips + "run_H4.bmp|";
+    std::replace(files.begin(), files.end(), '|', '\0');
+    SheetOptions options;
+    strcpy(options.atlas, "hero");
+    ConvertSetOptions(options);
+    static const BatchProgress stopAtTheSecond = {
+        [](int32_t) {}, [](int32_t number, const char *) { return number == 2 ? 1 : 0; }, [] {}};
+    BatchProgressSet(&stopAtTheSecond);
+    int32_t exitCode =
+        BatchConvert(files.c_str(), out.c_str(), [](const char *text) { reported = text; });
+    BatchProgressSet(nullptr);
+    ConvertSetOptions(SheetOptions());
+    EXPECT_EQ(exitCode, 3);
+    EXPECT_EQ(reported, "Files Selected: 1\r\nFiles Converted: 0\r\nFiles Skipped: 0\r\n"
+                        "Files Errors: 0\r\nstopped: 1 files not examined\r\n"
+                        "no atlas written: the run was stopped\r\n");
+    EXPECT_TRUE(FilesIn(out).empty());
+}
+
+// Each option's text as the window's fields hand it over: what a row takes, and what it refuses.
+TEST(SheetOptions, EachRowTakesItsTextAndRefusesOthers) {
+    if (!MainHeap) MainHeapInit();
+    const struct {
+        const char *name, *text;
+        bool taken;
+    } cases[] = {
+        {"/maxsize", "16", true},          {"/maxsize", "15", false},
+        {"/maxsize", "32768", false},      {"/scale", "16", true},
+        {"/scale", "17", false},           {"/pot", "", true},
+        {"/pivot", "0.5,1", true},         {"/pivot", ".25,0", true},
+        {"/pivot", "1.0000,0", true},      {"/pivot", "1.000001,0", false},
+        {"/pivot", "0.1234567,0", false},  {"/pivot", "0.5,", false},
+        {"/pivot", ",0.5", false},         {"/pivot", "-0,0", false},
+        {"/pivot", "0.5 ,1", false},       {"/atlas", "hero", true},
+        {"/atlas", "hero sheet.v2", true}, {"/atlas", "", false},
+        {"/atlas", "a/b", false},          {"/atlas", "a:b", false},
+        {"/atlas", "a\x01b", false},       {"/atlas", "NUL", false},
+        {"/atlas", "lpt9.png", false},     {"/atlas", "LPT0", true},
+        {"/atlas", "console", true},       {"/atlas", "aux .json", false},
+        {"/atlas", "hero ", false},
+    };
+    auto rowNamed = [](const char *name) {
+        const OptionRow *row = nullptr;
+        for (int32_t i = 0; i < SheetOptionCount; i++)
+            if (strcmp(SheetOptionRows[i].name, name) == 0) row = &SheetOptionRows[i];
+        return row;
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.name) + ":" + c.text);
+        const OptionRow *row = rowNamed(c.name);
+        ASSERT_NE(row, nullptr);
+        SheetOptions options;
+        EXPECT_EQ(SheetOptionSet(*row, c.text, &options), c.taken);
+        if (c.taken && row->kind == OptionKind::Name) EXPECT_STREQ(options.atlas, c.text);
+    }
+    SheetOptions pivot;
+    ASSERT_TRUE(SheetOptionSet(*rowNamed("/pivot"), ".25,1", &pivot));
+    EXPECT_TRUE(pivot.pivot.given && pivot.pivot.x == PivotOne / 4 && pivot.pivot.y == PivotOne);
+}
+
+// Packed pages hold every rectangle once, apart and within the page, which keeps within the
+// largest side (a power of two each way with /pot); each strip's frames are on one page.
+TEST(PackedLayout, RectanglesStayApartAndWithinTheirPages) {
+    if (!MainHeap) MainHeapInit();
+    const char *runs[] = {"", "/pot", "/maxsize:100 /spacing:3 /margin:2 /extrude:1",
+                          "/maxsize:256 /pot /scale:2"};
+    uint32_t seed = 11;
+    auto next = [&seed](int32_t n) {
+        return int32_t((seed = seed * 1103515245u + 12345u) >> 16) % n;
+    };
+    std::vector<PackRect> rects(300);
+    for (PackRect &r : rects)
+        r = {1 + next(24), 1 + next(24), next(4), next(4)};
+    std::vector<int32_t> frames;
+    std::vector<PackStrip> strips;
+    for (int32_t s = 0; s < 60; s++) {
+        strips.push_back({int32_t(frames.size()), 1 + next(8)});
+        for (int32_t i = 0; i < strips.back().count; i++)
+            frames.push_back(next(300));
+    }
+    for (const char *run : runs) {
+        SCOPED_TRACE(run);
+        SheetOptions o;
+        std::istringstream words(run);
+        uint32_t given = 0;
+        for (std::string word; words >> word;)
+            ASSERT_EQ(SheetOptionRead(word.c_str(), &given, &o, TempString.end), OptionRead::Taken);
+        std::vector<FramePlace> places(frames.size());
+        std::vector<int32_t> pages(strips.size());
+        PageSize *sizes = nullptr;
+        int32_t count =
+            PackLayoutMake(o, rects.data(), int32_t(rects.size()), frames.data(), strips.data(),
+                           int32_t(strips.size()), places.data(), pages.data(), &sizes);
+        ASSERT_GT(count, 0);
+        int32_t limit = o.maxSize ? o.maxSize : 4096, e = o.extrude;
+        for (int32_t p = 0; p < count; p++) {
+            EXPECT_LE(std::max(sizes[p].width, sizes[p].height), limit);
+            if (o.pot) EXPECT_EQ(sizes[p].width & (sizes[p].width - 1), 0);
+            if (o.pot) EXPECT_EQ(sizes[p].height & (sizes[p].height - 1), 0);
+        }
+        for (size_t s = 0; s < strips.size(); s++) {
+            for (int32_t i = strips[s].first; i < strips[s].first + strips[s].count; i++) {
+                const FramePlace &a = places[size_t(i)];
+                const PackRect &r = rects[size_t(frames[size_t(i)])];
+                EXPECT_EQ(a.page, pages[s]);
+                EXPECT_TRUE(a.w == r.w * o.scale && a.h == r.h * o.scale &&
+                            a.trimX == r.trimX * o.scale);
+                EXPECT_TRUE(a.x - e >= o.margin && a.y - e >= o.margin &&
+                            a.x + a.w + e <= sizes[a.page].width - o.margin &&
+                            a.y + a.h + e <= sizes[a.page].height - o.margin);
+                for (size_t j = 0; j < places.size(); j++) {
+                    const FramePlace &b = places[j];
+                    bool same = b.x == a.x && b.y == a.y && b.page == a.page;
+                    bool apart = b.page != a.page || a.x + a.w + e + o.spacing <= b.x - e ||
+                                 b.x + b.w + e + o.spacing <= a.x - e ||
+                                 a.y + a.h + e + o.spacing <= b.y - e ||
+                                 b.y + b.h + e + o.spacing <= a.y - e;
+                    EXPECT_TRUE(same ? frames[j] == frames[size_t(i)] : apart) << i << " and " << j;
+                }
+            }
+        }
+        MemoryFree(sizes);
+    }
 }
 
 } // namespace

@@ -326,16 +326,31 @@ ENGINE_STRIPS = [("rgba_H5.png", "png-rgba", "H", 5, 6, 4),
                  ("rgb_H7.png", "png-rgb", "H", 7, 3, 5), ("bmp24_V3.bmp", "bmp-24", "V", 3, 7, 4),
                  ("bmp8_H2.bmp", "bmp-8", "H", 2, 5, 5),
                  ("\u52c7\u8005_H2.png", "png-rgba", "H", 2, 3, 3),
+                 ("sprite_H6.png", "png-sprite", "H", 6, 10, 8),
+                 ("spritev_V6.png", "png-sprite", "V", 6, 10, 8),
                  ("jpeg_H4.jpg", "jpeg", "H", 4, 32, 32)]
 EVERY = [strip[0] for strip in ENGINE_STRIPS]
 NO_JPEG = EVERY[:-1]
+# The grid runs, then the packed ones (an atlas of every strip, or each strip's sheet packed),
+# which engine_check rebuilds frame by frame from their data files.
 ENGINE_RUNS = [("alpha", "/alpha", EVERY), ("columns", "/columns:3", EVERY),
                ("wide", "/COLUMNS:100 /json", NO_JPEG), ("spacing", "/spacing:2", NO_JPEG),
                ("margin", "/margin:3", NO_JPEG), ("extrude", "/extrude:2", NO_JPEG),
                ("json", "/json", EVERY),
                ("all", "/ALPHA /Columns:3 /spacing:1 /margin:2 /extrude:1 /json", NO_JPEG),
                ("one column", "/columns:1 /alpha /json /extrude:1", NO_JPEG),
-               ("jpeg grid", "/columns:3 /spacing:16 /margin:16 /extrude:16 /json /alpha", EVERY)]
+               ("jpeg grid", "/columns:3 /spacing:16 /margin:16 /extrude:16 /json /alpha", EVERY),
+               ("grid scale", "/scale:3 /pot /pivot:0,.25 /alpha /json /extrude:1", NO_JPEG),
+               ("atlas", "/atlas:hero /trim /dedupe /json /pivot:0.5,1 /spacing:2 /extrude:1",
+                EVERY),
+               ("atlas pages", "/atlas:paged /maxsize:32 /pot /json /dedupe /margin:1", NO_JPEG),
+               ("atlas rgb", "/atlas:\u52c7 /json /scale:2 /spacing:1", EVERY),
+               ("packed sheets", "/trim /json /alpha /margin:2 /extrude:2 /scale:2", NO_JPEG),
+               ("shared frames", "/dedupe /json /maxsize:64", NO_JPEG)]
+# Frame i of a sprite strip shows picture SPRITE_FRAMES[i] (None: nothing) in its box; outside it
+# every pixel is transparent, in a colour that changes from frame to frame.
+SPRITE_FRAMES = [0, 1, 0, 1, None, 2]
+SPRITE_BOXES = [(2, 1, 5, 4), (0, 0, 10, 8), (4, 3, 1, 1)]
 TRNS = [(k * 50) % 256 for k in range(len(PALETTE))]
 
 
@@ -353,6 +368,13 @@ def engine_pixel(kind, i, x, y):
     if kind == "png-gray-alpha":
         v = (i * 40 + x * 9 + y * 31) % 256
         return (v, v, v, alpha)
+    if kind == "png-sprite":
+        k = SPRITE_FRAMES[i]
+        box = SPRITE_BOXES[k] if k is not None else (0, 0, 0, 0)
+        if box[0] <= x < box[0] + box[2] and box[1] <= y < box[1] + box[3]:
+            return ((k * 70 + x * 19) % 256, (y * 41 + 7) % 256, (x * y * 11 + k) % 256,
+                    1 + (x * 37 + y * 11 + k * 50) % 255)
+        return ((i * 31) % 256, (x * 13) % 256, (y * 29) % 256, 0)
     if kind == "png-palette":
         alpha = TRNS[palette_index(i, x, y)]
     return frame_pixel(5, kind, i, x, y) + (alpha if kind in ("png-rgba", "png-palette") else 255,)
@@ -391,7 +413,8 @@ def engine_make(folder):
             im.putpalette(flat + [0] * (768 - len(flat)))
         else:
             im.putdata([engine_pixel(kind, *cell) for cell in cells])
-            im = im.convert({"png-rgba": "RGBA", "png-gray-alpha": "LA"}.get(kind, "RGB"))
+            im = im.convert({"png-rgba": "RGBA", "png-sprite": "RGBA",
+                             "png-gray-alpha": "LA"}.get(kind, "RGB"))
         options = {"png-palette": {"transparency": bytes(TRNS)},
                    "jpeg": {"quality": 95, "subsampling": 0}}.get(kind, {})
         im.save(path, {"png": "PNG", "bmp": "BMP", "jpg": "JPEG"}[name[-3:]], **options)
@@ -401,35 +424,164 @@ def engine_make(folder):
             f.write("%s\t%s %s\n" % (run, options, " ".join(strips)))
 
 
+def pivot_of(o):
+    """The pivot and anchor entries of a frame with /pivot:X,Y, as numbers."""
+    if "pivot" not in o:
+        return {}
+    x, y = (float(v) for v in o["pivot"].split(","))
+    return {"pivot": {"x": x, "y": y}, "anchor": {"x": x, "y": y}}
+
+
+def packed_check(strips, out, o, flags, names):
+    """The pages of a packed run, from what their data files say: each page within /maxsize (a
+    power of two each way with /pot), no two rectangles (with their extrusion) overlapping or
+    leaving the page, each frame rebuilt from its rectangle placed at spriteSourceSize in a
+    sourceSize canvas and scaled back equal to the frame PIL cuts from the strip, the extrusion
+    repeating the edge, equal frames sharing one rectangle with /dedupe, and every strip's
+    animation once. Returns the problems and the number of pages checked."""
+    import json
+    n, e, m = o["scale"], o["extrude"], o["margin"]
+    trim, dedupe, pot = "trim" in flags, "dedupe" in flags, "pot" in flags
+    limit = o.get("maxsize", 4096)
+    atlas = o.get("atlas")
+    errors, pages, seen = [], [], {}
+    for name in names:
+        base, count = name.rsplit("_", 1)[0], int(name.rsplit(".", 1)[0].rsplit("_", 1)[1][1:])
+        if not atlas:
+            pages.append(("%s_B%d.json" % (base, count), "%s_B%d.%s" % (base, count, name[-3:])))
+    files = set(os.listdir(out)) if os.path.isdir(out) else set()
+    if atlas:
+        single = atlas + ".json" in files
+        count = len([f for f in files if f.endswith(".json")])
+        pages = [(atlas + ".json", atlas + ".png")] if single else [
+            ("%s-%d.json" % (atlas, k), "%s-%d.png" % (atlas, k)) for k in range(count)]
+    expected = {f for pair in pages for f in pair}
+    if files != expected:
+        errors.append("files %s, expected %s" % (sorted(files), sorted(expected)))
+    for data_name, image_name in pages:
+        try:
+            with open(os.path.join(out, data_name), encoding="utf-8") as f:
+                data = json.load(f)
+            page = Image.open(os.path.join(out, image_name))
+            page.load()
+        except Exception as problem:
+            errors.append("%s: %s" % (data_name, problem))
+            continue
+        alpha = ("alpha" in flags or trim) and image_name.endswith(".png")
+        meta, (width, height) = data["meta"], page.size
+        related = sorted(d for d, _ in pages if d != data_name) if atlas else []
+        if (meta.get("image") != image_name or meta.get("size") != {"w": width, "h": height} or
+                meta.get("scale") != "1" or meta.get("format") != ("RGBA8888" if alpha else "RGB888")
+                or sorted(meta.get("related_multi_packs", [])) != related):
+            errors.append("%s: meta %s" % (data_name, meta))
+        if max(width, height) > limit or (pot and (width & (width - 1) or height & (height - 1))):
+            errors.append("%s: a page of %dx%d" % (data_name, width, height))
+        got = page.convert("RGBA")
+        pixel = got.load()
+        rects, shared = set(), {}
+        for prefix, frame_names in data["animations"].items():
+            strip_name = [s for s in names if s.rsplit("_", 1)[0] == prefix]
+            seen[prefix] = seen.get(prefix, 0) + 1
+            if len(strip_name) != 1:
+                errors.append("%s: no strip %s" % (data_name, prefix))
+                continue
+            _, kind, direction, count, fw, fh = [s for s in ENGINE_STRIPS if s[0] == strip_name[0]][0]
+            strip = Image.open(os.path.join(strips, strip_name[0])).convert("RGBA")
+            if frame_names != ["%s_%d" % (prefix, i) for i in range(count)]:
+                errors.append("%s: animation %s is %s" % (data_name, prefix, frame_names))
+                continue
+            for i, key in enumerate(frame_names):
+                d = data["frames"][key]
+                r, sss = d["frame"], d["spriteSourceSize"]
+                box = (r["x"], r["y"], r["x"] + r["w"], r["y"] + r["h"])
+                if (d["trimmed"] != trim or d["sourceSize"] != {"w": fw * n, "h": fh * n} or
+                        (sss["w"], sss["h"]) != (r["w"], r["h"]) or d["rotated"] is not False or
+                        {k: d[k] for k in ("pivot", "anchor") if k in d} != pivot_of(o)):
+                    errors.append("%s: %s is %s" % (data_name, key, d))
+                if box[0] - e < m or box[1] - e < m or box[2] + e > width - m or \
+                        box[3] + e > height - m:
+                    errors.append("%s: %s leaves the page: %s" % (data_name, key, r))
+                    continue
+                rects.add(box)
+                # The extrusion repeats the rectangle's outermost pixels, corners into corners.
+                for y in range(box[1] - e, box[3] + e):
+                    for x in range(box[0] - e, box[2] + e):
+                        edge = (min(max(x, box[0]), box[2] - 1), min(max(y, box[1]), box[3] - 1))
+                        if pixel[x, y] != pixel[edge]:
+                            errors.append("%s: %s's extrusion at (%d, %d)" % (data_name, key, x, y))
+                            break
+                piece = got.crop(box)
+                canvas = Image.new("RGBA", (fw * n, fh * n), (0, 0, 0, 0))
+                canvas.paste(piece, (sss["x"], sss["y"]))
+                back = canvas.resize((fw, fh), Image.NEAREST)
+                if back.resize((fw * n, fh * n), Image.NEAREST).tobytes() != canvas.tobytes():
+                    errors.append("%s: %s is not enlarged %d times" % (data_name, key, n))
+                at = (fw * i, 0) if direction == "H" else (0, fh * i)
+                want = strip.crop(at + (at[0] + fw, at[1] + fh)).getdata()
+                for have, wish in zip(back.getdata(), want):
+                    if kind == "jpeg":
+                        bad = max(abs(a - b) for a, b in zip(have[:3], wish[:3])) > 2
+                    elif not alpha:
+                        bad = have != wish[:3] + (255,)
+                    else:  # a pixel cut away by trimming is transparent, whatever its colour
+                        bad = have != wish and not (trim and have[3] == 0 and wish[3] == 0)
+                    if bad:
+                        errors.append("%s: %s is not the strip's frame" % (data_name, key))
+                        break
+                stored = (piece.tobytes(), sss["x"], sss["y"])
+                shared.setdefault(stored, set()).add(box)
+        if dedupe and any(len(boxes) > 1 for boxes in shared.values()):
+            errors.append("%s: equal frames stored more than once" % data_name)
+        for a in rects:
+            for b in rects:
+                if a < b and not (a[2] + e <= b[0] - e or b[2] + e <= a[0] - e or
+                                  a[3] + e <= b[1] - e or b[3] + e <= a[1] - e):
+                    errors.append("%s: rectangles %s and %s overlap" % (data_name, a, b))
+    for name in names:
+        if seen.get(name.rsplit("_", 1)[0]) != 1:
+            errors.append("%s: in %d data files" % (name, seen.get(name.rsplit("_", 1)[0], 0)))
+    return errors, len(pages)
+
+
 def engine_check(strips, folder):
     """Each run's sheets against the layout, pixel by pixel; each data file parsed, its every
     rectangle holding the frame that PIL cuts from the strip."""
     import json
     errors, checked = [], 0
     for run, arguments, names in ENGINE_RUNS:
-        words = [word[1:].partition(":") for word in arguments.lower().split()]
-        o = dict({"columns": 8, "spacing": 0, "margin": 0, "extrude": 0},
-                 **{key: int(value) for key, _, value in words if value})
-        flags = {key for key, _, value in words if not value}
+        words = [word[1:].partition(":") for word in arguments.split()]
+        o = {"columns": 8, "spacing": 0, "margin": 0, "extrude": 0, "scale": 1}
+        o.update({key.lower(): int(value) if value.isdigit() else value
+                  for key, _, value in words if value})
+        flags = {key.lower() for key, _, value in words if not value}
         out, expected_files = os.path.join(folder, run), set()
+        if "atlas" in o or flags & {"trim", "dedupe"}:
+            found, count = packed_check(strips, out, o, flags, names)
+            errors += [run + "/" + problem for problem in found]
+            checked += count
+            continue
         for name, kind, direction, count, fw, fh in ENGINE_STRIPS:
             if name not in names:
                 continue
             base = name.rsplit("_", 1)[0]
             sheet = "%s_B%d.%s" % (base, count, name[-3:])
             where, alpha = run + "/" + sheet, "alpha" in flags and sheet.endswith(".png")
-            e, cw, ch = o["extrude"], fw + 2 * o["extrude"], fh + 2 * o["extrude"]
+            n, e = o["scale"], o["extrude"]
+            cw, ch = fw * n + 2 * e, fh * n + 2 * e
             columns, rows = min(count, o["columns"]), -(-count // o["columns"])
             width = 2 * o["margin"] + columns * cw + (columns - 1) * o["spacing"]
             height = 2 * o["margin"] + rows * ch + (rows - 1) * o["spacing"]
+            if "pot" in flags:
+                width, height = 1 << (width - 1).bit_length(), 1 << (height - 1).bit_length()
             pixels = [[(0, 0, 0, 0 if alpha else 255)] * width for _ in range(height)]
             places = [(o["margin"] + (i % o["columns"]) * (cw + o["spacing"]) + e,
                        o["margin"] + (i // o["columns"]) * (ch + o["spacing"]) + e)
                       for i in range(count)]
             for i, (left, top) in enumerate(places):
-                for y in range(-e, fh + e):
-                    for x in range(-e, fw + e):
-                        p = engine_pixel(kind, i, min(max(x, 0), fw - 1), min(max(y, 0), fh - 1))
+                for y in range(-e, fh * n + e):
+                    for x in range(-e, fw * n + e):
+                        p = engine_pixel(kind, i, min(max(x, 0), fw * n - 1) // n,
+                                         min(max(y, 0), fh * n - 1) // n)
                         pixels[top + y][left + x] = p if alpha else p[:3] + (255,)
             expected_files.add(sheet)
             try:
@@ -456,14 +608,15 @@ def engine_check(strips, folder):
             except Exception as problem:
                 errors.append("%s/%s: %s" % (run, data_name, problem))
                 continue
-            frames = {"%s_%d" % (base, i): {
-                "frame": {"x": x, "y": y, "w": fw, "h": fh}, "rotated": False, "trimmed": False,
-                "spriteSourceSize": {"x": 0, "y": 0, "w": fw, "h": fh},
-                "sourceSize": {"w": fw, "h": fh}} for i, (x, y) in enumerate(places)}
+            w, h = fw * n, fh * n
+            frames = {"%s_%d" % (base, i): dict({
+                "frame": {"x": x, "y": y, "w": w, "h": h}, "rotated": False, "trimmed": False,
+                "spriteSourceSize": {"x": 0, "y": 0, "w": w, "h": h},
+                "sourceSize": {"w": w, "h": h}}, **pivot_of(o)) for i, (x, y) in enumerate(places)}
             meta = {"app": "StripSheet", "version": data.get("meta", {}).get("version"),
                     "image": sheet, "format": "RGBA8888" if alpha else "RGB888",
                     "size": {"w": width, "h": height}, "scale": "1",
-                    "frameSize": {"w": fw, "h": fh}, "columns": columns, "rows": rows,
+                    "frameSize": {"w": w, "h": h}, "columns": columns, "rows": rows,
                     "margin": o["margin"], "spacing": o["spacing"], "extrude": e}
             if (list(data.get("frames", {})) != list(frames) or data["frames"] != frames or
                     data.get("animations") != {base: list(frames)} or data.get("meta") != meta or
@@ -475,8 +628,9 @@ def engine_check(strips, folder):
             for i, key in enumerate(frames):
                 r = data["frames"][key]["frame"]
                 at = (fw * i, 0) if direction == "H" else (0, fh * i)
-                want = strip.crop(at + (at[0] + fw, at[1] + fh)).getdata()
-                have = got.crop((r["x"], r["y"], r["x"] + fw, r["y"] + fh)).getdata()
+                want = strip.crop(at + (at[0] + fw, at[1] + fh)).resize((w, h), Image.NEAREST)
+                have = got.crop((r["x"], r["y"], r["x"] + w, r["y"] + h)).getdata()
+                want = list(want.getdata())
                 if kind != "jpeg" and list(have) != [p if alpha else p[:3] + (255,) for p in want]:
                     errors.append("%s/%s: %s's rectangle does not hold the frame" % (run, data_name,
                                                                                      key))

@@ -591,6 +591,54 @@ TEST_F(Utility, RunsWithoutDialogsFromTheCommandLine) {
          "ghost_B4.png hero_B10.json hero_B10.png ",
          "Files Selected: 2\r\nFiles Converted: 1\r\nFiles Skipped: 0\r\nFiles Errors: 1\r\n"
          "ghost_H4.png: could not be written\r\n"},
+        // Atlas and packing options: bad values and options that cannot go together.
+        {"page too small", "OUT /maxsize:8 hero_V10.png", nullptr, 2, "",
+         "StripSheet: /maxsize: takes a whole number from 16 to 32767, not 8\r\n"},
+        {"pivot beyond the frame", "OUT /pivot:2,0 hero_V10.png", nullptr, 2, "",
+         "StripSheet: /pivot: takes X,Y, two decimals from 0 to 1 (0.5,1), not 2,0\r\n"},
+        {"pivot of one number", "OUT /pivot:0.5 hero_V10.png", nullptr, 2, "",
+         "StripSheet: /pivot: takes X,Y, two decimals from 0 to 1 (0.5,1), not 0.5\r\n"},
+        {"no scale", "OUT /scale:0 hero_V10.png", nullptr, 2, "",
+         "StripSheet: /scale: takes a whole number from 1 to 16, not 0\r\n"},
+        {"atlas without a name", "OUT /atlas: hero_V10.png", nullptr, 2, "",
+         "StripSheet: /atlas: needs a name\r\n"},
+        {"atlas in a folder", "OUT /atlas:sub\\hero hero_V10.png", nullptr, 2, "",
+         "StripSheet: /atlas: takes a file name without folder or wildcard, not sub\\hero\r\n"},
+        {"atlas with a wildcard", "OUT /atlas:hero* hero_V10.png", nullptr, 2, "",
+         "StripSheet: /atlas: takes a file name without folder or wildcard, not hero*\r\n"},
+        // Names Windows keeps for devices, or will not end a file name with.
+        {"atlas named as a device", "OUT /atlas:Com1.sheet hero_V10.png", nullptr, 2, "",
+         "StripSheet: /atlas: takes a file name without folder or wildcard, not Com1.sheet\r\n"},
+        {"atlas ending in a dot", "OUT /atlas:hero. hero_V10.png", nullptr, 2, "",
+         "StripSheet: /atlas: takes a file name without folder or wildcard, not hero.\r\n"},
+        {"columns with an atlas", "OUT /columns:4 hero_V10.png /atlas:hero", nullptr, 2, "",
+         "StripSheet: /columns cannot go with /atlas\r\n"},
+        {"columns with trimming", "/trim OUT /columns:4 hero_V10.png", nullptr, 2, "",
+         "StripSheet: /columns cannot go with /trim\r\n"},
+        // The atlas's own lines: each page written, or why none was.
+        {"atlas", "OUT /atlas:hero ghost_H4.png notes.txt hero_V10.png", nullptr, 0, "hero.png ",
+         "Files Selected: 3\r\nFiles Converted: 2\r\nFiles Skipped: 1\r\nFiles Errors: 0\r\n"
+         "notes.txt: skipped: not a strip's name\r\nwritten: OUT\\hero.png\r\n"},
+        {"a prefix twice in an atlas", "OUT /atlas:hero /json ghost_H4.png IN\\ghost_H4.png",
+         nullptr, 1, "hero.json hero.png ",
+         "Files Selected: 2\r\nFiles Converted: 1\r\nFiles Skipped: 0\r\nFiles Errors: 1\r\n"
+         "IN\\ghost_H4.png: same name\r\nwritten: OUT\\hero.png\r\n",
+         Via::Program, "ghost_H4.png"},
+        {"nothing for the atlas", "OUT /atlas:hero thin_H40.png /maxsize:16 ghost_H4.png", nullptr,
+         1, "",
+         "Files Selected: 2\r\nFiles Converted: 0\r\nFiles Skipped: 0\r\nFiles Errors: 2\r\n"
+         "thin_H40.png: more frames than pixels\r\nghost_H4.png: too large\r\n"
+         "no atlas written: no strip was converted\r\n"},
+        {"atlas blocked", "OUT /atlas:hero ghost_H4.png hero_V10.png", "hero.png", 1, "",
+         "Files Selected: 2\r\nFiles Converted: 0\r\nFiles Skipped: 0\r\nFiles Errors: 2\r\n"
+         "ghost_H4.png: could not be written\r\nhero_V10.png: could not be written\r\n"},
+        // One data file a name: a second strip that would write it again is refused, whatever its
+        // sheet's format. Without data files the later sheet of one name stays, as always.
+        {"one data file a name", "/json OUT ghost_H4.png IN\\ghost_H4.bmp", nullptr, 1,
+         "ghost_B4.json ghost_B4.png ",
+         "Files Selected: 2\r\nFiles Converted: 1\r\nFiles Skipped: 0\r\nFiles Errors: 1\r\n"
+         "IN\\ghost_H4.bmp: same name\r\n",
+         Via::Program, "ghost_H4.bmp"},
     };
     std::string olderWindows = CopyWithoutUtf8(program, TestFolder("older windows"));
     ASSERT_NE(olderWindows, "");
@@ -613,6 +661,7 @@ TEST_F(Utility, RunsWithoutDialogsFromTheCommandLine) {
             at = end + in.size();
         }
         ReplaceAll(expected, "IN\\", in);
+        ReplaceAll(expected, "OUT\\", folder);
         std::string readOnly = row.readOnly ? folder + row.readOnly : "";
         if (row.readOnly) {
             ASSERT_TRUE(WriteWholeFile(readOnly, "an earlier sheet", 16) &&
@@ -652,7 +701,8 @@ TEST_F(Utility, RunsWithoutDialogsFromTheCommandLine) {
         EXPECT_EQ(usage ? text.substr(0, expected.size()) : text, expected);
         if (usage) {
             for (const char *option : {"/columns:N", "/spacing:N", "/margin:N", "/extrude:N",
-                                       "/alpha", "/json", "3 when"})
+                                       "/alpha", "/json", "/atlas:NAME", "/maxsize:N", "/pot",
+                                       "/trim", "/dedupe", "/pivot:X,Y", "/scale:N", "3 when"})
                 EXPECT_NE(text.find(option), std::string::npos) << option << " is not in the usage";
         }
         std::string sheets;
