@@ -103,6 +103,14 @@ TEST_F(Library, PngAndJpegFilesLoadAsTopDownSectionsWithTheIndependentDecodersPi
         EXPECT_EQ(ImageRecord(Loaded)->loadedSection, LoadedTopDown) << file;
         EXPECT_EQ(MaxDifference(LoadedPicture(Loaded), want), 0) << file;
     }
+    // A third file named before any is loaded drops the oldest, which ImageLoad then reads itself.
+    for (size_t i = 0; i < 3; i++)
+        ImageLoadAhead(entries[i].file.c_str());
+    for (size_t i = 0; i < 3; i++) {
+        ASSERT_NE(ImageLoad(Loaded, entries[i].file.c_str()), 0) << entries[i].file;
+        EXPECT_EQ(MaxDifference(LoadedPicture(Loaded), ExpectedPicture(entries[i].argument)), 0)
+            << entries[i].file;
+    }
     ImageLoadAhead(nullptr);
     ImageFree(Loaded);
 }
