@@ -94,6 +94,14 @@ const char *ExamineFile(const char *currentFile, const char *outputDirectory) {
     return why;
 }
 
+// Names the next file to the conversion when it is named as a strip: it is read while the current
+// one is converted.
+void ReadAhead(const char *file) {
+    const char *name = PathLastPart(file);
+    StripName strip;
+    if (*file && StripNameParse(name, StringLength(name), &strip)) ConvertStripAhead(file);
+}
+
 // Adds the file's line to the reasons piled up in the area, when it was not converted.
 void Note(const char *file, const char *why) {
     if (why && Report) {
@@ -176,6 +184,7 @@ int32_t BatchConvert(const char *files, const char *outputFolder, BatchReportRou
     StringValue initialPath = nullptr;
     StringValue outputDirectory = nullptr;
     StringValue currentFile = nullptr;
+    StringValue nextFile = nullptr;
     StringValue summary = nullptr;
     StringValue reasons = nullptr;
     Report = report;
@@ -207,8 +216,12 @@ int32_t BatchConvert(const char *files, const char *outputFolder, BatchReportRou
         int32_t reasonsStart = TempString.end;
         int32_t total = files ? GivenCount(files) : DialogFileCount(), examined = 0;
         if (Progress) Progress->Begin(total);
-        // While one strip's sheet is being written, the next strip is loaded and cut.
+        // While one strip's sheet is being written, the next strip is loaded and cut, and the one
+        // after it read.
         ConvertBatchBegin();
+        start = TempString.end;
+        NextFile(start);
+        StringAssignTemp(&nextFile, start);
         while (!StringEqual(currentFile, "")) {
             if (Progress && Progress->Step(examined + 1, currentFile)) {
                 stopped = true;
@@ -216,6 +229,7 @@ int32_t BatchConvert(const char *files, const char *outputFolder, BatchReportRou
             }
             examined += 1;
             if (ConvertStripsSaving() == ConvertSavesAtOnce) FinishOldestSave();
+            ReadAhead(nextFile);
             const char *why = ExamineFile(currentFile, outputDirectory);
             // A strip whose sheet is being written, or whose frames wait for the atlas, has its
             // line (if any) later.
@@ -223,11 +237,14 @@ int32_t BatchConvert(const char *files, const char *outputFolder, BatchReportRou
                 FinishSaves();
                 Note(currentFile, why);
             }
+            StringAssign(&currentFile, nextFile);
+            if (StringEqual(nextFile, "")) continue; // the list has ended: ask no further
             start = TempString.end;
             NextFile(start);
-            StringAssignTemp(&currentFile, start);
+            StringAssignTemp(&nextFile, start);
         }
         FinishSaves();
+        ConvertStripAhead(nullptr);
         if (stopped && report) ConcatStopped(total - examined, total, false);
         ConvertBatchEnd(stopped, outputDirectory, EndReport);
         if (Progress) Progress->End();
@@ -266,6 +283,7 @@ int32_t BatchConvert(const char *files, const char *outputFolder, BatchReportRou
     StringFree(initialPath);
     StringFree(outputDirectory);
     StringFree(currentFile);
+    StringFree(nextFile);
     StringFree(summary);
     StringFree(reasons);
     if (report && stopped) return BatchStoppedExit;

@@ -435,6 +435,10 @@ void ConvertBatchEnd(bool stopped, const char *outputDirectory, const ConvertEnd
     AtlasEnd();
 }
 
+void ConvertStripAhead(const char *stripPath) {
+    ImageLoadAhead(stripPath);
+}
+
 void ConvertRuntimeInit() {
     ModuleHandle = GetModuleHandleA(nullptr);
     MainHeapInit();

@@ -65,3 +65,7 @@ struct ConvertEndReport {
 // Ends a batch whose sheets are all finished: the atlas is written (not when `stopped`), its strips
 // are counted, and `report` is told what became of it. Nothing happens without /atlas.
 void ConvertBatchEnd(bool stopped, const char *outputDirectory, const ConvertEndReport &report);
+
+// Names the strip the batch converts after the next one (null: none left), so that its file is
+// read and decoded on another thread while this one converts (ImageLoadAhead).
+void ConvertStripAhead(const char *stripPath);

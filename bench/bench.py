@@ -18,10 +18,13 @@ bench prints its processor time (all threads), which another program's load chan
 whether a way does more work or only waits longer. With --serial ours also runs with every sheet
 saved on the batch's thread, with --progress-cost without the progress checks.
 
-Every sheet of ours is compared with the floors' and PIL's, pixel for pixel: all did the same
-work. (PIL's libjpeg-turbo, with its SIMD code, writes the same JPEG files as ours built without.)
+With /alpha /json (the png* rows) every way writes an RGBA PNG sheet and a data file of the
+frames. Every sheet of ours is compared with the floors' and PIL's, pixel for pixel (alpha too):
+all did the same work. (PIL's libjpeg-turbo, Debian's build with its SIMD code, writes the same JPEG
+files as ours.)
 """
 import argparse
+import json
 import os
 import random
 import shutil
@@ -146,31 +149,51 @@ def strip_line(group, size, path):
     return f"{group} {windows_path(path)} {direction} {count} {options_of(group)}\n"
 
 
-def pil_convert(path, direction, count, folder):
-    """What a game developer scripts instead: open, crop, paste, save; times each step (us)."""
+def frame_data(prefix, image, sheet, frame_w, frame_h, count):
+    """The data file /json writes: each frame's place on the sheet, the animation, the sheet."""
+    names = [f"{prefix}_{i}" for i in range(count)]
+    size = {"w": frame_w, "h": frame_h}
+    frames = {name: {"frame": {"x": i % 8 * frame_w, "y": i // 8 * frame_h, **size},
+                     "rotated": False, "trimmed": False,
+                     "spriteSourceSize": {"x": 0, "y": 0, **size}, "sourceSize": size}
+              for i, name in enumerate(names)}
+    meta = {"image": image, "format": "RGBA8888" if sheet.mode == "RGBA" else "RGB888",
+            "size": {"w": sheet.width, "h": sheet.height}}
+    return {"frames": frames, "animations": {prefix: names}, "meta": meta}
+
+
+def pil_convert(path, direction, count, folder, options):
+    """What a game developer scripts instead: open, crop, paste, save (with /alpha an RGBA PNG
+    sheet, with /json a data file beside it); times each step (us)."""
     start = time.perf_counter()
+    name = os.path.basename(path)
+    base, extension = os.path.splitext(name)
+    extension = extension[1:].lower()
+    mode = "RGBA" if "/alpha" in options and extension == "png" else "RGB"
     with Image.open(path) as strip:
         strip.load()
         opened = time.perf_counter()
         width, height = strip.size
         horizontal = direction == "H"
         frame_w, frame_h = (width // count, height) if horizontal else (width, height // count)
-        sheet = Image.new("RGB", (frame_w * min(count, 8), frame_h * ((count + 7) // 8)))
+        sheet = Image.new(mode, (frame_w * min(count, 8), frame_h * ((count + 7) // 8)))
         for i in range(count):
             x, y = (i * frame_w, 0) if horizontal else (0, i * frame_h)
             frame = strip.crop((x, y, x + frame_w, y + frame_h))
             sheet.paste(frame, (i % 8 * frame_w, i // 8 * frame_h))
     cut = time.perf_counter()
-    name = os.path.basename(path)
-    base, extension = os.path.splitext(name)
-    extension = extension[1:].lower()
-    out = os.path.join(folder, f"{base[:base.rfind('_')]}_B{count}.{extension}")
+    prefix = base[:base.rfind('_')]
+    image = f"{prefix}_B{count}.{extension}"
+    out = os.path.join(folder, image)
     if extension == "png":
         sheet.save(out, "PNG", compress_level=9)
     elif extension == "jpg":
         sheet.save(out, "JPEG", quality=70)
     else:
         sheet.save(out, "BMP")
+    if "/json" in options:
+        with open(os.path.join(folder, f"{prefix}_B{count}.json"), "w") as f:
+            json.dump(frame_data(prefix, image, sheet, frame_w, frame_h, count), f, indent=2)
     end = time.perf_counter()
     us = lambda seconds: seconds * 1e6
     return us(opened - start), us(cut - opened), us(end - cut)
@@ -183,7 +206,8 @@ def run_pil(out, round_, group, strips):
     os.makedirs(folder, exist_ok=True)
     cpu = time.process_time()
     start = time.perf_counter()
-    steps = [pil_convert(path, direction, count, folder) for path, direction, count in strips]
+    steps = [pil_convert(path, direction, count, folder, options_of(group))
+             for path, direction, count in strips]
     whole = (time.perf_counter() - start) * 1e6 / len(strips)
     cpu = (time.process_time() - cpu) * 1e6 / len(strips)
     return [(opened, cut, save, whole) for opened, cut, save in steps], cpu
@@ -334,7 +358,9 @@ def sheet_difference(sheets, way, group):
         with Image.open(mine) as a, Image.open(os.path.join(their_folder, name)) as b:
             if a.size != b.size:
                 return None
-            a, b = a.convert("RGB"), b.convert("RGB")
+            # Alpha is compared when both sheets have it.
+            mode = "RGBA" if a.mode == b.mode == "RGBA" else "RGB"
+            a, b = a.convert(mode), b.convert(mode)
             if a.tobytes() != b.tobytes():
                 extrema = ImageChops.difference(a, b).getextrema()
                 worst = max(worst, max(high for _, high in extrema))
@@ -508,27 +534,23 @@ def main():
     print(f"{'size':<7}{'format':<7}{'content':<8}{'n':>4}{'ours':>9}{cores_name:>9}{'floor':>9}"
           f"{'PIL':>9}{'IM':>9}{'ours/cores':>11}{'best':>6}{'ours/PIL':>9}{'ours/IM':>8}"
           f"  same pixels")
-    worst = {"cores": 0.0, "cores medium, large": 0.0, "PIL": 0.0, "PIL png": 0.0, "IM": 0.0}
+    # The worst ratio of each kind over every row, png* included: there every way writes the same.
+    worst = {"cores small": 0.0, "cores medium, large": 0.0, "PIL small": 0.0,
+             "PIL medium, large": 0.0, "IM": 0.0}
     differing = []
     for group, size, fmt, content, n, mine, floor_, core_times, pil in rows:
         whole = median(mine)[3]
         ratio_cores = whole / median(core_times)
         ratio_pil = whole / median(pil)[3]
-        plain = not options_of(group)
-        if plain:
-            worst["cores"] = max(worst["cores"], ratio_cores)
-            if size != "small":
-                worst["cores medium, large"] = max(worst["cores medium, large"], ratio_cores)
-            worst["PIL"] = max(worst["PIL"], ratio_pil)
-            if fmt == "png":
-                worst["PIL png"] = max(worst["PIL png"], ratio_pil)
+        sizes = "small" if size == "small" else "medium, large"
+        worst["cores " + sizes] = max(worst["cores " + sizes], ratio_cores)
+        worst["PIL " + sizes] = max(worst["PIL " + sizes], ratio_pil)
         im_text = ratio_im_text = "-"
         if im:
             im_us = min(statistics.mean(rnd[group]) for rnd in im)
             im_text = f"{ms(im_us):.1f}"
             ratio_im_text = f"{whole / im_us:.2f}"
-            if plain:
-                worst["IM"] = max(worst["IM"], whole / im_us)
+            worst["IM"] = max(worst["IM"], whole / im_us)
         same, holds = same_work(sheets, group, ways)
         if not holds:
             differing.append(group)
@@ -537,12 +559,12 @@ def main():
               f"{ms(median(pil)[3]):>9.2f}{im_text:>9}"
               f"{ratio_cores:>11.2f}{mine[0][3] / core_times[0]:>6.2f}{ratio_pil:>9.2f}"
               f"{ratio_im_text:>8}  {same}")
-    print(f"png* = ours with {OPTIONS} (RGBA sheets and a data file each); the other ways write "
-          f"RGB sheets as for png; the worst ratios leave it out")
-    print(f"worst ours/cores {worst['cores']:.2f}, on medium and large strips "
-          f"{worst['cores medium, large']:.2f} (target at most 1.15); worst ours/PIL "
-          f"{worst['PIL']:.2f}, on PNG {worst['PIL png']:.2f} (target below 1)"
-          + (f"; worst ours/IM {worst['IM']:.2f} (target at most 0.5)" if im else ""))
+    print(f"png* = {OPTIONS}: ours, the floors and PIL write RGBA sheets and a data file each "
+          f"(ImageMagick an RGB sheet, as for png)")
+    print(f"worst ours/cores: small {worst['cores small']:.2f} (target at most 1.20), medium and "
+          f"large {worst['cores medium, large']:.2f} (target at most 1.10); worst ours/PIL: small "
+          f"{worst['PIL small']:.2f}, medium and large {worst['PIL medium, large']:.2f} (target "
+          f"below 1)" + (f"; worst ours/IM {worst['IM']:.2f} (target at most 0.33)" if im else ""))
 
     # Where the time goes: each way's steps, from the same median rounds as above (ours' save is
     # the batch's wait for its background saves, the others' save is the whole encode).

@@ -9,8 +9,9 @@
 //   stripsheet_bench LIST OUTPUT [--rounds N] [--memory-every N] [--plain 1] [--serial 1]
 //                    [--turns 1] [--floors 0] [--peak 1]
 // LIST holds one strip a line as "GROUP PATH DIRECTION COUNT [OPTION...]"; consecutive lines of
-// one group form one batch, converted with the sheet options of its first line. Each round converts
-// every group each way: ours into the folder OUTPUT\ours\ROUND\GROUP, the floor's into
+// one group form one batch, converted with the sheet options of its first line (the floor writes
+// what /alpha and /json ask for: an RGBA PNG sheet, a data file). Each round converts every group
+// each way: ours into the folder OUTPUT\ours\ROUND\GROUP, the floor's into
 // OUTPUT\floor\ROUND\GROUP, the floor on every core into OUTPUT\cores\ROUND\GROUP. Ours keeps the
 // progress window's clock and message checks going as the program does (the window itself needs
 // a display). Further ways take their turns too: with --plain 1 ours without the progress checks
@@ -195,10 +196,11 @@ struct Strip {
     char direction;
     int count;
     std::string options; // as on the program's command line
+    FloorSheet floor;    // what the options ask of the floor's sheet
 };
 
 // The options as the program reads them from its command line.
-void UseOptions(const std::string &options) {
+SheetOptions ReadOptions(const std::string &options) {
     CommandRequest request;
     std::string line = "bench " + options; // the options are plain ASCII
     CommandLineRead(std::wstring(line.begin(), line.end()).c_str(), &request);
@@ -206,9 +208,15 @@ void UseOptions(const std::string &options) {
         fprintf(stderr, "%s\n", request.error);
         exit(2);
     }
-    ConvertSetOptions(request.options);
-    PngDecoderKeepTransparency(request.options.alpha);
+    SheetOptions read = request.options;
     CommandLineFree(&request);
+    return read;
+}
+
+void UseOptions(const std::string &options) {
+    SheetOptions read = ReadOptions(options);
+    ConvertSetOptions(read);
+    PngDecoderKeepTransparency(read.alpha);
 }
 
 std::string Folder(const std::string &output, const char *way, int round,
@@ -262,7 +270,8 @@ void RunFloor(int round, const std::string &group, const std::vector<Strip> &str
     std::string folder = Folder(output, "floor", round, group);
     int64_t cpu = ProcessCpuMicroseconds();
     for (const Strip &strip : strips) {
-        FloorTimes t = FloorConvert(strip.path.c_str(), strip.direction, strip.count, folder);
+        FloorTimes t =
+            FloorConvert(strip.path.c_str(), strip.direction, strip.count, folder, strip.floor);
         Line("floor %d %s %lld %lld %lld %lld %d\n", round, group.c_str(),
              static_cast<long long>(t.decodeUs), static_cast<long long>(t.layoutUs),
              static_cast<long long>(t.encodeUs), static_cast<long long>(t.wholeUs), t.ok ? 1 : 0);
@@ -298,8 +307,9 @@ unsigned __stdcall CoreWorker(void *) {
         while (Cores.next < Cores.strips->size()) {
             const Strip &strip = (*Cores.strips)[Cores.next++];
             ReleaseSRWLockExclusive(&CoreLock);
-            bool ok =
-                FloorConvert(strip.path.c_str(), strip.direction, strip.count, Cores.folder).ok;
+            bool ok = FloorConvert(strip.path.c_str(), strip.direction, strip.count, Cores.folder,
+                                   strip.floor)
+                          .ok;
             AcquireSRWLockExclusive(&CoreLock);
             Cores.ok = Cores.ok && ok;
         }
@@ -395,7 +405,9 @@ int main(int argc, char **argv) {
         while (!options.empty() && (options.back() == '\n' || options.back() == '\r'))
             options.pop_back();
         if (groups.empty() || groups.back().first != group) groups.push_back({group, {}});
-        groups.back().second.push_back({path, direction[0], count, options});
+        SheetOptions read = ReadOptions(options);
+        groups.back().second.push_back(
+            {path, direction[0], count, options, {read.alpha, read.json}});
     }
     fclose(list);
 

@@ -1,8 +1,9 @@
 // The least work that turns a strip into its sheet with the codecs StripSheet links: decode the
 // file, copy each frame's rows into place, encode the sheet at StripSheet's settings (PNG: 8-bit
-// RGB, no row filter, compression level 9; JPEG: quality 70, integer DCT; BMP: 24-bit, bottom
-// up, rows copied). No GDI and no runtime: the floor against which the program's own overhead is
-// measured. The bench runs it in its own process, taking turns with StripSheet's conversion.
+// RGB, or RGBA for /alpha, no row filter, compression level 9; JPEG: quality 70, integer DCT; BMP:
+// 24-bit, bottom up, rows copied), and for /json write the frames' data file. No GDI and no
+// runtime: the floor against which the program's own overhead is measured. The bench runs it in
+// its own process, taking turns with StripSheet's conversion.
 #include "bench/codec_floor.h"
 
 #include "bench/bench_clock.h"
@@ -22,10 +23,12 @@ namespace {
 
 enum class Format { Png, Bmp, Jpeg };
 
-// Top-down rows of 3 bytes a pixel, in the order the codec gives them (RGB, or BGR for BMP).
+// Top-down rows of 3 bytes a pixel (4 with alpha), in the order the codec gives them (RGB, or BGR
+// for BMP).
 struct Picture {
     int width = 0;
     int height = 0;
+    int channels = 3;
     std::vector<uint8_t> pixels;
 };
 
@@ -57,7 +60,8 @@ void PngRead(png_structp png, png_bytep out, size_t length) {
     source->left -= length;
 }
 
-bool DecodePng(const std::vector<uint8_t> &file, Picture *p) {
+// With `alpha` the rows keep the file's alpha, or get an opaque one.
+bool DecodePng(const std::vector<uint8_t> &file, Picture *p, bool alpha) {
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
     if (setjmp(png_jmpbuf(png))) {
@@ -71,10 +75,12 @@ bool DecodePng(const std::vector<uint8_t> &file, Picture *p) {
     p->height = int(png_get_image_height(png, info));
     int type = png_get_color_type(png, info);
     if (type == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
-    if (type & PNG_COLOR_MASK_ALPHA) png_set_strip_alpha(png);
+    if (!alpha && (type & PNG_COLOR_MASK_ALPHA)) png_set_strip_alpha(png);
+    if (alpha && !(type & PNG_COLOR_MASK_ALPHA)) png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
     if (png_get_bit_depth(png, info) == 16) png_set_strip_16(png);
     png_read_update_info(png, info);
-    size_t stride = size_t(p->width) * 3;
+    p->channels = alpha ? 4 : 3;
+    size_t stride = size_t(p->width) * size_t(p->channels);
     p->pixels.resize(stride * size_t(p->height));
     for (int y = 0; y < p->height; y++)
         png_read_row(png, p->pixels.data() + stride * size_t(y), nullptr);
@@ -95,10 +101,11 @@ bool EncodePng(const char *path, const Picture &p) {
     png_init_io(png, f);
     png_set_filter(png, 0, PNG_FILTER_NONE);
     png_set_compression_level(png, 9);
-    png_set_IHDR(png, info, png_uint_32(p.width), png_uint_32(p.height), 8, PNG_COLOR_TYPE_RGB,
+    png_set_IHDR(png, info, png_uint_32(p.width), png_uint_32(p.height), 8,
+                 p.channels == 4 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
-    size_t stride = size_t(p.width) * 3;
+    size_t stride = size_t(p.width) * size_t(p.channels);
     for (int y = 0; y < p.height; y++)
         png_write_row(png, p.pixels.data() + stride * size_t(y));
     png_write_end(png, info);
@@ -220,28 +227,67 @@ bool EncodeBmp(const char *path, const Picture &p) {
     return fclose(f) == 0 && written;
 }
 
-// Frame i of the strip at column i mod 8, row i div 8 of a black sheet.
+int FrameWidth(const Picture &strip, char direction, int count) {
+    return direction == 'H' ? strip.width / count : strip.width;
+}
+
+int FrameHeight(const Picture &strip, char direction, int count) {
+    return direction == 'V' ? strip.height / count : strip.height;
+}
+
+// Frame i of the strip at column i mod 8, row i div 8 of a black (or wholly transparent) sheet.
 Picture Layout(const Picture &strip, char direction, int count) {
-    int frameWidth = direction == 'H' ? strip.width / count : strip.width;
-    int frameHeight = direction == 'V' ? strip.height / count : strip.height;
+    int frameWidth = FrameWidth(strip, direction, count);
+    int frameHeight = FrameHeight(strip, direction, count);
     Picture sheet;
     sheet.width = frameWidth * (count < 8 ? count : 8);
     sheet.height = frameHeight * ((count + 7) / 8);
-    sheet.pixels.assign(size_t(sheet.width) * 3 * size_t(sheet.height), 0);
-    size_t rowBytes = size_t(frameWidth) * 3;
+    sheet.channels = strip.channels;
+    size_t pixel = size_t(strip.channels);
+    sheet.pixels.assign(size_t(sheet.width) * pixel * size_t(sheet.height), 0);
+    size_t rowBytes = size_t(frameWidth) * pixel;
     for (int i = 0; i < count; i++) {
         int fromX = direction == 'H' ? i * frameWidth : 0;
         int fromY = direction == 'V' ? i * frameHeight : 0;
         int toX = i % 8 * frameWidth, toY = i / 8 * frameHeight;
         for (int y = 0; y < frameHeight; y++)
-            memcpy(&sheet.pixels[(size_t(toY + y) * sheet.width + toX) * 3],
-                   &strip.pixels[(size_t(fromY + y) * strip.width + fromX) * 3], rowBytes);
+            memcpy(&sheet.pixels[(size_t(toY + y) * sheet.width + toX) * pixel],
+                   &strip.pixels[(size_t(fromY + y) * strip.width + fromX) * pixel], rowBytes);
     }
     return sheet;
 }
 
-// The sheet's name as StripSheet makes it: prefix + "_B" + count + "." + lower-case extension.
-std::string SheetName(const std::string &path, int count, std::string *extension) {
+// The frames' data file: each frame's place and size on the sheet under "<prefix>_<i>", the
+// animation of them all, and the sheet's name and size, as StripSheet's /json writes it.
+bool WriteFrameData(const char *path, const std::string &prefix, const std::string &sheetName,
+                    const Picture &sheet, int frameWidth, int frameHeight, int count) {
+    std::string text = "{\n  \"frames\": {\n";
+    std::string names;
+    char line[512];
+    for (int i = 0; i < count; i++) {
+        std::string name = "\"" + prefix + "_" + std::to_string(i) + "\"";
+        snprintf(line, sizeof line,
+                 "    %s: {\"frame\": {\"x\": %d, \"y\": %d, \"w\": %d, \"h\": %d}, "
+                 "\"rotated\": false, \"trimmed\": false, \"spriteSourceSize\": {\"x\": 0, "
+                 "\"y\": 0, \"w\": %d, \"h\": %d}, \"sourceSize\": {\"w\": %d, \"h\": %d}}%s\n",
+                 name.c_str(), i % 8 * frameWidth, i / 8 * frameHeight, frameWidth, frameHeight,
+                 frameWidth, frameHeight, frameWidth, frameHeight, i + 1 < count ? "," : "");
+        text += line;
+        names += (i ? ", " : "") + name;
+    }
+    text += "  },\n  \"animations\": {\n    \"" + prefix + "\": [" + names +
+            "]\n  },\n  \"meta\": {\"image\": \"" + sheetName + "\", \"format\": \"" +
+            (sheet.channels == 4 ? "RGBA8888" : "RGB888") +
+            "\", \"size\": {\"w\": " + std::to_string(sheet.width) +
+            ", \"h\": " + std::to_string(sheet.height) + "}}\n}\n";
+    FILE *f = fopen(path, "wb");
+    if (!f) return false;
+    bool written = fwrite(text.data(), 1, text.size(), f) == text.size();
+    return fclose(f) == 0 && written;
+}
+
+// The strip's prefix (its name up to the last "_") and lower-case extension.
+std::string StripPrefix(const std::string &path, std::string *extension) {
     size_t slash = path.find_last_of("\\/");
     std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1);
     size_t dot = name.rfind('.');
@@ -249,14 +295,17 @@ std::string SheetName(const std::string &path, int count, std::string *extension
     for (char &c : *extension)
         c = char(tolower(c));
     std::string base = name.substr(0, dot);
-    return base.substr(0, base.rfind('_')) + "_B" + std::to_string(count) + "." + *extension;
+    return base.substr(0, base.rfind('_'));
 }
 
 } // namespace
 
-FloorTimes FloorConvert(const char *path, char direction, int count, const std::string &folder) {
+FloorTimes FloorConvert(const char *path, char direction, int count, const std::string &folder,
+                        FloorSheet kind) {
     std::string extension;
-    std::string out = folder + "\\" + SheetName(path, count, &extension);
+    std::string prefix = StripPrefix(path, &extension);
+    std::string sheetName = prefix + "_B" + std::to_string(count) + "." + extension;
+    std::string out = folder + "\\" + sheetName;
     Format format = extension == "png"   ? Format::Png
                     : extension == "bmp" ? Format::Bmp
                                          : Format::Jpeg;
@@ -264,7 +313,7 @@ FloorTimes FloorConvert(const char *path, char direction, int count, const std::
     int64_t start = Ticks();
     std::vector<uint8_t> file = ReadFile(path);
     Picture strip;
-    bool ok = format == Format::Png   ? DecodePng(file, &strip)
+    bool ok = format == Format::Png   ? DecodePng(file, &strip, kind.alpha)
               : format == Format::Bmp ? DecodeBmp(file, &strip)
                                       : DecodeJpeg(file, &strip);
     int64_t decoded = Ticks();
@@ -275,6 +324,12 @@ FloorTimes FloorConvert(const char *path, char direction, int count, const std::
         ok = format == Format::Png   ? EncodePng(out.c_str(), sheet)
              : format == Format::Bmp ? EncodeBmp(out.c_str(), sheet)
                                      : EncodeJpeg(out.c_str(), sheet);
+    if (ok && kind.frameData) {
+        std::string data = folder + "\\" + prefix + "_B" + std::to_string(count) + ".json";
+        ok = WriteFrameData(data.c_str(), prefix, sheetName, sheet,
+                            FrameWidth(strip, direction, count),
+                            FrameHeight(strip, direction, count), count);
+    }
     int64_t end = Ticks();
     return {Microseconds(decoded - start), Microseconds(laidOut - decoded),
             Microseconds(end - laidOut), Microseconds(end - start), ok};

@@ -9,6 +9,14 @@ struct FloorTimes {
     bool ok;
 };
 
+// What the sheet options ask of the floor: with `alpha` a PNG sheet is RGBA (opaque frames on a
+// transparent sheet), with `frameData` a data file of the frames is written beside each sheet.
+struct FloorSheet {
+    bool alpha;
+    bool frameData;
+};
+
 // Converts the strip at PATH (DIRECTION 'H' or 'V', COUNT frames) into FOLDER\ under the name
 // StripSheet gives its sheet.
-FloorTimes FloorConvert(const char *path, char direction, int count, const std::string &folder);
+FloorTimes FloorConvert(const char *path, char direction, int count, const std::string &folder,
+                        FloorSheet kind = {});

@@ -31,18 +31,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     ChooseTransparency(size);
     // A copy exactly as long as the input, so that a read past its end is caught.
     std::vector<uint8_t> block(data, data + size);
-    int32_t kind = decoder.Open(nullptr, block.empty() ? nullptr : block.data(), intptr_t(size));
+    ImagePicture picture{};
+    int32_t kind =
+        decoder.Open(&picture, nullptr, block.empty() ? nullptr : block.data(), intptr_t(size));
     if (!kind) return 0;
-    int32_t width = decoder.Width(), height = decoder.Height();
+    int32_t width = picture.width, height = picture.height;
     if (!ImageBytesFit(width, height, kind == 2 ? 32 : 24) ||
         int64_t(width) * height > FuzzMaxPixels) {
-        decoder.Drop();
+        decoder.Drop(&picture);
         return 0;
     }
     int32_t stride = width * (kind == 2 ? 4 : 3);
     // Each row on its own would catch more, but the decoders write whole rows at a stride:
     // exact rows back to back, the last one ending where the block ends.
     std::vector<uint8_t> pixels(size_t(stride) * height);
-    decoder.Decode(pixels.data(), stride);
+    decoder.Decode(&picture, pixels.data(), stride);
     return 0;
 }

@@ -1,6 +1,7 @@
 #include "runtime/image/image.h"
 
 #include "runtime/image/gdi_guards.h"
+#include "runtime/image/image_load.h"
 #include "runtime/image/image_save.h"
 #include "runtime/memory/memory.h"
 
@@ -85,6 +86,7 @@ void ImageLibraryInit() {
 
 void ImageLibraryEnd() {
     ImageSaveFinishAll();
+    ImageLoadAhead(nullptr);
     if (!ImageRegistry) return;
     ObjectId id = 0;
     RegistryRewind(ImageRegistry);

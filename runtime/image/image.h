@@ -39,8 +39,8 @@ static_assert(sizeof(ImageObject) <= ImageRecordSize, "an image record must fit 
 extern ObjectRegistry *ImageRegistry;
 
 void ImageLibraryInit();
-// Finishes the saves still queued (ImageSaveFinishAll) and frees every image; the library can be
-// used again afterwards.
+// Finishes the saves still queued (ImageSaveFinishAll), drops the files named to be read ahead
+// (ImageLoadAhead) and frees every image; the library can be used again afterwards.
 void ImageLibraryEnd();
 
 // True when a picture of that size can be held by an image (1 to ImageMaxSize both ways).

@@ -1,11 +1,14 @@
 // The records through which codecs plug into the image library: decoders tried in registration
 // order when a file is loaded, and encoders chosen by format id when an image is saved.
 //
-// Threads: decoders run on the batch's thread only; each holds its one open picture in module
-// storage. Encoders run on the background saving threads, several at once: Encode keeps its state
-// per call or per thread and uses only the C runtime, the stream it is given and MainHeap
-// (memory.h). The saving threads read the encoder table without a lock, so every encoder is
-// registered before the first save starts.
+// Threads: decoders run on the batch's thread and on the thread that reads strips ahead
+// (image_load.h), one picture on each at once. A decoder keeps its state in the picture record
+// it is handed, never in module storage, and uses only the C runtime, the stream or block it is
+// given and MainHeap (memory.h); the settings it reads (PngDecoderKeepTransparency) are set
+// before a batch begins. Encoders run on the background saving threads, several at once: Encode
+// keeps its state per call or per thread and uses only the C runtime, the stream it is given and
+// MainHeap. The threads read the decoder and encoder tables without a lock, so every codec is
+// registered before the first load or save starts.
 #pragma once
 
 #include "runtime/drawing/bitmap_rows.h"
@@ -36,17 +39,24 @@ constexpr bool ImageBytesFit(int32_t width, int32_t height, int32_t bitsPerPixel
            BitmapRowBytes(width, bitsPerPixel) * height <= ImageMaxBytes;
 }
 
+// One picture a decoder opened: its size, and the decoder's own record of it, made by Open and
+// released by Decode or Drop. The caller holds the record; a zeroed one before Open.
+struct ImagePicture {
+    int32_t width;
+    int32_t height;
+    void *state;
+};
+
 // Open returns 0 (not this format, or the header is unreadable; nothing left open), 1 (3 bytes a
-// pixel: blue, green, red) or 2 (4 bytes a pixel, alpha last). File mode: stream set, memory null,
-// nameOrSize the file name. Memory mode: stream null, memory the whole file, nameOrSize its size.
-// Decode writes Height rows top row first at pixels + row * stride and releases the codec's state;
-// Drop releases an opened picture that will not be decoded.
+// pixel: blue, green, red) or 2 (4 bytes a pixel, alpha last), and fills the picture record. File
+// mode: stream set, memory null, nameOrSize the file name. Memory mode: stream null, memory the
+// whole file, nameOrSize its size. Decode writes the picture's height in rows, top row first, at
+// pixels + row * stride and releases the decoder's state; Drop releases an opened picture that
+// will not be decoded.
 struct ImageDecoder {
-    int32_t (*Open)(FILE *stream, const void *memory, intptr_t nameOrSize);
-    int32_t (*Decode)(uint8_t *pixels, int32_t stride);
-    int32_t (*Width)();
-    int32_t (*Height)();
-    void (*Drop)();
+    int32_t (*Open)(ImagePicture *picture, FILE *stream, const void *memory, intptr_t nameOrSize);
+    int32_t (*Decode)(ImagePicture *picture, uint8_t *pixels, int32_t stride);
+    void (*Drop)(ImagePicture *picture);
 };
 
 // Encode writes `height` rows of blue-green-red pixels (blue-green-red-alpha when BitsPerPixel is

@@ -3,6 +3,7 @@
 #include "runtime/image/bmp_check.h"
 #include "runtime/image/bmp_read.h"
 #include "runtime/image/gdi_guards.h"
+#include "runtime/image/load_job.h"
 #include "runtime/memory/memory.h"
 #include "runtime/system/system.h"
 
@@ -15,74 +16,63 @@ namespace {
 constexpr int32_t DecoderListSize = 100;
 constexpr UINT BitmapLoadFlags = LR_LOADFROMFILE | LR_CREATEDIBSECTION;
 
-// The decoders in registration order, and the chain's state for one load.
+// The decoders in registration order; the reading thread reads the list too.
 const ImageDecoder *Decoders[DecoderListSize];
 int32_t DecoderCount;
-const ImageDecoder *CurrentDecoder;
-FILE *ChainFile; // the file the chain opened for the accepting decoder; null otherwise
 
+// The batch's thread's own: the last load's failure, the block its files are read into, and the
+// chain ImageDecoderFind starts for ImageBitmapFromDecoder.
 ImageLoadFailure LastFailure;
-
-// The section a number held from its last load, taken off it when the number is loaded again:
-// a batch loads strip after strip of one size into one number, and a new section costs fresh
-// memory (under Wine a page fault for every 4 KB, a third of a medium strip's load). It is filled
-// again only by a picture of the same size, depth and row order, and deleted at the end of the
-// load otherwise.
-struct SpareSection {
-    HBITMAP bitmap;
-    void *bits;
-    int32_t width;
-    int32_t height;
-    int32_t bitCount;
-    uint8_t rows; // LoadedBottomUp or LoadedTopDown
-};
-SpareSection Spare;
-uint8_t MadeSection; // what kind of section this load made, for the record
+FileBlock OwnBlock;
+LoadJob Chain;
 
 // Larger sections are freed as before: kept until the next picture's size is known, they would
 // add to the most memory a load takes, which a 32-bit program needs for the largest pictures.
 constexpr int64_t SpareMaxBytes = int64_t(sizeof(void *) == 8 ? 256 : 16) << 20;
 
-void KeepSpare(ObjectId id) {
+// The section the number held from its last load, taken off it when the number is loaded again.
+SpareSection TakeSpare(ObjectId id) {
     const ImageObject *record = id == AutoNumber ? nullptr : ImageRecord(id);
-    if (!record || !record->loadedSection) return;
+    if (!record || !record->loadedSection) return SpareSection{};
     uint8_t rows = record->loadedSection;
     DIBSECTION section{};
     if (GetObjectA(record->handle, sizeof section, &section) != sizeof section ||
         !section.dsBm.bmBits ||
         int64_t(section.dsBm.bmWidthBytes) * std::abs(section.dsBm.bmHeight) > SpareMaxBytes)
-        return;
+        return SpareSection{};
     HBITMAP bitmap = ImageTakeBitmap(id);
-    if (!bitmap) return;
-    Spare = SpareSection{bitmap,
-                         section.dsBm.bmBits,
-                         section.dsBm.bmWidth,
-                         std::abs(section.dsBm.bmHeight),
-                         section.dsBm.bmBitsPixel,
-                         rows};
+    if (!bitmap) return SpareSection{};
+    return SpareSection{bitmap,
+                        section.dsBm.bmBits,
+                        section.dsBm.bmWidth,
+                        std::abs(section.dsBm.bmHeight),
+                        section.dsBm.bmBitsPixel,
+                        rows};
 }
 
-void DropSpare() {
-    if (Spare.bitmap) DeleteObject(Spare.bitmap);
-    Spare = SpareSection{};
-}
-
-// The spare section when it fits the picture, else a new section; null when none can be made.
-// `format` gives a section a colour table or bit masks of its own: such a section is made anew
-// each time and never kept as the spare.
-HBITMAP LoadSection(int32_t width, int32_t height, int32_t bitCount, uint8_t rows, void **pixels,
-                    const BITMAPINFO *format = nullptr) {
-    MadeSection = format ? 0 : rows;
-    if (!format && Spare.bitmap && Spare.width == width && Spare.height == height &&
-        Spare.bitCount == bitCount && Spare.rows == rows) {
-        HBITMAP bitmap = Spare.bitmap;
-        *pixels = Spare.bits;
-        Spare = SpareSection{};
+// The spare section when it fits the picture, else a new section; null when none can be made (or,
+// off the batch's thread, when the picture is left to the batch's thread). `format` gives a
+// section a colour table or bit masks of its own: such a section is made anew each time and never
+// kept as the spare. A section needs no device context for its colours given as values: the
+// reading thread passes none.
+HBITMAP LoadSection(LoadJob *job, int32_t width, int32_t height, int32_t bitCount, uint8_t rows,
+                    void **pixels, const BITMAPINFO *format = nullptr) {
+    job->madeSection = format ? 0 : rows;
+    SpareSection &spare = job->spare;
+    if (!format && spare.bitmap && spare.width == width && spare.height == height &&
+        spare.bitCount == bitCount && spare.rows == rows) {
+        HBITMAP bitmap = spare.bitmap;
+        *pixels = spare.bits;
+        spare = SpareSection{};
         return bitmap;
     }
-    DropSpare(); // before the new section is asked for
-    HDC display = ImageDisplayDc();
-    if (!display) return nullptr;
+    SpareSectionDrop(&spare); // before the new section is asked for
+    if (!job->onBatchThread && BitmapRowBytes(width, bitCount) * height > LoadAheadMaxBytes) {
+        job->leftToBatch = true;
+        return nullptr;
+    }
+    HDC display = job->onBatchThread ? ImageDisplayDc() : nullptr;
+    if (job->onBatchThread && !display) return nullptr;
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
     info.bmiHeader.biWidth = width;
@@ -93,15 +83,24 @@ HBITMAP LoadSection(int32_t width, int32_t height, int32_t bitCount, uint8_t row
     return CreateDIBSection(display, format ? format : &info, DIB_RGB_COLORS, pixels, nullptr, 0);
 }
 
-// A file up to this size is read whole with its first read and decoded from memory: under Wine
-// every open of a file costs tens of microseconds, as much as decoding a small strip.
-constexpr size_t WholeFileBytes = 64 * 1024;
-static_assert(WholeFileBytes >= BmpHeadBytes, "the start read must hold a bitmap file's headers");
-uint8_t FileStart[WholeFileBytes];
+static_assert(ImageWholeFileBytes >= BmpHeadBytes, "the first read must hold a file's headers");
+// The block is kept for the next file up to this size, freed after the load beyond it.
+constexpr size_t KeptBlockBytes = size_t(sizeof(void *) == 8 ? 16 : 4) << 20;
 
-void CloseOpenFile() {
-    if (ChainFile) fclose(ChainFile);
-    ChainFile = nullptr;
+// A block of at least `size` bytes, the kept one when it is large enough; null when there is no
+// memory for it.
+uint8_t *BlockOf(FileBlock *block, size_t size) {
+    if (block->capacity >= size && block->data) return block->data;
+    FileBlockRelease(block);
+    // One byte more, so that an empty file still has a block.
+    block->data = static_cast<uint8_t *>(MemoryAlloc(size + 1));
+    block->capacity = block->data ? size + 1 : 0;
+    return block->data;
+}
+
+void CloseStream(LoadJob *job) {
+    if (job->stream) fclose(job->stream);
+    job->stream = nullptr;
 }
 
 BITMAP Describe(HGDIOBJ bitmap) {
@@ -114,24 +113,28 @@ bool Fits(const BITMAP &info) {
     return ImageSizeFits(info.bmWidth, std::abs(info.bmHeight));
 }
 
-// Opens the file and reads its start: all of it when it fits FileStart, else enough for a bitmap
-// file's headers. Others may go on reading the file meanwhile (a preview pane, a virus scanner or
-// a sync client often has it open), but nobody may write it. The handle stays open for the
-// decoders; null when the file cannot be opened or read.
-HANDLE OpenAndReadStart(const char *fileName, size_t *startSize, uint64_t *fileSize) {
-    HANDLE file =
-        CreateFileA(fileName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+// Opens the file and reads it into the job's block: all of it when it is at most
+// ImageWholeFileBytes, else enough for a bitmap file's headers. Others may go on reading the file
+// meanwhile (a preview pane, a virus scanner or a sync client often has it open), but nobody may
+// write it. The handle stays open; null when the file cannot be opened or read, or no block can be
+// had for it.
+HANDLE OpenAndRead(LoadJob *job, size_t *readSize, uint64_t *fileSize) {
+    HANDLE file = CreateFileA(job->fileName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return nullptr;
     LARGE_INTEGER size{};
     DWORD read = 0;
-    DWORD want = DWORD(BmpHeadBytes);
-    if (GetFileSizeEx(file, &size) && uint64_t(size.QuadPart) <= WholeFileBytes)
-        want = DWORD(WholeFileBytes);
-    if (size.QuadPart < 0 || !ReadFile(file, FileStart, want, &read, nullptr)) {
+    // The file's size as the system gives it, checked before any memory is asked for it.
+    size_t want = BmpHeadBytes;
+    if (GetFileSizeEx(file, &size) && size.QuadPart >= 0 &&
+        uint64_t(size.QuadPart) <= ImageWholeFileBytes)
+        want = size_t(size.QuadPart);
+    uint8_t *into = size.QuadPart < 0 ? nullptr : BlockOf(job->block, want);
+    if (!into || !ReadFile(file, into, DWORD(want), &read, nullptr)) {
         CloseHandle(file);
         return nullptr;
     }
-    *startSize = read;
+    *readSize = read;
     *fileSize = uint64_t(size.QuadPart) < read ? read : uint64_t(size.QuadPart);
     return file;
 }
@@ -186,31 +189,31 @@ HBITMAP DisplayCopy(HBITMAP section, int32_t width, int32_t height) {
 // The section the system loader makes of an uncompressed file: bottom-up whatever the file's row
 // order, with the file's depth, colour table and bit masks (bmp_read.h). The headers are in
 // `head`; the rows come from `whole` when the whole file was read, else from `file`. A file that
-// ends before its last row is damaged. With ImageDisplayFormat in `flags` the picture is then
-// copied into a display-compatible bitmap.
-HBITMAP SectionFromRows(const BmpLayout &layout, const uint8_t *head, const uint8_t *whole,
-                        HANDLE file, int32_t flags, ImageLoadFailure *why) {
+// ends before its last row is damaged. With ImageDisplayFormat in the job's flags the picture is
+// then copied into a display-compatible bitmap.
+HBITMAP SectionFromRows(LoadJob *job, const BmpLayout &layout, const uint8_t *head,
+                        const uint8_t *whole, HANDLE file) {
     void *pixels = nullptr;
     BmpSectionFormat own;
     const BITMAPINFO *format = BmpFileFormat(layout, head, &own);
-    bool display = flags & ImageDisplayFormat;
-    if (display) DropSpare(); // the section lives only until its copy is made
-    HBITMAP bitmap = LoadSection(layout.width, layout.height, layout.bitsPerPixel, LoadedBottomUp,
-                                 &pixels, format);
+    bool display = job->flags & ImageDisplayFormat;
+    if (display) SpareSectionDrop(&job->spare); // the section lives only until its copy is made
+    HBITMAP bitmap = LoadSection(job, layout.width, layout.height, layout.bitsPerPixel,
+                                 LoadedBottomUp, &pixels, format);
     if (!bitmap || !pixels) {
         if (bitmap) DeleteObject(bitmap);
-        *why = ImageLoadFailure::NoBitmap;
+        job->why = ImageLoadFailure::NoBitmap;
         return nullptr;
     }
     if (!BmpReadRows(layout, whole, file, static_cast<uint8_t *>(pixels))) {
         DeleteObject(bitmap);
-        *why = ImageLoadFailure::Damaged;
+        job->why = ImageLoadFailure::Damaged;
         return nullptr;
     }
     if (!display) return bitmap;
-    MadeSection = 0;
+    job->madeSection = 0;
     bitmap = DisplayCopy(bitmap, layout.width, layout.height);
-    if (!bitmap) *why = ImageLoadFailure::NoBitmap;
+    if (!bitmap) job->why = ImageLoadFailure::NoBitmap;
     return bitmap;
 }
 
@@ -247,67 +250,47 @@ bool DescribeIcon(HICON icon, BITMAP *info) {
     return info->bmWidth > 0;
 }
 
-// Offers the open file to each decoder from its start; the file is kept for the accepting one and
-// closed when none accepts it.
-int32_t FindForFile(FILE *file, intptr_t name) {
-    ChainFile = file;
-    if (!ChainFile) return 0;
+// The first decoder that accepts the data becomes the job's; its Open result (1 or 2), or 0.
+int32_t FindInMemory(LoadJob *job, const void *memory, intptr_t size) {
     for (int32_t i = 0; i < DecoderCount; i++) {
-        fseek(ChainFile, 0, SEEK_SET);
-        int32_t kind = Decoders[i]->Open(ChainFile, nullptr, name);
+        int32_t kind = Decoders[i]->Open(&job->picture, nullptr, memory, size);
         if (kind) {
-            CurrentDecoder = Decoders[i];
+            job->decoder = Decoders[i];
             return kind;
         }
     }
-    CloseOpenFile();
     return 0;
 }
 
-intptr_t LoadFailed(ObjectId id, void *record, ImageLoadFailure why) {
-    // A dynamic record whose id is never handed out must not stay in the registry.
-    if (id == AutoNumber && record) RegistryFree(ImageRegistry, reinterpret_cast<ObjectId>(record));
-    LastFailure = why;
-    return 0;
-}
-
-} // namespace
-
-void ImageDecoderListReset() {
-    DecoderCount = 0;
-    CurrentDecoder = nullptr;
-    CloseOpenFile();
-}
-
-void ImageDecoderRegister(const ImageDecoder *decoder) {
-    if (!decoder || DecoderCount >= DecoderListSize) return;
-    Decoders[DecoderCount++] = decoder;
-}
-
-int32_t ImageDecoderFind(intptr_t nameOrSize, const void *memory) {
-    CloseOpenFile();
-    if (memory) {
-        for (int32_t i = 0; i < DecoderCount; i++) {
-            int32_t kind = Decoders[i]->Open(nullptr, memory, nameOrSize);
-            if (kind) {
-                CurrentDecoder = Decoders[i];
-                return kind;
-            }
+// Offers the open file to each decoder from its start; the file is kept for the accepting one and
+// closed when none accepts it.
+int32_t FindForFile(LoadJob *job, FILE *file, intptr_t name) {
+    job->stream = file;
+    if (!file) return 0;
+    for (int32_t i = 0; i < DecoderCount; i++) {
+        fseek(file, 0, SEEK_SET);
+        int32_t kind = Decoders[i]->Open(&job->picture, file, nullptr, name);
+        if (kind) {
+            job->decoder = Decoders[i];
+            return kind;
         }
-        return 0;
     }
-    auto *name = reinterpret_cast<const char *>(nameOrSize);
-    if (!name) return 0;
-    return FindForFile(fopen(name, "rb"), nameOrSize);
+    CloseStream(job);
+    return 0;
 }
 
-HBITMAP ImageBitmapFromDecoder(int32_t kind, int32_t flags) {
-    const ImageDecoder *decoder = CurrentDecoder;
+// A bitmap holding the picture the job's decoder opened: a top-down section of 24 bits (kind 1)
+// or 32 bits (kind 2), or a display-compatible bitmap when the flags have ImageDisplayFormat.
+// Null when none can be made (`job->why` says why); the opened picture and its file are released
+// in every case.
+HBITMAP BitmapFromDecoder(LoadJob *job, int32_t kind) {
+    const ImageDecoder *decoder = job->decoder;
+    job->decoder = nullptr;
     if (!decoder) return nullptr;
-    int32_t width = decoder->Width();
-    int32_t height = decoder->Height();
+    int32_t width = job->picture.width;
+    int32_t height = job->picture.height;
     int32_t stride = 0;
-    bool compatible = flags & ImageDisplayFormat;
+    bool compatible = job->flags & ImageDisplayFormat;
 
     struct {
         BITMAPINFOHEADER header;
@@ -325,18 +308,18 @@ HBITMAP ImageBitmapFromDecoder(int32_t kind, int32_t flags) {
     ImageLoadFailure why = ImageLoadFailure::None;
     HBITMAP bitmap = nullptr;
     void *pixels = nullptr;
-    HDC display = ImageDisplayDc();
     if (!ImageBytesFit(width, height, info.header.biBitCount)) {
         why = ImageLoadFailure::TooLarge; // refused before any memory is asked for
-    } else if (!display) {
+    } else if (job->onBatchThread && !ImageDisplayDc()) {
         why = ImageLoadFailure::NoBitmap;
     } else {
         stride = int32_t(BitmapRowBytes(width, info.header.biBitCount));
         if (compatible) {
-            DropSpare(); // before the picture's memory is asked for
+            SpareSectionDrop(&job->spare); // before the picture's memory is asked for
             pixels = MemoryAlloc((size_t(height) + 1) * size_t(stride));
         } else {
-            bitmap = LoadSection(width, height, info.header.biBitCount, LoadedTopDown, &pixels);
+            bitmap =
+                LoadSection(job, width, height, info.header.biBitCount, LoadedTopDown, &pixels);
         }
         if (!pixels) why = ImageLoadFailure::NoBitmap;
     }
@@ -344,15 +327,15 @@ HBITMAP ImageBitmapFromDecoder(int32_t kind, int32_t flags) {
     // A picture the decoder could not finish is refused: its missing rows would hold whatever
     // the new memory held, and a sheet made from it would be reported as converted.
     if (why == ImageLoadFailure::None) {
-        if (!decoder->Decode(static_cast<uint8_t *>(pixels), stride))
+        if (!decoder->Decode(&job->picture, static_cast<uint8_t *>(pixels), stride))
             why = ImageLoadFailure::Damaged;
     } else {
-        decoder->Drop();
+        decoder->Drop(&job->picture);
     }
-    CloseOpenFile();
+    CloseStream(job);
 
     if (compatible && why == ImageLoadFailure::None) {
-        bitmap = CreateCompatibleBitmap(display, width, height);
+        bitmap = CreateCompatibleBitmap(ImageDisplayDc(), width, height);
         MemoryDc memory;
         if (!bitmap || !memory.dc ||
             SetDIBits(memory.dc, bitmap, 0, UINT(height), pixels, bitmapInfo, DIB_RGB_COLORS) !=
@@ -362,89 +345,191 @@ HBITMAP ImageBitmapFromDecoder(int32_t kind, int32_t flags) {
     if (compatible) MemoryFree(pixels);
     if (why != ImageLoadFailure::None) {
         if (bitmap) DeleteObject(bitmap);
-        LastFailure = why;
+        job->why = why;
         return nullptr;
     }
     return bitmap;
 }
 
-intptr_t ImageLoad(ObjectId id, const char *fileName, int32_t flags) {
-    LastFailure = ImageLoadFailure::None;
-    MadeSection = 0;
-    if (!ImageRegistry) return LoadFailed(id, nullptr, ImageLoadFailure::NoBitmap);
-    KeepSpare(id);
-    // The spare section goes on every way out unless this load filled it.
-    struct SpareDrop {
-        ~SpareDrop() { DropSpare(); }
-    } spareDrop;
-    auto *record = static_cast<ImageObject *>(RegistryAllocate(ImageRegistry, id));
-    if (!record) return LoadFailed(id, nullptr, ImageLoadFailure::NoBitmap);
-    if (!fileName) return LoadFailed(id, record, ImageLoadFailure::Unreadable);
+// A bitmap file: its rows read here or, on the batch's thread, by the system's loader. It is not
+// offered to the decoders, whatever becomes of it.
+HANDLE LoadBitmapFileOf(LoadJob *job, const uint8_t *head, size_t readSize, uint64_t fileSize,
+                        bool inMemory, HANDLE file) {
+    BmpLayout layout{};
+    job->why = CheckBitmapFile(head, readSize, fileSize, job->flags, &layout);
+    bool rowsHere = job->why == ImageLoadFailure::None && BmpRowsReadHere(layout);
+    HBITMAP bitmap = nullptr;
+    if (rowsHere) {
+        bitmap = SectionFromRows(job, layout, head, inMemory ? head : nullptr, file);
+    } else if (job->why == ImageLoadFailure::None && !job->onBatchThread) {
+        job->leftToBatch = true;
+    }
+    if (file) CloseHandle(file); // the system loader opens the file itself
+    if (job->why != ImageLoadFailure::None || job->leftToBatch || bitmap) return bitmap;
+    SpareSectionDrop(&job->spare);
+    BITMAP info{};
+    bitmap = LoadBitmapFile(job->fileName, job->flags, &info);
+    if (!bitmap) job->why = ImageLoadFailure::NoBitmap;
+    return bitmap;
+}
 
-    size_t startSize = 0;
+} // namespace
+
+void SpareSectionDrop(SpareSection *spare) {
+    if (spare->bitmap) DeleteObject(spare->bitmap);
+    *spare = SpareSection{};
+}
+
+void FileBlockRelease(FileBlock *block) {
+    MemoryFree(block->data);
+    *block = FileBlock{};
+}
+
+void LoadPictureFile(LoadJob *job) {
+    job->handle = nullptr;
+    job->madeSection = 0;
+    job->why = ImageLoadFailure::None;
+    job->leftToBatch = false;
+    // The spare section goes on every way out unless this load filled it, and a block larger
+    // than the kept size with it.
+    struct Tidy {
+        LoadJob *job;
+        ~Tidy() {
+            SpareSectionDrop(&job->spare);
+            if (job->block->capacity > KeptBlockBytes) FileBlockRelease(job->block);
+        }
+    } tidy{job};
+
+    size_t readSize = 0;
     uint64_t fileSize = 0;
-    HANDLE file = OpenAndReadStart(fileName, &startSize, &fileSize);
-    if (!file) return LoadFailed(id, record, ImageLoadFailure::Unreadable);
-    const uint8_t *head = FileStart;
+    HANDLE file = OpenAndRead(job, &readSize, &fileSize);
+    if (!file) {
+        job->why = ImageLoadFailure::Unreadable;
+        return;
+    }
+    const uint8_t *head = job->block->data;
 
-    // The system loaders open the file themselves; a small file is decoded from FileStart. A
+    // The system loaders open the file themselves; a file read whole is decoded from the block. A
     // larger bitmap file stays open until it is known whether its rows are read here.
-    bool bitmapFile = startSize >= 2 && head[0] == 'B' && head[1] == 'M';
-    bool iconFile = MayBeIconFile(head, startSize);
-    bool inMemory = startSize == fileSize;
+    bool bitmapFile = readSize >= 2 && head[0] == 'B' && head[1] == 'M';
+    bool iconFile = MayBeIconFile(head, readSize);
+    bool inMemory = readSize == fileSize;
     if (iconFile || inMemory) {
         CloseHandle(file);
         file = nullptr;
     }
-
-    HANDLE handle = nullptr;
-    BITMAP info{};
     if (bitmapFile) {
-        // A bitmap file is not offered to the decoders, whatever becomes of it.
-        BmpLayout layout{};
-        ImageLoadFailure why = CheckBitmapFile(head, startSize, fileSize, flags, &layout);
-        HBITMAP bitmap = nullptr;
-        if (why == ImageLoadFailure::None && BmpRowsReadHere(layout))
-            bitmap =
-                SectionFromRows(layout, head, inMemory ? FileStart : nullptr, file, flags, &why);
-        if (file) CloseHandle(file); // the system loader opens the file itself
-        if (why != ImageLoadFailure::None) return LoadFailed(id, record, why);
-        if (bitmap) {
-            info = Describe(bitmap);
-        } else {
-            DropSpare();
-            bitmap = LoadBitmapFile(fileName, flags, &info);
-            if (!bitmap) return LoadFailed(id, record, ImageLoadFailure::NoBitmap);
-        }
-        handle = bitmap;
-    } else if (HANDLE icon =
-                   iconFile ? LoadImageA(ModuleHandle, fileName, IMAGE_ICON, 0, 0, LR_LOADFROMFILE)
-                            : nullptr) {
-        handle = icon;
+        job->handle = LoadBitmapFileOf(job, head, readSize, fileSize, inMemory, file);
+        return;
+    }
+    if (iconFile && !job->onBatchThread) {
+        job->leftToBatch = true;
+        return;
+    }
+    if (HANDLE icon =
+            iconFile ? LoadImageA(ModuleHandle, job->fileName, IMAGE_ICON, 0, 0, LR_LOADFROMFILE)
+                     : nullptr) {
+        BITMAP info{};
         if (!DescribeIcon(static_cast<HICON>(icon), &info)) {
             DestroyIcon(static_cast<HICON>(icon));
-            return LoadFailed(id, record, ImageLoadFailure::NotAnImage);
+            job->why = ImageLoadFailure::NotAnImage;
+            return;
         }
+        job->handle = icon;
+        return;
+    }
+    int32_t kind = 0;
+    if (inMemory) {
+        kind = FindInMemory(job, head, intptr_t(readSize));
+    } else if (file) {
+        // The decoders read the file through the handle that read its start: no second open.
+        kind =
+            FindForFile(job, FileStreamOf(file, false), reinterpret_cast<intptr_t>(job->fileName));
     } else {
-        int32_t kind = 0;
-        if (inMemory) {
-            kind = ImageDecoderFind(intptr_t(startSize), FileStart);
-        } else if (file) {
-            CloseOpenFile();
-            // The decoders read the file through the handle that read its start: no second open.
-            kind = FindForFile(FileStreamOf(file, false), reinterpret_cast<intptr_t>(fileName));
-        } else {
-            kind = ImageDecoderFind(reinterpret_cast<intptr_t>(fileName), nullptr);
-        }
-        if (!kind) return LoadFailed(id, record, ImageLoadFailure::NotAnImage);
-        HBITMAP bitmap = ImageBitmapFromDecoder(kind, flags);
-        if (!bitmap) return LoadFailed(id, record, LastFailure);
-        handle = bitmap;
-        info = Describe(bitmap);
+        kind =
+            FindForFile(job, fopen(job->fileName, "rb"), reinterpret_cast<intptr_t>(job->fileName));
+    }
+    if (!kind) {
+        job->why = ImageLoadFailure::NotAnImage;
+        return;
+    }
+    job->handle = BitmapFromDecoder(job, kind);
+}
+
+void ImageDecoderListReset() {
+    DecoderCount = 0;
+    if (Chain.decoder) Chain.decoder->Drop(&Chain.picture);
+    Chain.decoder = nullptr;
+    CloseStream(&Chain);
+}
+
+void ImageDecoderRegister(const ImageDecoder *decoder) {
+    if (!decoder || DecoderCount >= DecoderListSize) return;
+    Decoders[DecoderCount++] = decoder;
+}
+
+int32_t ImageDecoderFind(intptr_t nameOrSize, const void *memory) {
+    if (Chain.decoder) Chain.decoder->Drop(&Chain.picture);
+    Chain = LoadJob{};
+    Chain.onBatchThread = true;
+    Chain.block = &OwnBlock;
+    if (memory) return FindInMemory(&Chain, memory, nameOrSize);
+    auto *name = reinterpret_cast<const char *>(nameOrSize);
+    if (!name) return 0;
+    return FindForFile(&Chain, fopen(name, "rb"), nameOrSize);
+}
+
+HBITMAP ImageBitmapFromDecoder(int32_t kind, int32_t flags) {
+    Chain.flags = flags;
+    Chain.why = ImageLoadFailure::None;
+    HBITMAP bitmap = BitmapFromDecoder(&Chain, kind);
+    if (!bitmap && Chain.why != ImageLoadFailure::None) LastFailure = Chain.why;
+    return bitmap;
+}
+
+namespace {
+
+intptr_t LoadFailed(ObjectId id, void *record, ImageLoadFailure why) {
+    // A dynamic record whose id is never handed out must not stay in the registry.
+    if (id == AutoNumber && record) RegistryFree(ImageRegistry, reinterpret_cast<ObjectId>(record));
+    LastFailure = why;
+    return 0;
+}
+
+} // namespace
+
+intptr_t ImageLoad(ObjectId id, const char *fileName, int32_t flags) {
+    LastFailure = ImageLoadFailure::None;
+    if (!ImageRegistry) return LoadFailed(id, nullptr, ImageLoadFailure::NoBitmap);
+    SpareSection spare = TakeSpare(id);
+    auto *record = static_cast<ImageObject *>(RegistryAllocate(ImageRegistry, id));
+    if (!record || !fileName) {
+        SpareSectionDrop(&spare);
+        return LoadFailed(id, record,
+                          record ? ImageLoadFailure::Unreadable : ImageLoadFailure::NoBitmap);
     }
 
+    LoadJob job{};
+    job.fileName = fileName;
+    job.flags = flags;
+    job.onBatchThread = true;
+    job.block = &OwnBlock;
+    if (!TakeLoadedAhead(fileName, flags, &job, &spare)) {
+        job.spare = spare;
+        LoadPictureFile(&job);
+    }
+    if (!job.handle) return LoadFailed(id, record, job.why);
+
+    HANDLE handle = job.handle;
+    BITMAP info{};
+    bool bitmap = GetObjectType(handle) == OBJ_BITMAP;
+    if (bitmap) {
+        info = Describe(handle);
+    } else {
+        DescribeIcon(static_cast<HICON>(handle), &info);
+    }
     if (!Fits(info)) {
-        if (GetObjectType(handle) == OBJ_BITMAP) {
+        if (bitmap) {
             DeleteObject(handle);
         } else {
             DestroyIcon(static_cast<HICON>(handle));
@@ -456,7 +541,7 @@ intptr_t ImageLoad(ObjectId id, const char *fileName, int32_t flags) {
     record->height = static_cast<int16_t>(std::abs(info.bmHeight));
     record->depth = static_cast<int8_t>(info.bmBitsPixel);
     record->flags = static_cast<uint8_t>(flags & 0xFF);
-    record->loadedSection = MadeSection;
+    record->loadedSection = job.madeSection;
     return id == AutoNumber ? reinterpret_cast<intptr_t>(record)
                             : reinterpret_cast<intptr_t>(handle);
 }

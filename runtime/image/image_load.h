@@ -18,6 +18,12 @@ enum class ImageLoadFailure {
     Damaged,    // the picture is cut short or broken part way
 };
 
+// A file up to this size is read whole with one read and decoded from memory: under Wine every
+// call on a file costs a trip into its server or the system, and a decoder reading from the open
+// file makes one for every 4 KB. A larger file (a strip that large is rare) is read through the
+// open handle as the decoders ask for it, so that its bytes are never held twice.
+constexpr uint64_t ImageWholeFileBytes = uint64_t(sizeof(void *) == 8 ? 64 : 16) << 20;
+
 // Makes image `id` from a file. `flags` ImageDisplayFormat asks for a display-compatible bitmap.
 // A file beginning with "BM" is loaded as a bitmap file only, once its headers are found to
 // agree with its size: uncompressed rows (1 to 32 bits, either row order) are copied into a
@@ -29,9 +35,21 @@ enum class ImageLoadFailure {
 intptr_t ImageLoad(ObjectId id, const char *fileName, int32_t flags = 0);
 ImageLoadFailure ImageLastLoadFailure();
 
-// The first decoder that accepts the data becomes the current one; returns its Open result (1 or
-// 2), or 0. With a null `memory` the first argument is a file name, which is opened and kept
-// open until ImageBitmapFromDecoder; otherwise it is the size of the block at `memory`.
+// Names a file a later ImageLoad will ask for, the next strip of a batch: a thread of the
+// library's own opens, reads and decodes it while the batch's thread goes on, and ImageLoad of
+// that very name (flags 0) takes its picture instead of reading the file. Files are read in the
+// order named, each as soon as the thread is free; two may wait to be taken, and a third named
+// drops the oldest. ImageLoad reads a file itself, as it always has, when the thread made no
+// picture of it (it could not read it, it is for the system's bitmap or icon loader, or its
+// picture takes more than 256 MB, 16 MB in the 32-bit program), so the failures and their reasons
+// are those of ImageLoad. Null drops every file named and every picture not taken;
+// ImageLibraryEnd does too. The batch's thread only.
+void ImageLoadAhead(const char *fileName);
+
+// The first decoder that accepts the data becomes the current one (the batch's thread's own);
+// returns its Open result (1 or 2), or 0. With a null `memory` the first argument is a file
+// name, which is opened and kept open until ImageBitmapFromDecoder; otherwise it is the size of
+// the block at `memory`.
 int32_t ImageDecoderFind(intptr_t nameOrSize, const void *memory);
 
 // A bitmap holding the picture the current decoder opened: a top-down section of 24 bits (kind

@@ -134,17 +134,52 @@ bool ReadOnlyFile(const char *fileName) {
 // Writes the contents of a file to the open stream; 0 on failure.
 using ContentsRoutine = int32_t (*)(FILE *stream, const void *contents);
 
+// The stream gathers up to this much before it writes: a file of up to that size is written with
+// one call, where the C runtime's own buffer of 4 KB makes one for every 4 KB (thousands for a
+// large sheet, each a trip into the system under Wine). Larger files go in pieces of that size.
+constexpr size_t GatheredBytes = size_t(sizeof(void *) == 8 ? 64 : 16) << 20;
+// Each thread keeps its gathering block for the next file up to this size: fresh memory of a
+// large sheet's size costs a page fault for every 4 KB, and giving it back costs more on a
+// process with several threads running.
+constexpr size_t KeptGatherBytes = size_t(sizeof(void *) == 8 ? 16 : 4) << 20;
+
+struct GatherBlock {
+    char *data;
+    size_t capacity;
+};
+thread_local GatherBlock Gather;
+
+// The thread's gathering block of at least `size` bytes; null when there is no memory for it.
+char *GatherBlockOf(size_t size) {
+    if (Gather.capacity >= size) return Gather.data;
+    MemoryFree(Gather.data);
+    Gather.data = static_cast<char *>(MemoryAlloc(size));
+    Gather.capacity = Gather.data ? size : 0;
+    return Gather.data;
+}
+
+void GatherBlockTrim() {
+    if (Gather.capacity <= KeptGatherBytes) return;
+    MemoryFree(Gather.data);
+    Gather = GatherBlock{};
+}
+
 // The file goes to a temporary file beside the final one and replaces it only when complete: a
 // failed write must neither destroy an existing file nor leave a half-written one under the
-// final name. Any thread may run it: it touches its arguments, the file system and MainHeap (a
-// block for the rename), and runs `write`.
-ImageSaveFailure WriteWholeFile(const char *fileName, ContentsRoutine write, const void *contents) {
+// final name. `bytes` is about what `write` will write. Any thread may run it: it touches its
+// arguments, the file system, MainHeap (the thread's gathering block, a block for the rename) and
+// runs `write`.
+ImageSaveFailure WriteWholeFile(const char *fileName, ContentsRoutine write, const void *contents,
+                                size_t bytes) {
     if (ReadOnlyFile(fileName)) return ImageSaveFailure::ReadOnly;
     char folder[MAX_PATH];
     char temporary[MAX_PATH];
     FolderOf(fileName, folder, sizeof folder);
     FILE *stream = CreateTemporary(folder, temporary, sizeof temporary);
     if (!stream) return ImageSaveFailure::NotWritten;
+    // Without memory for the block the stream keeps its own buffer.
+    size_t gather = bytes < 2 ? 2 : bytes > GatheredBytes ? GatheredBytes : bytes;
+    if (char *block = GatherBlockOf(gather)) setvbuf(stream, block, _IOFBF, gather);
     int32_t result = write(stream, contents);
     // Data still buffered may fail to reach the disk only now. The flush is asked for on its own:
     // the C runtime under Wine reports a full disk from fflush but not from fclose.
@@ -158,6 +193,7 @@ ImageSaveFailure WriteWholeFile(const char *fileName, ContentsRoutine write, con
     if (complete && closed && !renamed)
         renamed = MoveFileExA(temporary, fileName, MOVEFILE_REPLACE_EXISTING) != 0;
     if (!renamed) DeleteFileA(temporary);
+    GatherBlockTrim(); // the stream that used it is closed
     if (renamed && closed) return ImageSaveFailure::None;
     // Made read-only while the picture was being written.
     return ReadOnlyFile(fileName) ? ImageSaveFailure::ReadOnly : ImageSaveFailure::NotWritten;
@@ -245,7 +281,11 @@ bool TakeSheetRows(ObjectId id, const char *fileName, int32_t formatId, int32_t 
 }
 
 ImageSaveFailure WriteSheetFile(const SheetRows &sheet) {
-    return WriteWholeFile(sheet.fileName, WriteSheetRows, &sheet);
+    // The rows and headers as a bitmap file; a PNG file holds a little more for rows that do not
+    // compress (a filter byte a row, block and chunk headers), a JPEG file far less.
+    size_t rows = sheet.header.biSizeImage;
+    size_t bytes = rows + rows / 256 + size_t(sheet.header.biHeight) + 4096;
+    return WriteWholeFile(sheet.fileName, WriteSheetRows, &sheet, bytes);
 }
 
 int32_t SaveResult(ImageSaveFailure result) {
@@ -279,7 +319,7 @@ int32_t ImageSaveBytes(const char *fileName, const void *data, size_t size) {
     if (!fileName || (!data && size)) return 0;
     WaitForQueuedSaves(fileName);
     Bytes bytes{data, size};
-    return WriteWholeFile(fileName, WriteBytes, &bytes) == ImageSaveFailure::None ? 1 : 0;
+    return WriteWholeFile(fileName, WriteBytes, &bytes, size) == ImageSaveFailure::None ? 1 : 0;
 }
 
 ImageSaveFailure ImageLastSaveFailure() {

@@ -2,7 +2,8 @@
 // an encoder that takes alpha) are written by the built-in BMP writer (ImageFormatBmp) or by the
 // encoder registered for the format id. A bottom-up section of that depth is written from its own
 // rows; any other bitmap is read back into a block of rows first. The routines here are for the
-// batch's thread, all but ImageEncode: the saving threads encode the rows copied for them.
+// batch's thread, all but ImageEncode: the saving threads encode the rows copied for them, and
+// the thread that reads strips ahead (image_load.h) calls none of them.
 #pragma once
 
 #include "runtime/image/image.h"

@@ -17,7 +17,7 @@ constexpr int32_t BlockSpare = 5; // one NUL plus room for a last 4-byte word
 // The string heap is never serialised: string values and the temporary area belong to the batch's
 // thread alone. The background saving threads use neither, and the two text routines they call
 // keep off this heap: PathLastPart takes no memory, and TextToWide's block comes from MainHeap,
-// which is serialised.
+// which is serialised. The thread that reads strips ahead calls no text routine.
 constexpr DWORD StringHeapFlags = HEAP_NO_SERIALIZE;
 
 // A string block or the area cannot be had: nothing sensible can continue without the text, so

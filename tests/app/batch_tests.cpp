@@ -17,6 +17,7 @@ namespace {
 using Texts = std::vector<std::string>;
 
 Texts conversions;  // "file|prefix|extension|direction|count|output folder" of each call
+Texts aheads;       // the files named to be read ahead, "" for none left
 Texts failingFiles; // strips whose conversion counts as an error
 Texts savingFiles;  // strips whose sheets are left to be written in the background
 Texts stillSaving;  // those of them not finished yet, oldest first
@@ -38,6 +39,7 @@ class Batch : public ::testing::Test {
         if (!StringHeap) TempStringInit();
         Dialogs = DialogScript();
         conversions.clear();
+        aheads.clear();
         failingFiles.clear();
         savingFiles.clear();
         stillSaving.clear();
@@ -98,6 +100,11 @@ TEST_F(Batch, NamesDecideWhatIsConverted) {
         Converted(leadingZeros, "walk", "png", "H", 5),
     };
     EXPECT_EQ(conversions, expected);
+    // Every strip but the first is named to be read ahead, in order, and nothing else.
+    Texts strips = {files[1]};
+    strips.insert(strips.end(), files.end() - 6, files.end());
+    strips.push_back("");
+    EXPECT_EQ(aheads, strips);
     ASSERT_EQ(Dialogs.messages.size(), 3u);
     EXPECT_EQ(Dialogs.messages[1], "Files Selected: 25\r\nFiles Converted: 8\r\n"
                                    "Files Skipped: 17\r\nFiles Errors: 0\r\n");
@@ -200,6 +207,10 @@ ConvertOutcome ConvertStrip(const char *stripPath, const char *prefix, const cha
     bool fails = Listed(failingFiles, stripPath);
     (fails ? FilesErrors : FilesConverted) += 1;
     return fails ? ConvertOutcome::NotWritten : ConvertOutcome::Converted;
+}
+
+void ConvertStripAhead(const char *stripPath) {
+    aheads.push_back(stripPath ? stripPath : "");
 }
 
 int32_t ConvertStripsSaving() {

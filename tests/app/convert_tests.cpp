@@ -383,6 +383,8 @@ TEST_F(Convert, OnAConsoleTheLineIsErasedAndCtrlCStopsTheBatch) {
                         strips + "b_H1.bmp|";
     std::replace(files.begin(), files.end(), '|', '\0');
     CopyFileA((strips + "walk_H4.bmp").c_str(), (strips + "walk_H400.bmp").c_str(), FALSE);
+    // The strip after the stop is read ahead but never examined: nothing of it shows.
+    ASSERT_TRUE(WriteText(strips + "a_H1.bmp", MakeBmp(Strip(32, 32), 24, false)));
     static const BatchProgress console = {ConsoleProgressBegin, StepPressingCtrlC,
                                           ConsoleProgressEnd};
     BatchProgressSet(&console);
@@ -405,6 +407,10 @@ TEST_F(Convert, OnAConsoleTheLineIsErasedAndCtrlCStopsTheBatch) {
                             "stopped: 2 files not examined\r\n");
     EXPECT_EQ(FilesIn(out), std::vector<std::string>{"walk_B4.bmp"});
     EXPECT_TRUE(SheetIs(out + "walk_B4.bmp", ExpectedSheet(walk, 'H', 4)));
+    HANDLE next = CreateFileA((strips + "a_H1.bmp").c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(next, INVALID_HANDLE_VALUE) << "the strip read ahead is still open";
+    if (next != INVALID_HANDLE_VALUE) CloseHandle(next);
 }
 
 // A run stopped before its last strip writes no atlas, though the strips before were taken into

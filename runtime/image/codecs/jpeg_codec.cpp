@@ -45,7 +45,9 @@ struct JpegRowSink {
     JDIMENSION bufferRows;
 };
 
-// The picture between Open and Decode, in module storage so that it survives the long jump.
+// The picture between Open and Decode, in a block of its own that the caller's picture record
+// points to: the routines reach it through a pointer that never changes after the recovery point
+// is set, so it survives the long jump.
 struct JpegPicture {
     JpegErrorManager errors;
     jpeg_decompress_struct decompressor;
@@ -54,7 +56,7 @@ struct JpegPicture {
     size_t size;
     int32_t width;
     int32_t height;
-    JpegRowSink *sink; // null when no picture is open
+    JpegRowSink *sink; // null when libjpeg holds nothing for the picture
     bool started;      // decompression has begun (not for a picture too large for an image)
 };
 
@@ -63,7 +65,6 @@ struct JpegWriteJob {
     jpeg_compress_struct compressor;
 };
 
-JpegPicture Picture;
 // Sheets may be written on several threads at once: each has its own write job.
 thread_local JpegWriteJob Job;
 bool DecoderRegistered;
@@ -84,18 +85,19 @@ void JpegEmitMessage(j_common_ptr codec, int level) {
     errors->standardEmit(codec, level);
 }
 
-void JpegPictureRelease() {
+// Releases what libjpeg and the file buffer hold; the block itself stays, cleared.
+void JpegPictureClear(JpegPicture *p) {
     // Safe on a decompressor that was never created: libjpeg only frees what it allocated.
-    jpeg_destroy_decompress(&Picture.decompressor);
-    memset(&Picture.decompressor, 0, sizeof Picture.decompressor);
-    free(Picture.fileBuffer);
-    Picture.fileBuffer = nullptr;
-    Picture.data = nullptr;
-    Picture.size = 0;
-    Picture.width = 0;
-    Picture.height = 0;
-    Picture.sink = nullptr;
-    Picture.started = false;
+    jpeg_destroy_decompress(&p->decompressor);
+    free(p->fileBuffer);
+    memset(p, 0, sizeof *p);
+}
+
+void JpegPictureRelease(ImagePicture *picture) {
+    auto *p = static_cast<JpegPicture *>(picture->state);
+    if (p) JpegPictureClear(p);
+    free(p);
+    *picture = ImagePicture{};
 }
 
 void JpegSourceInit(j_decompress_ptr) {}
@@ -157,29 +159,33 @@ void JpegCopyInvertedCmyk(const JpegRowSink *sink, JDIMENSION width) {
 }
 
 // Reads the header and starts decompression of the data Open found: 1, or 0 with everything
-// released. Only module state is used across the recovery point.
-int32_t JpegStart() {
-    jpeg_decompress_struct &decompressor = Picture.decompressor;
-    decompressor.err = jpeg_std_error(&Picture.errors.standard);
-    Picture.errors.standard.error_exit = JpegErrorExit;
-    Picture.errors.standardEmit = Picture.errors.standard.emit_message;
-    Picture.errors.standard.emit_message = JpegEmitMessage;
-    Picture.errors.dataEndedEarly = false;
-    if (setjmp(Picture.errors.recovery)) {
+// released. Across the recovery point only the picture's block is used, through `p`.
+int32_t JpegStart(ImagePicture *picture) {
+    auto *const p = static_cast<JpegPicture *>(picture->state);
+    jpeg_decompress_struct &decompressor = p->decompressor;
+    decompressor.err = jpeg_std_error(&p->errors.standard);
+    p->errors.standard.error_exit = JpegErrorExit;
+    p->errors.standardEmit = p->errors.standard.emit_message;
+    p->errors.standard.emit_message = JpegEmitMessage;
+    p->errors.dataEndedEarly = false;
+    if (setjmp(p->errors.recovery)) {
         // A picture that starting found too big for the memory ceiling stays opened, with
         // nothing held: Decode refuses it, so it counts as a failed picture, not as no picture.
-        int code = Picture.errors.standard.msg_code;
-        bool tooBig = Picture.sink && (code == JERR_NO_BACKING_STORE || code == JERR_OUT_OF_MEMORY);
-        int32_t width = Picture.width, height = Picture.height;
-        JpegPictureRelease();
-        if (!tooBig) return 0;
-        Picture.width = width;
-        Picture.height = height;
+        int code = p->errors.standard.msg_code;
+        bool tooBig = p->sink && (code == JERR_NO_BACKING_STORE || code == JERR_OUT_OF_MEMORY);
+        int32_t width = p->width, height = p->height;
+        if (!tooBig) {
+            JpegPictureRelease(picture);
+            return 0;
+        }
+        JpegPictureClear(p);
+        p->width = width;
+        p->height = height;
         return 1;
     }
     jpeg_create_decompress(&decompressor);
     decompressor.mem->max_memory_to_use = JpegMemoryCeiling;
-    JpegMemorySourceSet(&decompressor, Picture.data, Picture.size);
+    JpegMemorySourceSet(&decompressor, p->data, p->size);
     jpeg_read_header(&decompressor, TRUE);
 
     decompressor.dct_method = JDCT_ISLOW;
@@ -207,7 +213,7 @@ int32_t JpegStart() {
     // Pictures of some other number of components (an unknown colour space) would be read past
     // the end of the row buffer: refuse them.
     if (decompressor.out_color_components != components) {
-        JpegPictureRelease();
+        JpegPictureRelease(picture);
         return 0;
     }
 
@@ -220,79 +226,77 @@ int32_t JpegStart() {
     sink->copy = copy;
     sink->row = nullptr;
 
-    Picture.width = static_cast<int32_t>(decompressor.output_width);
-    Picture.height = static_cast<int32_t>(decompressor.output_height);
-    Picture.sink = sink;
+    p->width = static_cast<int32_t>(decompressor.output_width);
+    p->height = static_cast<int32_t>(decompressor.output_height);
+    p->sink = sink;
+    picture->width = p->width;
+    picture->height = p->height;
     // A picture larger than an image can hold is refused by the library as soon as it sees the
     // size, and Drop then releases it. Starting would first take in a progressive file
     // whole (gigabytes of coefficients for a header claiming 65500 x 65500) and decoding would
     // take minutes, all for a file of a few hundred bytes.
-    if (!ImageBytesFit(Picture.width, Picture.height, 24)) return 1;
+    if (!ImageBytesFit(p->width, p->height, 24)) return 1;
     jpeg_start_decompress(&decompressor);
-    Picture.started = true;
+    p->started = true;
     return 1;
 }
 
-int32_t JpegOpen(FILE *stream, const void *memory, intptr_t nameOrSize) {
-    // A picture opened earlier but never decoded (its bitmap could not be made) goes first.
-    JpegPictureRelease();
-
+int32_t JpegOpen(ImagePicture *picture, FILE *stream, const void *memory, intptr_t nameOrSize) {
+    *picture = ImagePicture{};
+    auto *p = static_cast<JpegPicture *>(calloc(1, sizeof(JpegPicture)));
+    if (!p) return 0;
+    picture->state = p;
     if (memory) {
-        if (nameOrSize < 2) return 0;
-        Picture.data = static_cast<const uint8_t *>(memory);
-        Picture.size = static_cast<size_t>(nameOrSize);
-        if (Picture.data[0] != 0xFF || Picture.data[1] != 0xD8) return 0;
+        p->data = static_cast<const uint8_t *>(memory);
+        p->size = static_cast<size_t>(nameOrSize);
+        if (nameOrSize < 2 || p->data[0] != 0xFF || p->data[1] != 0xD8) {
+            JpegPictureRelease(picture);
+            return 0;
+        }
     } else {
         // The signature before anything else: every file larger than the loader reads at once
         // that is not a PNG comes here, and must not cost an allocation of its size.
         uint8_t signature[2];
-        if (!stream || fread(signature, 1, 2, stream) != 2 || signature[0] != 0xFF ||
-            signature[1] != 0xD8 || fseek(stream, 0, SEEK_END) != 0)
+        long end = -1;
+        if (stream && fread(signature, 1, 2, stream) == 2 && signature[0] == 0xFF &&
+            signature[1] == 0xD8 && fseek(stream, 0, SEEK_END) == 0)
+            end = ftell(stream);
+        if (end < 2 || fseek(stream, 2, SEEK_SET) != 0 ||
+            !(p->fileBuffer = static_cast<uint8_t *>(malloc(static_cast<size_t>(end))))) {
+            JpegPictureRelease(picture);
             return 0;
-        long end = ftell(stream);
-        if (end < 2 || fseek(stream, 2, SEEK_SET) != 0) return 0;
-        Picture.fileBuffer = static_cast<uint8_t *>(malloc(static_cast<size_t>(end)));
-        if (!Picture.fileBuffer) return 0;
-        memcpy(Picture.fileBuffer, signature, 2);
+        }
+        memcpy(p->fileBuffer, signature, 2);
         // A short read hands libjpeg only the bytes that arrived.
-        Picture.size = 2 + fread(Picture.fileBuffer + 2, 1, static_cast<size_t>(end) - 2, stream);
-        Picture.data = Picture.fileBuffer;
+        p->size = 2 + fread(p->fileBuffer + 2, 1, static_cast<size_t>(end) - 2, stream);
+        p->data = p->fileBuffer;
     }
-    return JpegStart();
+    return JpegStart(picture);
 }
 
-int32_t JpegDecode(uint8_t *pixels, int32_t stride) {
-    if (!Picture.sink) return 0;
-    if (!Picture.started) {
-        JpegPictureRelease();
+int32_t JpegDecode(ImagePicture *picture, uint8_t *pixels, int32_t stride) {
+    auto *const p = static_cast<JpegPicture *>(picture->state);
+    if (!p || !p->sink || !p->started) {
+        JpegPictureRelease(picture);
         return 0;
     }
-    if (setjmp(Picture.errors.recovery)) {
-        JpegPictureRelease();
+    if (setjmp(p->errors.recovery)) {
+        JpegPictureRelease(picture);
         return 0;
     }
-    JpegRowSink *sink = Picture.sink;
-    for (int32_t y = 0; y < Picture.height; ++y) {
+    JpegRowSink *sink = p->sink;
+    for (int32_t y = 0; y < p->height; ++y) {
         sink->row = pixels + static_cast<ptrdiff_t>(y) * stride;
         JSAMPARRAY rows = sink->copy ? sink->buffer : &sink->row;
-        if (jpeg_read_scanlines(&Picture.decompressor, rows, sink->copy ? sink->bufferRows : 1) ==
-            0)
+        if (jpeg_read_scanlines(&p->decompressor, rows, sink->copy ? sink->bufferRows : 1) == 0)
             break;
-        if (sink->copy) sink->copy(sink, static_cast<JDIMENSION>(Picture.width));
+        if (sink->copy) sink->copy(sink, static_cast<JDIMENSION>(p->width));
     }
-    jpeg_finish_decompress(&Picture.decompressor);
+    jpeg_finish_decompress(&p->decompressor);
     // Data that ends early was completed by libjpeg with made-up rows: a damaged picture.
-    bool whole = !Picture.errors.dataEndedEarly;
-    JpegPictureRelease();
+    bool whole = !p->errors.dataEndedEarly;
+    JpegPictureRelease(picture);
     return whole ? 1 : 0;
-}
-
-int32_t JpegWidth() {
-    return Picture.width;
-}
-
-int32_t JpegHeight() {
-    return Picture.height;
 }
 
 void JpegWriteEnd() {
@@ -341,7 +345,7 @@ int32_t JpegEncode(FILE *stream, const uint8_t *pixels, int32_t width, int32_t h
 
 } // namespace
 
-const ImageDecoder JpegDecoder = {JpegOpen, JpegDecode, JpegWidth, JpegHeight, JpegPictureRelease};
+const ImageDecoder JpegDecoder = {JpegOpen, JpegDecode, JpegPictureRelease};
 const ImageEncoder JpegEncoder = {ImageFormatJpeg, JpegEncode, 24};
 
 void JpegDecoderRegister() {

@@ -3,12 +3,15 @@
 #include <png.h>
 
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
 
-// The picture between Open and Decode. libpng long-jumps here on any error, so everything that
-// must survive the jump lives in module storage rather than in locals.
+// The picture between Open and Decode, in a block of its own that the caller's picture record
+// points to. libpng long-jumps to the recovery point on any error: the routines reach the picture
+// through a pointer that never changes after the point is set, never through locals changed
+// after it.
 struct PngPicture {
     png_structp read;
     png_infop info;
@@ -25,38 +28,39 @@ struct PngWriteJob {
     png_infop info;
 };
 
-PngPicture Picture;
-// Set for runs whose sheets keep transparency: a transparency chunk then becomes alpha.
+// Set for runs whose sheets keep transparency: a transparency chunk then becomes alpha. Set before
+// a batch begins; the decoding threads only read it.
 bool KeepTransparency;
 // Sheets may be written on several threads at once: each has its own write job.
 thread_local PngWriteJob Job;
 bool DecoderRegistered;
 bool EncoderRegistered;
 
-void PngPictureRelease() {
-    if (Picture.read) png_destroy_read_struct(&Picture.read, &Picture.info, nullptr);
-    Picture = PngPicture{};
+void PngPictureRelease(ImagePicture *picture) {
+    auto *p = static_cast<PngPicture *>(picture->state);
+    if (p && p->read) png_destroy_read_struct(&p->read, &p->info, nullptr);
+    free(p);
+    *picture = ImagePicture{};
 }
 
 // Bounded by the block's size: a truncated block ends in libpng's read error, never in a read
 // past the block.
 void PngMemoryRead(png_structp read, png_bytep out, size_t length) {
-    if (length > Picture.memoryLeft) png_error(read, "Read Error");
-    memcpy(out, Picture.memoryNext, length);
-    Picture.memoryNext += length;
-    Picture.memoryLeft -= length;
+    auto *p = static_cast<PngPicture *>(png_get_io_ptr(read));
+    if (length > p->memoryLeft) png_error(read, "Read Error");
+    memcpy(out, p->memoryNext, length);
+    p->memoryNext += length;
+    p->memoryLeft -= length;
 }
 
 // True when the rows are delivered with alpha: an alpha channel, or a transparency chunk kept.
-bool PngHasAlpha() {
-    return (Picture.colorType & PNG_COLOR_MASK_ALPHA) ||
-           (KeepTransparency && png_get_valid(Picture.read, Picture.info, PNG_INFO_tRNS));
+bool PngHasAlpha(const PngPicture *p) {
+    return (p->colorType & PNG_COLOR_MASK_ALPHA) ||
+           (KeepTransparency && png_get_valid(p->read, p->info, PNG_INFO_tRNS));
 }
 
-int32_t PngOpen(FILE *stream, const void *memory, intptr_t nameOrSize) {
-    // A picture opened earlier but never decoded (its bitmap could not be made) goes first.
-    PngPictureRelease();
-
+int32_t PngOpen(ImagePicture *picture, FILE *stream, const void *memory, intptr_t nameOrSize) {
+    *picture = ImagePicture{};
     png_byte signature[8];
     if (memory) {
         if (nameOrSize < 8) return 0;
@@ -66,82 +70,86 @@ int32_t PngOpen(FILE *stream, const void *memory, intptr_t nameOrSize) {
     }
     if (png_sig_cmp(signature, 0, sizeof signature) != 0) return 0;
 
-    Picture.read = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    if (!Picture.read) return 0;
-    if (setjmp(png_jmpbuf(Picture.read))) {
-        PngPictureRelease();
+    auto *const p = static_cast<PngPicture *>(calloc(1, sizeof(PngPicture)));
+    if (!p) return 0;
+    picture->state = p;
+    p->read = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    if (!p->read) {
+        PngPictureRelease(picture);
+        return 0;
+    }
+    if (setjmp(png_jmpbuf(p->read))) {
+        PngPictureRelease(picture);
         return 0;
     }
     // Ancillary chunks (text, colour profiles, gamma, ...) play no part in the pixels delivered:
     // libpng skips them unread. Otherwise a file of a few bytes that declares a 2 GB text chunk
     // makes libpng allocate and clear 2 GB before it finds out the data is not there.
-    png_set_keep_unknown_chunks(Picture.read, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+    png_set_keep_unknown_chunks(p->read, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
     if (memory) {
         // libpng reads the signature again from the block.
-        Picture.memoryNext = static_cast<const png_byte *>(memory);
-        Picture.memoryLeft = static_cast<size_t>(nameOrSize);
-        png_set_read_fn(Picture.read, nullptr, PngMemoryRead);
+        p->memoryNext = static_cast<const png_byte *>(memory);
+        p->memoryLeft = static_cast<size_t>(nameOrSize);
+        png_set_read_fn(p->read, p, PngMemoryRead);
     } else {
-        png_init_io(Picture.read, stream);
-        png_set_sig_bytes(Picture.read, sizeof signature);
+        png_init_io(p->read, stream);
+        png_set_sig_bytes(p->read, sizeof signature);
     }
-    Picture.info = png_create_info_struct(Picture.read);
-    if (!Picture.info) png_error(Picture.read, "Insufficient memory");
-    png_read_info(Picture.read, Picture.info);
+    p->info = png_create_info_struct(p->read);
+    if (!p->info) png_error(p->read, "Insufficient memory");
+    png_read_info(p->read, p->info);
     int interlace, compression, filter;
-    png_get_IHDR(Picture.read, Picture.info, &Picture.width, &Picture.height, &Picture.bitDepth,
-                 &Picture.colorType, &interlace, &compression, &filter);
-    return PngHasAlpha() ? 2 : 1;
+    png_get_IHDR(p->read, p->info, &p->width, &p->height, &p->bitDepth, &p->colorType, &interlace,
+                 &compression, &filter);
+    picture->width = static_cast<int32_t>(p->width);
+    picture->height = static_cast<int32_t>(p->height);
+    return PngHasAlpha(p) ? 2 : 1;
 }
 
-int32_t PngDecode(uint8_t *pixels, int32_t stride) {
-    if (!Picture.read || !Picture.info) return 0;
-    if (setjmp(png_jmpbuf(Picture.read))) {
-        PngPictureRelease();
+int32_t PngDecode(ImagePicture *picture, uint8_t *pixels, int32_t stride) {
+    auto *const p = static_cast<PngPicture *>(picture->state);
+    if (!p || !p->read || !p->info) {
+        PngPictureRelease(picture);
         return 0;
     }
-    bool alpha = PngHasAlpha();
-    switch (Picture.colorType) {
+    if (setjmp(png_jmpbuf(p->read))) {
+        PngPictureRelease(picture);
+        return 0;
+    }
+    bool alpha = PngHasAlpha(p);
+    switch (p->colorType) {
     case PNG_COLOR_TYPE_PALETTE:
         // Unless kept, palette transparency would become alpha: every pixel shows its colour.
-        png_set_palette_to_rgb(Picture.read);
-        if (!alpha) png_set_strip_alpha(Picture.read);
+        png_set_palette_to_rgb(p->read);
+        if (!alpha) png_set_strip_alpha(p->read);
         break;
     case PNG_COLOR_TYPE_GRAY:
     case PNG_COLOR_TYPE_GRAY_ALPHA:
         // Expands the samples only; a transparency chunk becomes alpha only when kept.
-        if (Picture.bitDepth < 8) png_set_expand_gray_1_2_4_to_8(Picture.read);
-        png_set_gray_to_rgb(Picture.read);
+        if (p->bitDepth < 8) png_set_expand_gray_1_2_4_to_8(p->read);
+        png_set_gray_to_rgb(p->read);
         break;
     default:
         break;
     }
-    if (alpha && !(Picture.colorType & PNG_COLOR_MASK_ALPHA)) png_set_tRNS_to_alpha(Picture.read);
-    if (Picture.bitDepth == 16) png_set_strip_16(Picture.read);
-    png_set_bgr(Picture.read);
-    int passes = png_set_interlace_handling(Picture.read);
+    if (alpha && !(p->colorType & PNG_COLOR_MASK_ALPHA)) png_set_tRNS_to_alpha(p->read);
+    if (p->bitDepth == 16) png_set_strip_16(p->read);
+    png_set_bgr(p->read);
+    int passes = png_set_interlace_handling(p->read);
     // The rows must be as long as the caller was told they would be: 3 or 4 bytes a pixel.
-    png_read_update_info(Picture.read, Picture.info);
-    if (png_get_rowbytes(Picture.read, Picture.info) != size_t(Picture.width) * (alpha ? 4 : 3))
-        png_error(Picture.read, "Unexpected row size");
+    png_read_update_info(p->read, p->info);
+    if (png_get_rowbytes(p->read, p->info) != size_t(p->width) * (alpha ? 4 : 3))
+        png_error(p->read, "Unexpected row size");
 
     // Every pass walks all rows, so an interlaced picture fills in at full size pass by pass.
     for (int pass = 0; pass < passes; ++pass) {
-        for (png_uint_32 y = 0; y < Picture.height; ++y) {
+        for (png_uint_32 y = 0; y < p->height; ++y) {
             png_bytep row = pixels + static_cast<ptrdiff_t>(y) * stride;
-            png_read_rows(Picture.read, &row, nullptr, 1);
+            png_read_rows(p->read, &row, nullptr, 1);
         }
     }
-    PngPictureRelease();
+    PngPictureRelease(picture);
     return 1;
-}
-
-int32_t PngWidth() {
-    return static_cast<int32_t>(Picture.width);
-}
-
-int32_t PngHeight() {
-    return static_cast<int32_t>(Picture.height);
 }
 
 void PngWriteEnd() {
@@ -191,7 +199,7 @@ int32_t PngEncodeAlpha(FILE *stream, const uint8_t *pixels, int32_t width, int32
 
 } // namespace
 
-const ImageDecoder PngDecoder = {PngOpen, PngDecode, PngWidth, PngHeight, PngPictureRelease};
+const ImageDecoder PngDecoder = {PngOpen, PngDecode, PngPictureRelease};
 const ImageEncoder PngEncoder = {ImageFormatPng, PngEncode, 24};
 const ImageEncoder PngAlphaEncoder = {ImageFormatPngAlpha, PngEncodeAlpha, 32};
 

@@ -89,18 +89,30 @@ class Library : public ::testing::Test {
 
 } // namespace
 
+// Each file but the first is read ahead while the one before it is loaded, as a batch does.
 TEST_F(Library, PngAndJpegFilesLoadAsTopDownSectionsWithTheIndependentDecodersPixels) {
-    size_t loaded = 0;
-    for (const char *kind : {"png-decode", "jpeg-decode"}) {
-        for (const SampleEntry &entry : SampleEntries(kind)) {
-            Picture want = ExpectedPicture(entry.argument);
-            ASSERT_NE(ImageLoad(Loaded, entry.file.c_str()), 0) << entry.file;
-            EXPECT_EQ(ImageRecord(Loaded)->depth, want.channels == 4 ? 32 : 24) << entry.file;
-            EXPECT_EQ(MaxDifference(LoadedPicture(Loaded), want), 0) << entry.file;
-            ++loaded;
-        }
+    std::vector<SampleEntry> entries = SampleEntries("png-decode");
+    for (const SampleEntry &entry : SampleEntries("jpeg-decode"))
+        entries.push_back(entry);
+    EXPECT_GE(entries.size(), 170u);
+    for (size_t i = 0; i < entries.size(); i++) {
+        const std::string &file = entries[i].file;
+        Picture want = ExpectedPicture(entries[i].argument);
+        if (i + 1 < entries.size()) ImageLoadAhead(entries[i + 1].file.c_str());
+        ASSERT_NE(ImageLoad(Loaded, file.c_str()), 0) << file;
+        EXPECT_EQ(ImageRecord(Loaded)->depth, want.channels == 4 ? 32 : 24) << file;
+        EXPECT_EQ(ImageRecord(Loaded)->loadedSection, LoadedTopDown) << file;
+        EXPECT_EQ(MaxDifference(LoadedPicture(Loaded), want), 0) << file;
     }
-    EXPECT_GE(loaded, 170u);
+    // A third file named before any is loaded drops the oldest, which ImageLoad then reads itself.
+    for (size_t i = 0; i < 3; i++)
+        ImageLoadAhead(entries[i].file.c_str());
+    for (size_t i = 0; i < 3; i++) {
+        ASSERT_NE(ImageLoad(Loaded, entries[i].file.c_str()), 0) << entries[i].file;
+        EXPECT_EQ(MaxDifference(LoadedPicture(Loaded), ExpectedPicture(entries[i].argument)), 0)
+            << entries[i].file;
+    }
+    ImageLoadAhead(nullptr);
     ImageFree(Loaded);
 }
 
@@ -191,9 +203,9 @@ const char *Kind(const std::string &bytes) {
 }
 
 // A few hundred damaged files of each format through ImageLoad (bitmap files go to the system's
-// loader, which would read wherever a damaged header points): nothing crashes, the file is
-// never left open (an open without sharing fails while a stream is still open),
-// and no bitmap, handle or memory stays behind.
+// loader, which would read wherever a damaged header points), every other one read ahead first:
+// nothing crashes, the file is never left open (an open without sharing fails while a stream is
+// still open), and no bitmap, handle or memory stays behind.
 TEST_F(Library, DamagedFilesGoThroughImageLoadWithoutCrashOrLeak) {
     const std::vector<std::string> runs[] = {
         DamagedSamples({"png/basn2c08.png", "png/ibasn6a16.png", "png/basn3p02.png"}, 23, 19),
@@ -209,8 +221,10 @@ TEST_F(Library, DamagedFilesGoThroughImageLoadWithoutCrashOrLeak) {
         EXPECT_GE(variants.size(), 200u);
         printf("damaged %s files: %zu\n", variants.empty() ? "" : Kind(variants.back()),
                variants.size());
+        bool ahead = false;
         for (const std::string &variant : variants) {
             ASSERT_TRUE(WriteWholeFile(path, variant.data(), variant.size()));
+            if ((ahead = !ahead)) ImageLoadAhead(path.c_str());
             if (ImageLoad(Loaded, path.c_str())) {
                 EXPECT_GT(ImageGetWidth(Loaded), 0);
             }
@@ -253,12 +267,13 @@ TEST_F(Library, JpegHeadersClaimingHugePicturesAreRefusedWithoutDecompressing) {
         EXPECT_EQ(ImageLastLoadFailure(), ImageLoadFailure::TooLarge) << sample;
 
         long long heapBefore = HeapInUse();
-        EXPECT_NE(JpegDecoder.Open(nullptr, bytes.data(), intptr_t(bytes.size())), 0) << sample;
+        ImagePicture picture{};
+        EXPECT_NE(JpegDecoder.Open(&picture, nullptr, bytes.data(), intptr_t(bytes.size())), 0)
+            << sample;
         long long heapOpen = HeapInUse();
-        JpegDecoder.Drop();
+        JpegDecoder.Drop(&picture);
         ASSERT_TRUE(heapBefore >= 0 && heapOpen >= 0) << "the heap could not be walked";
-        EXPECT_LT(heapOpen - heapBefore, 65500 * 4 + 64 * 1024)
-            << sample << " was started";
+        EXPECT_LT(heapOpen - heapBefore, 65500 * 4 + 64 * 1024) << sample << " was started";
     }
     EXPECT_TRUE(SampleDecodes(JpegDecoder, "jpeg/progressive.jpg"));
 }
@@ -446,26 +461,50 @@ TEST_F(Library, SheetsThatCannotBeWrittenAreErrorsAndKeepTheEarlierSheet) {
     }
 }
 
+// Bytes the decoders skip, put before a file's image data until the file is larger than the loader
+// reads whole: a private chunk after a PNG file's header, comment segments after a JPEG file's
+// start.
+std::string PaddedBeyondWholeRead(const std::string &bytes, bool jpeg) {
+    std::string padding;
+    if (jpeg) {
+        while (padding.size() < ImageWholeFileBytes)
+            padding += std::string("\xFF\xFE\xFF\xFF", 4) + std::string(65533, ' ');
+        return bytes.substr(0, 2) + padding + bytes.substr(2);
+    }
+    uint32_t length = uint32_t(ImageWholeFileBytes);
+    for (int shift = 24; shift >= 0; shift -= 8)
+        padding += char(length >> shift);
+    padding += "prVt" + std::string(length, '\0') + "CRC."; // skipped, so never checked
+    constexpr size_t HeaderEnd = 8 + 25;                    // the signature and IHDR
+    return bytes.substr(0, HeaderEnd) + padding + bytes.substr(HeaderEnd);
+}
+
 // A strip cut off inside its image data must not become a sheet with made-up rows, whether the
-// loader reads the file whole at once (up to 64 KB) or the decoder reads it from the open file.
+// loader reads the file whole at once or the decoder reads it from the open file (a file larger
+// than ImageWholeFileBytes).
 TEST_F(Library, AStripCutShortIsAFailedConversionAndWritesNothing) {
     std::string folder = TestFolder("cut-strip");
     struct Size {
         int32_t width, height, quality;
+        bool padded;
     };
     for (const char *extension : {"png", "jpg"})
-        for (Size size : {Size{64, 16, 7}, Size{1024, 64, 95}}) {
+        for (Size size :
+             {Size{64, 16, 7, false}, Size{1024, 64, 95, false}, Size{64, 16, 7, true}}) {
             bool jpeg = extension[0] == 'j';
             std::string whole = folder + "whole." + extension;
             ASSERT_EQ(EncodePicture(jpeg ? JpegEncoder : PngEncoder, whole,
                                     RandomPicture(size.width, size.height, 4), size.quality),
                       1);
             std::string bytes = ReadWholeFile(whole);
-            if (size.width > 64) {
-                ASSERT_GT(bytes.size() * 3 / 4, 64u * 1024) << extension;
+            std::string file = size.padded ? PaddedBeyondWholeRead(bytes, jpeg) : bytes;
+            // The last quarter of the picture's own bytes goes: image data in both formats.
+            size_t kept = file.size() - (bytes.size() - bytes.size() * 3 / 4);
+            if (size.padded) {
+                ASSERT_GT(kept, ImageWholeFileBytes) << extension;
             }
             std::string stripPath = folder + "run_H4." + extension;
-            ASSERT_TRUE(WriteWholeFile(stripPath, bytes.data(), bytes.size() * 3 / 4));
+            ASSERT_TRUE(WriteWholeFile(stripPath, file.data(), kept));
 
             int32_t converted = FilesConverted, errors = FilesErrors;
             EXPECT_EQ(ConvertStrip(stripPath.c_str(), "run", extension, "H", 4, folder.c_str()),

@@ -78,26 +78,28 @@ DecodeOutcome DecodeWith(const ImageDecoder &decoder, const std::string &path, b
     std::string bytes = ReadWholeFile(path);
     GuardedBlock block(bytes.size());
     FILE *stream = nullptr;
+    ImagePicture opened{};
     if (memoryMode) {
         memcpy(block.data, bytes.data(), bytes.size());
-        outcome.opened = decoder.Open(nullptr, block.data, intptr_t(bytes.size()));
+        outcome.opened = decoder.Open(&opened, nullptr, block.data, intptr_t(bytes.size()));
     } else {
         stream = fopen(path.c_str(), "rb");
         if (!stream) return outcome;
-        outcome.opened = decoder.Open(stream, nullptr, reinterpret_cast<intptr_t>(path.c_str()));
+        outcome.opened =
+            decoder.Open(&opened, stream, nullptr, reinterpret_cast<intptr_t>(path.c_str()));
     }
     Picture &picture = outcome.picture;
     int32_t channels = outcome.opened == 2 ? 4 : 3;
     if (outcome.opened && oneRow) {
-        GuardedBlock row(size_t(decoder.Width()) * channels);
-        outcome.decoded = decoder.Decode(row.data, 0);
+        GuardedBlock row(size_t(opened.width) * channels);
+        outcome.decoded = decoder.Decode(&opened, row.data, 0);
     } else if (outcome.opened) {
-        picture = Picture{decoder.Width(), decoder.Height(), channels, {}};
+        picture = Picture{opened.width, opened.height, channels, {}};
         constexpr int32_t Spare = 5;
         constexpr uint8_t Fill = 0xA5;
         int32_t stride = picture.width * channels + Spare;
         std::vector<uint8_t> rows(size_t(stride) * picture.height, Fill);
-        outcome.decoded = decoder.Decode(rows.data(), stride);
+        outcome.decoded = decoder.Decode(&opened, rows.data(), stride);
         for (int32_t y = 0; y < picture.height; ++y) {
             const uint8_t *row = rows.data() + size_t(y) * stride;
             for (int32_t x = 0; x < picture.width; ++x, row += channels) {

@@ -1,0 +1,74 @@
+// What the two halves of loading share, inside the image library only: image_load.cpp reads a
+// picture file into a bitmap, image_load_ahead.cpp has that done on a thread of its own for the
+// strips a batch converts next.
+//
+// Threads: LoadPictureFile runs on the batch's thread, and with `onBatchThread` false on the
+// reading thread. There it uses only the file system, CreateDIBSection and DeleteObject on
+// sections of its own, the decoders (image_codec.h), the C runtime and MainHeap; the system's
+// bitmap and icon loaders, the display dc, the image registry and everything kept for
+// ImageLastLoadFailure stay with the batch's thread.
+#pragma once
+
+#include "runtime/image/image_load.h"
+
+#include <windows.h>
+#include <cstdint>
+#include <cstdio>
+
+// A section an earlier load made, to be filled again by a picture of the same size, depth and row
+// order: a batch loads strip after strip of one size, and under Wine a new section costs fresh
+// memory (a page fault for every 4 KB, a third of a medium strip's load).
+struct SpareSection {
+    HBITMAP bitmap;
+    void *bits;
+    int32_t width;
+    int32_t height;
+    int32_t bitCount;
+    uint8_t rows; // LoadedBottomUp or LoadedTopDown
+};
+void SpareSectionDrop(SpareSection *spare);
+
+// The MainHeap block a file is read into, kept from one load to the next up to a size.
+struct FileBlock {
+    uint8_t *data;
+    size_t capacity;
+};
+void FileBlockRelease(FileBlock *block);
+
+// One load of a picture file: what it is asked, what it may use, and what it made.
+struct LoadJob {
+    const char *fileName;
+    int32_t flags;      // ImageDisplayFormat, or 0
+    bool onBatchThread; // may use the display dc and the system's loaders
+    // Filled when the picture fits it, deleted at the end of the load otherwise.
+    SpareSection spare;
+    FileBlock *block;
+    // The decoder that took the file, and its picture, while the load is under way.
+    const ImageDecoder *decoder;
+    ImagePicture picture;
+    FILE *stream; // the open file the decoder reads, when it was not read whole
+    // What the load made: a bitmap or an icon, or null and why not.
+    HANDLE handle;
+    uint8_t
+        madeSection; // the section's kind for the record (LoadedBottomUp or LoadedTopDown), or 0
+    ImageLoadFailure why;
+    // Off the batch's thread: the file needs what only the batch's thread may do (the system's
+    // loaders), or its picture is larger than a second strip's worth of memory should be. Nothing
+    // is made.
+    bool leftToBatch;
+};
+
+// Reads the picture of `job->fileName` into `job->handle` as ImageLoad describes, or sets why it
+// could not; the spare section is used or deleted, the file closed, the decoder's picture released.
+void LoadPictureFile(LoadJob *job);
+
+// Off the batch's thread, pictures of more bytes than this are left to the batch's thread: the
+// reading ahead holds two more strips, which a 32-bit program must keep small.
+constexpr int64_t LoadAheadMaxBytes = int64_t(sizeof(void *) == 8 ? 256 : 16) << 20;
+
+// Takes the picture the reading thread made of `fileName`, when that file is the oldest named
+// to them and `flags` is 0 (waiting while it is read): the job then holds the bitmap and its
+// section kind, and `spare` is kept for the next reading to fill again. False, with the job and
+// `spare` unchanged, when that file was not named or no picture was made of it; the batch's
+// thread then loads the file itself.
+bool TakeLoadedAhead(const char *fileName, int32_t flags, LoadJob *job, SpareSection *spare);
