@@ -456,6 +456,9 @@ def main():
     parser.add_argument("--sizes", default="small,medium,large",
                         help="the strips' sizes ('': only the atlas and scale rows)")
     parser.add_argument("--strips", type=int, default=0, help="strips per group (0: by size)")
+    parser.add_argument("--groups", default="",
+                        help="only the groups whose name holds one of these words, e.g. "
+                             "'jpg,alpha' ('': every group)")
     parser.add_argument("--seed", type=int, default=16)
     parser.add_argument("--memory", type=int, default=0, help="strips in the memory batch")
     parser.add_argument("--rounds", type=int, default=15,
@@ -488,6 +491,11 @@ def main():
         atlas_and_scale(args)
         return
     groups = make_strips(args.work, sizes, args.strips, args.seed)
+    words = [w for w in args.groups.split(",") if w]
+    if words:
+        groups = [g for g in groups if any(w in g[0] for w in words)]
+        if not groups:
+            sys.exit(f"bench: no group's name holds any of {args.groups}")
 
     # The machine is shared and its speed changes from one moment to the next: ours, the floor
     # on one thread and on every core, and PIL take turns group by group, round after round, and
