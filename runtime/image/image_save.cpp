@@ -32,14 +32,44 @@ bool WriteAll(FILE *stream, const void *data, size_t size) {
     return fwrite(data, 1, size, stream) == size;
 }
 
+// The stream gathers up to this much before it writes: a file of up to that size is written with
+// one call, where the C runtime's own buffer of 4 KB makes one for every 4 KB (thousands for a
+// large sheet, each a trip into the system under Wine). Larger files go in pieces of that size.
+constexpr size_t GatheredBytes = size_t(sizeof(void *) == 8 ? 64 : 16) << 20;
+
+// Writes the bytes through the stream's file handle, bypassing its buffer, which holds nothing
+// yet: one call for up to GatheredBytes, where gathering them first would copy them once more.
+bool WriteDirect(FILE *stream, const void *data, size_t size) {
+    if (fflush(stream) != 0) return false;
+    auto file = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    auto *at = static_cast<const char *>(data);
+    while (size > 0) {
+        DWORD want = DWORD(size > GatheredBytes ? GatheredBytes : size);
+        DWORD written = 0;
+        if (!WriteFile(file, at, want, &written, nullptr) || written != want) return false;
+        at += want;
+        size -= want;
+    }
+    return true;
+}
+
 // The built-in writer: a 14-byte file header, the 40-byte info header and the rows as they are
-// in the block (bottom row first, each padded to whole 32-bit words).
-int32_t BmpWrite(FILE *stream, const BITMAPINFOHEADER &header, const uint8_t *pixels) {
+// in the block (bottom row first, each padded to whole 32-bit words). With room for the headers
+// right before the rows, they are put there and the file written from it at once.
+int32_t BmpWrite(FILE *stream, const BITMAPINFOHEADER &header, const uint8_t *pixels,
+                 uint8_t *headRoom) {
+    static_assert(sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) == SheetHeadRoom,
+                  "the headers fill the room before the rows");
     DWORD headerBytes = header.biSize + 4 * header.biClrUsed;
     BITMAPFILEHEADER fileHeader{};
     fileHeader.bfType = 0x4D42; // "BM"
     fileHeader.bfSize = sizeof fileHeader + headerBytes + header.biSizeImage;
     fileHeader.bfOffBits = sizeof fileHeader + headerBytes;
+    if (headRoom && headerBytes == sizeof header) {
+        memcpy(headRoom, &fileHeader, sizeof fileHeader);
+        memcpy(headRoom + sizeof fileHeader, &header, sizeof header);
+        return WriteDirect(stream, headRoom, fileHeader.bfSize) ? 1 : 0;
+    }
     return WriteAll(stream, &fileHeader, sizeof fileHeader) &&
                    WriteAll(stream, &header, headerBytes) &&
                    WriteAll(stream, pixels, header.biSizeImage)
@@ -134,10 +164,6 @@ bool ReadOnlyFile(const char *fileName) {
 // Writes the contents of a file to the open stream; 0 on failure.
 using ContentsRoutine = int32_t (*)(FILE *stream, const void *contents);
 
-// The stream gathers up to this much before it writes: a file of up to that size is written with
-// one call, where the C runtime's own buffer of 4 KB makes one for every 4 KB (thousands for a
-// large sheet, each a trip into the system under Wine). Larger files go in pieces of that size.
-constexpr size_t GatheredBytes = size_t(sizeof(void *) == 8 ? 64 : 16) << 20;
 // Each thread keeps its gathering block for the next file up to this size: fresh memory of a
 // large sheet's size costs a page fault for every 4 KB, and giving it back costs more on a
 // process with several threads running.
@@ -166,9 +192,10 @@ void GatherBlockTrim() {
 
 // The file goes to a temporary file beside the final one and replaces it only when complete: a
 // failed write must neither destroy an existing file nor leave a half-written one under the
-// final name. `bytes` is about what `write` will write. Any thread may run it: it touches its
-// arguments, the file system, MainHeap (the thread's gathering block, a block for the rename) and
-// runs `write`.
+// final name. `bytes` is about what `write` will write through the stream, 0 when it writes
+// straight to the file (WriteDirect) and needs no gathering block. Any thread may run it: it
+// touches its arguments, the file system, MainHeap (the thread's gathering block, a block for the
+// rename) and runs `write`.
 ImageSaveFailure WriteWholeFile(const char *fileName, ContentsRoutine write, const void *contents,
                                 size_t bytes) {
     if (ReadOnlyFile(fileName)) return ImageSaveFailure::ReadOnly;
@@ -179,7 +206,8 @@ ImageSaveFailure WriteWholeFile(const char *fileName, ContentsRoutine write, con
     if (!stream) return ImageSaveFailure::NotWritten;
     // Without memory for the block the stream keeps its own buffer.
     size_t gather = bytes < 2 ? 2 : bytes > GatheredBytes ? GatheredBytes : bytes;
-    if (char *block = GatherBlockOf(gather)) setvbuf(stream, block, _IOFBF, gather);
+    if (bytes > 0)
+        if (char *block = GatherBlockOf(gather)) setvbuf(stream, block, _IOFBF, gather);
     int32_t result = write(stream, contents);
     // Data still buffered may fail to reach the disk only now. The flush is asked for on its own:
     // the C runtime under Wine reports a full disk from fflush but not from fclose.
@@ -202,7 +230,7 @@ ImageSaveFailure WriteWholeFile(const char *fileName, ContentsRoutine write, con
 int32_t WriteSheetRows(FILE *stream, const void *contents) {
     const SheetRows &sheet = *static_cast<const SheetRows *>(contents);
     return sheet.formatId == ImageFormatBmp
-               ? BmpWrite(stream, sheet.header, sheet.rows)
+               ? BmpWrite(stream, sheet.header, sheet.rows, sheet.headRoom)
                : ImageEncode(stream, sheet.rows, sheet.formatId, sheet.header.biWidth,
                              sheet.header.biHeight, sheet.stride, sheet.quality);
 }
@@ -214,7 +242,7 @@ struct Bytes {
 
 int32_t WriteBytes(FILE *stream, const void *contents) {
     const Bytes &bytes = *static_cast<const Bytes *>(contents);
-    return WriteAll(stream, bytes.data, bytes.size) ? 1 : 0;
+    return WriteDirect(stream, bytes.data, bytes.size) ? 1 : 0;
 }
 
 } // namespace
@@ -253,6 +281,7 @@ bool TakeSheetRows(ObjectId id, const char *fileName, int32_t formatId, int32_t 
     sheet->rows = SectionRows(*record, width, height, stride, bits);
     // Otherwise a zero-filled block, so the padding at the end of each row is written as zeros.
     sheet->block = nullptr;
+    sheet->headRoom = nullptr;
     if (!sheet->rows) {
         sheet->block = static_cast<uint8_t *>(MemoryAlloc(size_t(blockSize)));
         if (!sheet->block) return false;
@@ -285,7 +314,8 @@ ImageSaveFailure WriteSheetFile(const SheetRows &sheet) {
     // compress (a filter byte a row, block and chunk headers), a JPEG file far less.
     size_t rows = sheet.header.biSizeImage;
     size_t bytes = rows + rows / 256 + size_t(sheet.header.biHeight) + 4096;
-    return WriteWholeFile(sheet.fileName, WriteSheetRows, &sheet, bytes);
+    bool direct = sheet.formatId == ImageFormatBmp && sheet.headRoom;
+    return WriteWholeFile(sheet.fileName, WriteSheetRows, &sheet, direct ? 0 : bytes);
 }
 
 int32_t SaveResult(ImageSaveFailure result) {
@@ -319,7 +349,7 @@ int32_t ImageSaveBytes(const char *fileName, const void *data, size_t size) {
     if (!fileName || (!data && size)) return 0;
     WaitForQueuedSaves(fileName);
     Bytes bytes{data, size};
-    return WriteWholeFile(fileName, WriteBytes, &bytes, size) == ImageSaveFailure::None ? 1 : 0;
+    return WriteWholeFile(fileName, WriteBytes, &bytes, 0) == ImageSaveFailure::None ? 1 : 0;
 }
 
 ImageSaveFailure ImageLastSaveFailure() {

@@ -52,9 +52,9 @@ void ImageSaveWhileWaiting(void (*routine)());
 // its tag in `tag` when that is not null; 0 (and the tag 0) when none is queued.
 int32_t ImageSaveFinish(intptr_t *tag = nullptr);
 
-// Finishes every queued save as ImageSaveFinish does, dropping their results; returns at once
-// when none is queued. ImageLibraryEnd calls it, so that no thread is still writing a sheet when
-// the program's heaps go.
+// Finishes every queued save as ImageSaveFinish does, dropping their results, and frees the
+// blocks the slots keep for their copies of the rows. ImageLibraryEnd calls it, so that no thread
+// is still writing a sheet when the program's heaps go.
 void ImageSaveFinishAll();
 
 // Why the last ImageSave, ImageSaveStart or ImageSaveFinish failed.

@@ -12,11 +12,17 @@ struct SheetRows {
     BITMAPINFOHEADER header; // the file's header: bottom-up, 24 bits (32 with alpha), plain fields
     const uint8_t *rows;     // `header.biHeight` rows of `stride` bytes, bottom row first
     uint8_t *block;          // the rows' MainHeap block when it belongs to the save, else null
+    // Null, or the SheetHeadRoom bytes right before `rows`, free for a bitmap file's headers: the
+    // file is then written from there with one call and no copy.
+    uint8_t *headRoom;
     const char *fileName;
     int32_t formatId;
     int32_t quality;
     int32_t stride;
 };
+
+// A bitmap file's headers: 14 bytes, then 40.
+constexpr size_t SheetHeadRoom = 54;
 
 // Reads image `id` as 24-bit rows (32-bit for an encoder that takes alpha) for writing: the
 // section's own rows when it is a bottom-up section of that depth, else a block of its own

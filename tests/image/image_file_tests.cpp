@@ -365,6 +365,19 @@ TEST_F(ImageFiles, BackgroundSavesWriteThePictureAsItWasInTheOrderAsked) {
         DeleteFileA(name.c_str());
     }
 
+    // Each slot copies the rows into the block it kept from its last sheet, larger or smaller.
+    for (int width : {9, 2, 14, 5}) {
+        Picture p = MakePicture(width, 3, Distinct);
+        ASSERT_TRUE(ImageFrom(1, p, 24));
+        for (int32_t i = 0; i < ImageSaveSlots; i++)
+            ASSERT_EQ(ImageSaveStart(1, (b + std::to_string(i)).c_str(), ImageFormatBmp), 1);
+        for (int32_t i = 0; i < ImageSaveSlots; i++) {
+            EXPECT_EQ(ImageSaveFinish(), 1);
+            EXPECT_EQ(ReadWholeFile(b + std::to_string(i)), MakeBmp(p, 24, false)) << width;
+            DeleteFileA((b + std::to_string(i)).c_str());
+        }
+    }
+
     ASSERT_EQ(ImageSaveStart(1, a.c_str(), ImageFormatBmp), 1);
     ASSERT_TRUE(ImageFrom(1, first));
     ASSERT_EQ(ImageSaveStart(1, a.c_str(), ImageFormatBmp), 1);
