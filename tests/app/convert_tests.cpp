@@ -135,7 +135,8 @@ TEST_F(Convert, FramesLandEightWideInReadingOrder) {
         int count, stripWidth, stripHeight, sheetWidth, sheetHeight, bits;
     };
     // The 100-pixel strip cut into 3 frames leaves its last column out; the 8- and 4-bit strips
-    // are cut from sections with a colour table.
+    // are cut from sections with a colour table. The last strip's sheet, with empty cells, is drawn
+    // over the one before it, which its frames covered.
     const Case cases[] = {
         {'H', 4, 128, 32, 128, 32, 24}, {'H', 3, 100, 32, 99, 32, 24},
         {'V', 3, 32, 96, 96, 32, 24},   {'H', 8, 256, 16, 256, 16, 24},
@@ -143,6 +144,7 @@ TEST_F(Convert, FramesLandEightWideInReadingOrder) {
         {'H', 17, 68, 4, 32, 12, 24},   {'H', 24, 96, 4, 32, 12, 24},
         {'V', 25, 4, 100, 32, 16, 24},  {'H', 4, 8, 2, 8, 2, 8},
         {'V', 2, 4, 4, 8, 2, 4},        {'H', 10, 105, 4, 80, 8, 24},
+        {'H', 16, 64, 4, 32, 8, 24},    {'H', 12, 48, 4, 32, 8, 24},
     };
     int converted = 0;
     for (const Case &c : cases) {
