@@ -1,18 +1,20 @@
 // Reading strips ahead: a thread of the library's own opens, reads and decodes the files a batch
 // will load next while the batch's thread cuts the last one and hands its sheet over. The queue
 // (names, order, taking and dropping) is kept by the batch's thread; the reading thread runs
-// LoadPictureFile only, on the entry it claimed, and changes nothing else.
+// LoadPictureFile only, on the entry it claimed, and changes nothing else. A batch's thread that
+// would wait for its file reads the next file named meanwhile, as the reading thread would.
 #include "runtime/image/load_job.h"
 #include "runtime/memory/memory.h"
 
 #include <process.h>
 
 #include <cstring>
+#include <utility>
 
 namespace {
 
-// A file named to be read: waiting for the thread, being read, or read (its job holds the
-// bitmap, or why there is none).
+// A file named to be read: waiting for a thread, being read, or read (its job holds the bitmap,
+// or why there is none).
 enum class AheadState { Waiting, Reading, Done };
 
 struct AheadEntry {
@@ -23,24 +25,28 @@ struct AheadEntry {
 
 // The file the batch loads next and the one after it, oldest first, in a ring: an entry never
 // moves while it is read. The thread reads the next one as soon as it is free, without waiting
-// for the batch to take the last. One thread: two reading at once measured no faster (JPEG strips
-// 1.33 to 1.43 times the two-core floor either way) and held one strip more.
+// for the batch to take the last. One thread, and the batch's own while it would wait: decoding is
+// most of a JPEG strip's work, and two files read at once keep both cores busy where one thread
+// alone set the pace; a second thread of its own measured no faster, and shared the cores with
+// the sheets' saving, which held up the file the batch waited for.
 constexpr int32_t AheadSize = 2;
-constexpr int32_t ReadingThreads = 1;
 AheadEntry Queue[AheadSize];
 int32_t QueueFirst;
 int32_t QueueCount;
 
-// The entries' `state`, the queue's first and count and the spare change only under the lock; the
-// waits stay within the process (a condition variable, no call to Wine's server).
+// The entries' `state`, the queue's first and count and the spares change only under the lock;
+// the waits stay within the process (a condition variable, no call to Wine's server).
 SRWLOCK QueueLock = SRWLOCK_INIT;
 CONDITION_VARIABLE QueueChanged = CONDITION_VARIABLE_INIT;
-HANDLE Threads[ReadingThreads];
-// The section the batch's number let go of when it took a picture: the next reading fills it again
-// when the sizes agree.
-SpareSection Spare;
-// The blocks the reading thread reads files into, freed once the queue is empty.
-FileBlock Blocks[ReadingThreads];
+HANDLE Thread;
+// The sections the batch's number let go of when it took its pictures, the latest last: the next
+// readings fill them again when the sizes agree. One for each of the two that read, so that
+// neither reads into fresh memory.
+constexpr int32_t SpareRoom = 2;
+SpareSection Spares[SpareRoom];
+int32_t SpareCount;
+// The block the reading thread reads files into, freed when the batch ends.
+FileBlock Block;
 
 AheadEntry &Entry(int32_t i) {
     return Queue[(QueueFirst + i) % AheadSize];
@@ -53,24 +59,30 @@ AheadEntry *OldestWaiting() {
     return nullptr;
 }
 
-unsigned __stdcall AheadThread(void *argument) {
-    FileBlock *block = static_cast<FileBlock *>(argument);
+// Reads the entry's file into its job, with the latest spare section and `block`: called and
+// returning under the lock, which is let go meanwhile. The batch's thread leaves an entry alone
+// while it is being read.
+void ReadEntry(AheadEntry *entry, FileBlock *block) {
+    entry->state = AheadState::Reading;
+    LoadJob *job = &entry->job;
+    job->block = block;
+    job->onBatchThread = false;
+    job->spare = SpareSection{};
+    if (SpareCount > 0) std::swap(job->spare, Spares[--SpareCount]);
+    ReleaseSRWLockExclusive(&QueueLock);
+    LoadPictureFile(job);
+    AcquireSRWLockExclusive(&QueueLock);
+    entry->state = AheadState::Done;
+    WakeAllConditionVariable(&QueueChanged);
+}
+
+unsigned __stdcall AheadThread(void *) {
     AcquireSRWLockExclusive(&QueueLock);
     for (;;) {
         AheadEntry *entry;
         while (!(entry = OldestWaiting()))
             SleepConditionVariableSRW(&QueueChanged, &QueueLock, INFINITE, 0);
-        // The batch's thread leaves an entry alone while it is being read.
-        entry->state = AheadState::Reading;
-        LoadJob *job = &entry->job;
-        job->block = block;
-        job->spare = Spare;
-        Spare = SpareSection{};
-        ReleaseSRWLockExclusive(&QueueLock);
-        LoadPictureFile(job);
-        AcquireSRWLockExclusive(&QueueLock);
-        entry->state = AheadState::Done;
-        WakeAllConditionVariable(&QueueChanged);
+        ReadEntry(entry, &Block);
     }
 }
 
@@ -98,12 +110,33 @@ void DropOldest() {
     QueueCount -= 1;
 }
 
-bool ThreadsReady() {
-    for (int32_t i = 0; i < ReadingThreads; i++)
-        if (!Threads[i])
-            Threads[i] = reinterpret_cast<HANDLE>(
-                _beginthreadex(nullptr, 0, AheadThread, &Blocks[i], 0, nullptr));
-    return Threads[0] != nullptr;
+// Under the lock: adds the section to the spares, emptying `spare`; returns the oldest spare when
+// every place was taken, for the caller to delete once the lock is let go.
+SpareSection PushSpare(SpareSection *spare) {
+    SpareSection out{};
+    if (!spare->bitmap) return out;
+    if (SpareCount == SpareRoom) {
+        out = Spares[0];
+        for (int32_t i = 1; i < SpareCount; i++)
+            Spares[i - 1] = Spares[i];
+        SpareCount -= 1;
+    }
+    Spares[SpareCount++] = *spare;
+    *spare = SpareSection{};
+    return out;
+}
+
+// Under the lock: deletes the spare sections (DeleteObject, which makes no wait).
+void DropSpares() {
+    while (SpareCount > 0)
+        SpareSectionDrop(&Spares[--SpareCount]);
+}
+
+bool ThreadReady() {
+    if (!Thread)
+        Thread =
+            reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, AheadThread, nullptr, 0, nullptr));
+    return Thread != nullptr;
 }
 
 } // namespace
@@ -114,9 +147,8 @@ void ImageLoadAhead(const char *fileName) {
         WaitWhileReading(true);
         while (QueueCount > 0)
             DropOldest();
-        SpareSectionDrop(&Spare);
-        for (FileBlock &block : Blocks)
-            FileBlockRelease(&block);
+        DropSpares();
+        FileBlockRelease(&Block);
         ReleaseSRWLockExclusive(&QueueLock);
         return;
     }
@@ -127,7 +159,7 @@ void ImageLoadAhead(const char *fileName) {
     }
     size_t size = strlen(fileName) + 1;
     auto *copy = static_cast<char *>(MemoryAlloc(size));
-    if (copy && ThreadsReady()) {
+    if (copy && ThreadReady()) {
         memcpy(copy, fileName, size);
         AheadEntry &entry = Entry(QueueCount);
         entry = AheadEntry{};
@@ -148,8 +180,17 @@ bool TakeLoadedAhead(const char *fileName, int32_t flags, LoadJob *job, SpareSec
         ReleaseSRWLockExclusive(&QueueLock);
         return false;
     }
-    while (Entry(0).state != AheadState::Done)
-        SleepConditionVariableSRW(&QueueChanged, &QueueLock, INFINITE, 0);
+    // The number's section is a spare from now on: a thread that starts on the next file while this
+    // one is waited for fills it.
+    SpareSection dropped = PushSpare(spare);
+    // Rather than wait, the batch's thread reads a file still waiting for the reading thread (the
+    // one after it, while the thread reads this one) with its own block.
+    while (Entry(0).state != AheadState::Done) {
+        if (AheadEntry *waiting = OldestWaiting())
+            ReadEntry(waiting, job->block);
+        else
+            SleepConditionVariableSRW(&QueueChanged, &QueueLock, INFINITE, 0);
+    }
     // A file no thread could make a picture of is loaded again by the batch's thread, which gives
     // the reason as it always has.
     LoadJob &made = Entry(0).job;
@@ -161,18 +202,14 @@ bool TakeLoadedAhead(const char *fileName, int32_t flags, LoadJob *job, SpareSec
     }
     DropOldest();
     // Kept only while a reading may still come, so that nothing stays behind a batch's last strip.
-    SpareSection dropped[2] = {};
-    if (taken) {
-        dropped[0] = Spare;
-        Spare = *spare;
-        *spare = SpareSection{};
-        if (QueueCount == 0) {
-            dropped[1] = Spare;
-            Spare = SpareSection{};
-        }
-    }
+    SpareSection left[SpareRoom] = {};
+    int32_t leftCount = 0;
+    if (QueueCount == 0)
+        while (SpareCount > 0)
+            left[leftCount++] = Spares[--SpareCount];
     ReleaseSRWLockExclusive(&QueueLock);
-    for (SpareSection &section : dropped)
-        SpareSectionDrop(&section);
+    SpareSectionDrop(&dropped);
+    for (int32_t i = 0; i < leftCount; i++)
+        SpareSectionDrop(&left[i]);
     return taken;
 }

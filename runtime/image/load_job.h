@@ -2,11 +2,12 @@
 // picture file into a bitmap, image_load_ahead.cpp has that done on a thread of its own for the
 // strips a batch converts next.
 //
-// Threads: LoadPictureFile runs on the batch's thread, and with `onBatchThread` false on the
-// reading thread. There it uses only the file system, CreateDIBSection and DeleteObject on
+// Threads: LoadPictureFile runs on the batch's thread, and with `onBatchThread` false for a file
+// named to be read ahead, on the reading thread or on the batch's thread while it would wait for
+// the file before it. Then it uses only the file system, CreateDIBSection and DeleteObject on
 // sections of its own, the decoders (image_codec.h), the C runtime and MainHeap; the system's
 // bitmap and icon loaders, the display dc, the image registry and everything kept for
-// ImageLastLoadFailure stay with the batch's thread.
+// ImageLastLoadFailure stay with the batch's own loads.
 #pragma once
 
 #include "runtime/image/image_load.h"
@@ -66,9 +67,10 @@ void LoadPictureFile(LoadJob *job);
 // reading ahead holds two more strips, which a 32-bit program must keep small.
 constexpr int64_t LoadAheadMaxBytes = int64_t(sizeof(void *) == 8 ? 256 : 16) << 20;
 
-// Takes the picture the reading thread made of `fileName`, when that file is the oldest named
-// to them and `flags` is 0 (waiting while it is read): the job then holds the bitmap and its
-// section kind, and `spare` is kept for the next reading to fill again. False, with the job and
-// `spare` unchanged, when that file was not named or no picture was made of it; the batch's
-// thread then loads the file itself.
+// Takes the picture read ahead of `fileName`, when that file is the oldest named and `flags` is 0:
+// while it is still being read, the batch's thread reads the file named after it, if no thread
+// has started on that yet, or waits. The job then holds the bitmap and its section kind, and
+// `spare` is kept for a later reading to fill again. False, with the job and `spare` unchanged,
+// when that file was not named; false, with `spare` taken for the reading, when no picture was
+// made of it. The batch's thread then loads the file itself, with `job->block`.
 bool TakeLoadedAhead(const char *fileName, int32_t flags, LoadJob *job, SpareSection *spare);

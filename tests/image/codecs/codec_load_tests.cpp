@@ -104,6 +104,17 @@ TEST_F(Library, PngAndJpegFilesLoadAsTopDownSectionsWithTheIndependentDecodersPi
         EXPECT_EQ(ImageRecord(Loaded)->loadedSection, LoadedTopDown) << file;
         EXPECT_EQ(MaxDifference(LoadedPicture(Loaded), want), 0) << file;
     }
+    // Two named at once: ImageLoad of the first reads it, or the second while the reading thread
+    // reads the first, so that two pictures are decoded at once.
+    for (size_t i = 0; i + 1 < entries.size(); i += 2) {
+        ImageLoadAhead(entries[i].file.c_str());
+        ImageLoadAhead(entries[i + 1].file.c_str());
+        for (size_t k = i; k < i + 2; k++) {
+            ASSERT_NE(ImageLoad(Loaded, entries[k].file.c_str()), 0) << entries[k].file;
+            EXPECT_EQ(MaxDifference(LoadedPicture(Loaded), ExpectedPicture(entries[k].argument)), 0)
+                << entries[k].file;
+        }
+    }
     // A third file named before any is loaded drops the oldest, which ImageLoad then reads itself.
     for (size_t i = 0; i < 3; i++)
         ImageLoadAhead(entries[i].file.c_str());
