@@ -3,6 +3,7 @@
 #include "runtime/image/gdi_guards.h"
 #include "runtime/image/image_load.h"
 #include "runtime/image/image_save.h"
+#include "runtime/image/load_job.h"
 #include "runtime/memory/memory.h"
 
 #include <cstring>
@@ -86,7 +87,7 @@ void ImageLibraryInit() {
 
 void ImageLibraryEnd() {
     ImageSaveFinishAll();
-    ImageLoadAhead(nullptr);
+    LoadAheadEnd();
     if (!ImageRegistry) return;
     ObjectId id = 0;
     RegistryRewind(ImageRegistry);

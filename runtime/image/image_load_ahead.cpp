@@ -45,7 +45,8 @@ HANDLE Thread;
 constexpr int32_t SpareRoom = 2;
 SpareSection Spares[SpareRoom];
 int32_t SpareCount;
-// The block the reading thread reads files into, freed when the batch ends.
+// The block the reading thread reads files into, kept from one batch to the next up to a size as
+// the batch's thread keeps its own, and freed when the library ends.
 FileBlock Block;
 
 AheadEntry &Entry(int32_t i) {
@@ -148,7 +149,6 @@ void ImageLoadAhead(const char *fileName) {
         while (QueueCount > 0)
             DropOldest();
         DropSpares();
-        FileBlockRelease(&Block);
         ReleaseSRWLockExclusive(&QueueLock);
         return;
     }
@@ -212,4 +212,11 @@ bool TakeLoadedAhead(const char *fileName, int32_t flags, LoadJob *job, SpareSec
     for (int32_t i = 0; i < leftCount; i++)
         SpareSectionDrop(&left[i]);
     return taken;
+}
+
+void LoadAheadEnd() {
+    ImageLoadAhead(nullptr);
+    AcquireSRWLockExclusive(&QueueLock);
+    FileBlockRelease(&Block);
+    ReleaseSRWLockExclusive(&QueueLock);
 }

@@ -59,6 +59,10 @@ struct LoadJob {
     bool leftToBatch;
 };
 
+// Drops the files named to be read ahead (ImageLoadAhead(nullptr)) and frees the reading thread's
+// block: the library's end.
+void LoadAheadEnd();
+
 // Reads the picture of `job->fileName` into `job->handle` as ImageLoad describes, or sets why it
 // could not; the spare section is used or deleted, the file closed, the decoder's picture released.
 void LoadPictureFile(LoadJob *job);
