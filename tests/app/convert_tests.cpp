@@ -75,14 +75,14 @@ bool WriteText(const std::string &path, const std::string &bytes) {
 }
 
 // Encoders standing in for the PNG and JPEG ones: they record the format they were chosen for
-// and write a marker, or fail after writing part of a file.
+// and the quality, and write a marker, or fail after writing part of a file.
 std::vector<std::string> encoded;
 bool encodersFail = false;
 
 template <char Tag>
 int32_t MarkerEncode(FILE *stream, const uint8_t *, int32_t width, int32_t height, int32_t,
-                     int32_t) {
-    encoded.push_back(std::string(1, Tag));
+                     int32_t quality) {
+    encoded.push_back(Tag + std::to_string(quality));
     if (encodersFail) {
         fputs("half", stream);
         return 0;
@@ -186,17 +186,25 @@ TEST_F(Convert, TheSheetIsNamedFromPrefixCountAndExtension) {
     Run(strip, "b_H4.jpg", "b", "jpg", "H", 4);
     EXPECT_EQ(FilesIn(out),
               (std::vector<std::string>{"_B2.bmp", "a_B2.png", "b_B4.jpg", "walk.old_B2.bmp"}));
-    EXPECT_EQ(encoded, (std::vector<std::string>{"P", "J"}));
     EXPECT_EQ(ReadWholeFile(out + "a_B2.png"), "P8x4");
     EXPECT_EQ(ReadWholeFile(out + "b_B4.jpg"), "J8x4");
     EXPECT_TRUE(SheetIs(out + "walk.old_B2.bmp", ExpectedSheet(strip, 'V', 2)));
     ExpectCounts(4, 0);
 
+    // A packed JPEG sheet keeps JPEG's quality.
+    SheetOptions packed;
+    packed.dedupe = true;
+    ConvertSetOptions(packed);
+    Run(strip, "c_H2.jpg", "c", "jpg", "H", 2);
+    ConvertSetOptions(SheetOptions());
+    std::string q = std::to_string(ImageDefaultQuality);
+    EXPECT_EQ(encoded, (std::vector<std::string>{"P" + q, "J" + q, "J" + q}));
+
     // Two strips with the same output name: the later one wins.
     Picture other = Strip(16, 4);
     Run(other, "_V2.bmp", "", "bmp", "H", 2);
     EXPECT_TRUE(SheetIs(out + "_B2.bmp", ExpectedSheet(other, 'H', 2)));
-    ExpectCounts(5, 0);
+    ExpectCounts(6, 0);
 }
 
 TEST_F(Convert, FailuresToSaveAreErrorsAndKeepAnEarlierSheet) {
