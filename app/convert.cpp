@@ -98,10 +98,14 @@ ConvertOutcome Failed(ConvertOutcome why) {
     return why;
 }
 
+// Why the last save failed.
+ConvertOutcome SaveFailure() {
+    return ImageLastSaveFailure() == ImageSaveFailure::ReadOnly ? ConvertOutcome::ReadOnly
+                                                                : ConvertOutcome::NotWritten;
+}
+
 ConvertOutcome NotSaved() {
-    return Failed(ImageLastSaveFailure() == ImageSaveFailure::ReadOnly
-                      ? ConvertOutcome::ReadOnly
-                      : ConvertOutcome::NotWritten);
+    return Failed(SaveFailure());
 }
 
 // A sheet written or not, then its data file (written only whole, and only beside a sheet that
@@ -379,18 +383,24 @@ void ConvertBatchEnd(bool stopped, const char *outputDirectory, const ConvertEnd
     size_t folderLength = strlen(outputDirectory);
     auto finishOldest = [&] {
         intptr_t page = 0;
-        if (!ImageSaveFinish(&page))
-            outcomes[page] = ImageLastSaveFailure() == ImageSaveFailure::ReadOnly
-                                 ? ConvertOutcome::ReadOnly
-                                 : ConvertOutcome::NotWritten;
+        if (!ImageSaveFinish(&page)) outcomes[page] = SaveFailure();
     };
     int32_t format = Options.alpha ? ImageFormatPngAlpha : ImageFormatPng;
+    // Each page but the last is written on a saving thread from a copy of its rows while the next
+    // is drawn; the last, once the frames' pixels are let go, from its own rows on this thread.
     for (int32_t page = 0; page < pages; page++) {
         if (ImageSavesQueued() == ImageSaveSlots) finishOldest();
         outcomes[page] = ConvertOutcome::NotWritten;
-        if (AtlasDrawPage(page, SheetImage) &&
-            ImageSaveStart(SheetImage, names[2 * page], format, PackedPageQuality, page))
-            outcomes[page] = ConvertOutcome::Converted;
+        if (!AtlasDrawPage(page, SheetImage)) continue;
+        if (page < pages - 1) {
+            if (ImageSaveStart(SheetImage, names[2 * page], format, PackedPageQuality, page))
+                outcomes[page] = ConvertOutcome::Converted;
+            continue;
+        }
+        AtlasPixelsFree();
+        outcomes[page] = ImageSave(SheetImage, names[2 * page], format, PackedPageQuality)
+                             ? ConvertOutcome::Converted
+                             : SaveFailure();
     }
     while (ImageSavesQueued() > 0)
         finishOldest();
