@@ -478,7 +478,9 @@ TEST(SheetOptions, EachRowTakesItsTextAndRefusesOthers) {
         ASSERT_NE(row, nullptr);
         SheetOptions options;
         EXPECT_EQ(SheetOptionSet(*row, c.text, &options), c.taken);
-        if (c.taken && row->kind == OptionKind::Name) EXPECT_STREQ(options.atlas, c.text);
+        if (c.taken && row->kind == OptionKind::Name) {
+            EXPECT_STREQ(options.atlas, c.text);
+        }
     }
     SheetOptions pivot;
     ASSERT_TRUE(SheetOptionSet(*rowNamed("/pivot"), ".25,1", &pivot));
@@ -522,8 +524,10 @@ TEST(PackedLayout, RectanglesStayApartAndWithinTheirPages) {
         int32_t limit = o.maxSize ? o.maxSize : 4096, e = o.extrude;
         for (int32_t p = 0; p < count; p++) {
             EXPECT_LE(std::max(sizes[p].width, sizes[p].height), limit);
-            if (o.pot) EXPECT_EQ(sizes[p].width & (sizes[p].width - 1), 0);
-            if (o.pot) EXPECT_EQ(sizes[p].height & (sizes[p].height - 1), 0);
+            if (o.pot) {
+                EXPECT_EQ(sizes[p].width & (sizes[p].width - 1), 0);
+                EXPECT_EQ(sizes[p].height & (sizes[p].height - 1), 0);
+            }
         }
         for (size_t s = 0; s < strips.size(); s++) {
             for (int32_t i = strips[s].first; i < strips[s].first + strips[s].count; i++) {
