@@ -149,6 +149,10 @@ bool AtlasDrawPage(int32_t page, ObjectId id) {
     return true;
 }
 
+void AtlasPixelsFree() {
+    FrameStoreEnd();
+}
+
 void AtlasPutData(int32_t page, const char *imageName, const char *related, int32_t relatedCount,
                   Text *text) {
     int32_t count = 0;

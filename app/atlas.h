@@ -37,6 +37,8 @@ PageSize AtlasPageSize(int32_t page);
 
 // Draws the page into image `id`; false when no section of its size can be made.
 bool AtlasDrawPage(int32_t page, ObjectId id);
+// Frees the frames' pixels, once the last page is drawn: the data files need only the layout.
+void AtlasPixelsFree();
 
 // Appends the page's data file to `text`: its picture is `imageName`, and `related` holds the
 // other pages' data files (`relatedCount` names, each ending in a NUL).

@@ -75,14 +75,14 @@ bool WriteText(const std::string &path, const std::string &bytes) {
 }
 
 // Encoders standing in for the PNG and JPEG ones: they record the format they were chosen for
-// and write a marker, or fail after writing part of a file.
+// and the quality, and write a marker, or fail after writing part of a file.
 std::vector<std::string> encoded;
 bool encodersFail = false;
 
 template <char Tag>
 int32_t MarkerEncode(FILE *stream, const uint8_t *, int32_t width, int32_t height, int32_t,
-                     int32_t) {
-    encoded.push_back(std::string(1, Tag));
+                     int32_t quality) {
+    encoded.push_back(Tag + std::to_string(quality));
     if (encodersFail) {
         fputs("half", stream);
         return 0;
@@ -188,17 +188,25 @@ TEST_F(Convert, TheSheetIsNamedFromPrefixCountAndExtension) {
     Run(strip, "b_H4.jpg", "b", "jpg", "H", 4);
     EXPECT_EQ(FilesIn(out),
               (std::vector<std::string>{"_B2.bmp", "a_B2.png", "b_B4.jpg", "walk.old_B2.bmp"}));
-    EXPECT_EQ(encoded, (std::vector<std::string>{"P", "J"}));
     EXPECT_EQ(ReadWholeFile(out + "a_B2.png"), "P8x4");
     EXPECT_EQ(ReadWholeFile(out + "b_B4.jpg"), "J8x4");
     EXPECT_TRUE(SheetIs(out + "walk.old_B2.bmp", ExpectedSheet(strip, 'V', 2)));
     ExpectCounts(4, 0);
 
+    // A packed JPEG sheet keeps JPEG's quality.
+    SheetOptions packed;
+    packed.dedupe = true;
+    ConvertSetOptions(packed);
+    Run(strip, "c_H2.jpg", "c", "jpg", "H", 2);
+    ConvertSetOptions(SheetOptions());
+    std::string q = std::to_string(ImageDefaultQuality);
+    EXPECT_EQ(encoded, (std::vector<std::string>{"P" + q, "J" + q, "J" + q}));
+
     // Two strips with the same output name: the later one wins.
     Picture other = Strip(16, 4);
     Run(other, "_V2.bmp", "", "bmp", "H", 2);
     EXPECT_TRUE(SheetIs(out + "_B2.bmp", ExpectedSheet(other, 'H', 2)));
-    ExpectCounts(5, 0);
+    ExpectCounts(6, 0);
 }
 
 TEST_F(Convert, FailuresToSaveAreErrorsAndKeepAnEarlierSheet) {
@@ -472,7 +480,9 @@ TEST(SheetOptions, EachRowTakesItsTextAndRefusesOthers) {
         ASSERT_NE(row, nullptr);
         SheetOptions options;
         EXPECT_EQ(SheetOptionSet(*row, c.text, &options), c.taken);
-        if (c.taken && row->kind == OptionKind::Name) EXPECT_STREQ(options.atlas, c.text);
+        if (c.taken && row->kind == OptionKind::Name) {
+            EXPECT_STREQ(options.atlas, c.text);
+        }
     }
     SheetOptions pivot;
     ASSERT_TRUE(SheetOptionSet(*rowNamed("/pivot"), ".25,1", &pivot));
@@ -516,8 +526,10 @@ TEST(PackedLayout, RectanglesStayApartAndWithinTheirPages) {
         int32_t limit = o.maxSize ? o.maxSize : 4096, e = o.extrude;
         for (int32_t p = 0; p < count; p++) {
             EXPECT_LE(std::max(sizes[p].width, sizes[p].height), limit);
-            if (o.pot) EXPECT_EQ(sizes[p].width & (sizes[p].width - 1), 0);
-            if (o.pot) EXPECT_EQ(sizes[p].height & (sizes[p].height - 1), 0);
+            if (o.pot) {
+                EXPECT_EQ(sizes[p].width & (sizes[p].width - 1), 0);
+                EXPECT_EQ(sizes[p].height & (sizes[p].height - 1), 0);
+            }
         }
         for (size_t s = 0; s < strips.size(); s++) {
             for (int32_t i = strips[s].first; i < strips[s].first + strips[s].count; i++) {

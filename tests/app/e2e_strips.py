@@ -215,6 +215,16 @@ def compare(name, kind, width, height, expected, im):
     return errors
 
 
+def compression_problems(path, flevel):
+    """A PNG file's zlib header must declare FLEVEL `flevel` (RFC 1950): 3 (levels 7 to 9) for
+    sheets, 2 (the default level, 6) for the packer's pages."""
+    with open(path, "rb") as f:
+        data = f.read()
+    at = data.find(b"IDAT")
+    ok = not path.endswith(".png") or (at > 0 and data[at + 5] >> 6 == flevel)
+    return [] if ok else ["%s: zlib's FLEVEL is not %d" % (os.path.basename(path), flevel)]
+
+
 def check(folder):
     errors = []
     expected_names = set()
@@ -231,6 +241,7 @@ def check(folder):
         # The program writes 8-bit RGB PNG, 24-bit BMP and colour JPEG files.
         if im.mode != "RGB":
             errors.append("%s: mode %s, expected RGB" % (sheet, im.mode))
+        errors += compression_problems(path, 3)
         width, height, pixels = expected_sheet(seed, kind, direction, count, fw, fh)
         errors += compare(sheet, kind, width, height, pixels, im)
     extra = sorted(set(os.listdir(folder)) - expected_names)
@@ -472,6 +483,7 @@ def packed_check(strips, out, o, flags, names):
                 data = json.load(f)
             page = Image.open(os.path.join(out, image_name))
             page.load()
+            errors += compression_problems(os.path.join(out, image_name), 2)
         except Exception as problem:
             errors.append("%s: %s" % (data_name, problem))
             continue
@@ -599,6 +611,7 @@ def engine_check(strips, folder, runs=ENGINE_RUNS):
                 errors.append("%s: %s" % (where, problem))
                 continue
             checked += 1
+            errors += [run + "/" + p for p in compression_problems(os.path.join(out, sheet), 3)]
             if im.mode != ("RGBA" if alpha else "RGB"):  # /alpha makes a PNG sheet RGBA only
                 errors.append("%s: mode %s" % (where, im.mode))
                 continue

@@ -670,6 +670,10 @@ TEST_F(Utility, RunsWithoutDialogsFromTheCommandLine) {
         {"atlas blocked", "OUT /atlas:hero ghost_H4.png hero_V10.png", "hero.png", 1, "",
          "Files Selected: 2\r\nFiles Converted: 0\r\nFiles Skipped: 0\r\nFiles Errors: 2\r\n"
          "ghost_H4.png: could not be written\r\nhero_V10.png: could not be written\r\n"},
+        {"atlas read-only", "OUT /atlas:hero ghost_H4.png hero_V10.png", nullptr, 1, "hero.png ",
+         "Files Selected: 2\r\nFiles Converted: 0\r\nFiles Skipped: 0\r\nFiles Errors: 2\r\n"
+         "ghost_H4.png: read-only\r\nhero_V10.png: read-only\r\n",
+         Via::Program, "", "hero.png"},
         // One data file a name: a second strip that would write it again is refused, whatever its
         // sheet's format. Without data files the later sheet of one name stays, as always.
         {"one data file a name", "/json OUT ghost_H4.png IN\\ghost_H4.bmp", nullptr, 1,

@@ -377,7 +377,13 @@ std::string RobotSelectedFilter(WindowRobot &robot, HWND dialog) {
 
 bool RobotChooseFiles(WindowRobot &robot, HWND dialog, const std::string &folder,
                       const std::vector<std::string> &names) {
-    if (!TypeFileName(robot, dialog, folder) || !RobotPress(robot, dialog, IDOK)) return false;
+    // Open on a folder only opens it, so the press is sent and not posted: a posted one could wait
+    // in the queue until the names below are typed, when the dialog already shows the folder, and
+    // then take them, so that the second press arrives while the first one's answer is showing.
+    if (!TypeFileName(robot, dialog, folder)) return false;
+    if (!Send(robot, dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+              reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK))))
+        return Fail(robot, "the file dialog did not open the folder " + folder + Within(robot));
     std::string shown;
     WindowRobot quiet = robot;
     if (!WaitFor(robot, [&] {

@@ -158,9 +158,10 @@ void PngWriteEnd() {
     Job.info = nullptr;
 }
 
-// Writes rows of blue-green-red (PNG_COLOR_TYPE_RGB) or blue-green-red-alpha pixels.
+// Writes rows of blue-green-red (PNG_COLOR_TYPE_RGB) or blue-green-red-alpha pixels, compressed
+// at zlib's level `quality` + 2, from 1 to 9.
 int32_t PngWrite(FILE *stream, const uint8_t *pixels, int32_t width, int32_t height, int32_t stride,
-                 int colorType) {
+                 int32_t quality, int colorType) {
     if (!stream) return 0;
     Job.write = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     if (!Job.write) return 0;
@@ -172,7 +173,7 @@ int32_t PngWrite(FILE *stream, const uint8_t *pixels, int32_t width, int32_t hei
     Job.info = png_create_info_struct(Job.write);
     if (!Job.info) png_error(Job.write, "Insufficient memory");
     png_set_filter(Job.write, 0, PNG_FILTER_NONE);
-    png_set_compression_level(Job.write, 9);
+    png_set_compression_level(Job.write, quality < -1 ? 1 : quality > 7 ? 9 : quality + 2);
     // libpng checks the size here: zero, negative (seen as huge) or too large ends in an error.
     png_set_IHDR(Job.write, Job.info, static_cast<png_uint_32>(width),
                  static_cast<png_uint_32>(height), 8, colorType, PNG_INTERLACE_NONE,
@@ -188,13 +189,13 @@ int32_t PngWrite(FILE *stream, const uint8_t *pixels, int32_t width, int32_t hei
 }
 
 int32_t PngEncode(FILE *stream, const uint8_t *pixels, int32_t width, int32_t height,
-                  int32_t stride, int32_t) {
-    return PngWrite(stream, pixels, width, height, stride, PNG_COLOR_TYPE_RGB);
+                  int32_t stride, int32_t quality) {
+    return PngWrite(stream, pixels, width, height, stride, quality, PNG_COLOR_TYPE_RGB);
 }
 
 int32_t PngEncodeAlpha(FILE *stream, const uint8_t *pixels, int32_t width, int32_t height,
-                       int32_t stride, int32_t) {
-    return PngWrite(stream, pixels, width, height, stride, PNG_COLOR_TYPE_RGB_ALPHA);
+                       int32_t stride, int32_t quality) {
+    return PngWrite(stream, pixels, width, height, stride, quality, PNG_COLOR_TYPE_RGB_ALPHA);
 }
 
 } // namespace
