@@ -390,6 +390,10 @@ void FileBlockRelease(FileBlock *block) {
     *block = FileBlock{};
 }
 
+void BatchBlockRelease() {
+    FileBlockRelease(&OwnBlock);
+}
+
 void LoadPictureFile(LoadJob *job) {
     job->handle = nullptr;
     job->madeSection = 0;

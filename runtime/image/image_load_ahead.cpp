@@ -219,4 +219,5 @@ void LoadAheadEnd() {
     AcquireSRWLockExclusive(&QueueLock);
     FileBlockRelease(&Block);
     ReleaseSRWLockExclusive(&QueueLock);
+    BatchBlockRelease();
 }

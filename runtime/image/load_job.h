@@ -59,9 +59,11 @@ struct LoadJob {
     bool leftToBatch;
 };
 
-// Drops the files named to be read ahead (ImageLoadAhead(nullptr)) and frees the reading thread's
-// block: the library's end.
+// Drops the files named to be read ahead (ImageLoadAhead(nullptr)) and frees the blocks the
+// reading thread and the batch's thread keep for their files: the library's end.
 void LoadAheadEnd();
+// Frees the batch's thread's block; for LoadAheadEnd.
+void BatchBlockRelease();
 
 // Reads the picture of `job->fileName` into `job->handle` as ImageLoad describes, or sets why it
 // could not; the spare section is used or deleted, the file closed, the decoder's picture released.
