@@ -164,40 +164,30 @@ bool ReadOnlyFile(const char *fileName) {
 // Writes the contents of a file to the open stream; 0 on failure.
 using ContentsRoutine = int32_t (*)(FILE *stream, const void *contents);
 
-// Each thread keeps its gathering block for the next file up to this size: fresh memory of a
-// large sheet's size costs a page fault for every 4 KB, and giving it back costs more on a
-// process with several threads running.
+// A gathering block is kept for the next file up to this size: fresh memory of a large sheet's
+// size costs a page fault for every 4 KB, and giving it back costs more on a process with several
+// threads running.
 constexpr size_t KeptGatherBytes = size_t(sizeof(void *) == 8 ? 16 : 4) << 20;
 
-struct GatherBlock {
-    char *data;
-    size_t capacity;
-};
-thread_local GatherBlock Gather;
+GatherBlock BatchGather;
 
-// The thread's gathering block of at least `size` bytes; null when there is no memory for it.
-char *GatherBlockOf(size_t size) {
-    if (Gather.capacity >= size) return Gather.data;
-    MemoryFree(Gather.data);
-    Gather.data = static_cast<char *>(MemoryAlloc(size));
-    Gather.capacity = Gather.data ? size : 0;
-    return Gather.data;
-}
-
-void GatherBlockTrim() {
-    if (Gather.capacity <= KeptGatherBytes) return;
-    MemoryFree(Gather.data);
-    Gather = GatherBlock{};
+// The block, of at least `size` bytes; null when there is no memory for it.
+char *GatherBlockOf(GatherBlock *block, size_t size) {
+    if (block->capacity >= size) return block->data;
+    GatherBlockRelease(block);
+    block->data = static_cast<char *>(MemoryAlloc(size));
+    block->capacity = block->data ? size : 0;
+    return block->data;
 }
 
 // The file goes to a temporary file beside the final one and replaces it only when complete: a
 // failed write must neither destroy an existing file nor leave a half-written one under the
 // final name. `bytes` is about what `write` will write through the stream, 0 when it writes
 // straight to the file (WriteDirect) and needs no gathering block. Any thread may run it: it
-// touches its arguments, the file system, MainHeap (the thread's gathering block, a block for the
-// rename) and runs `write`.
+// touches its arguments, the file system, MainHeap (`gather`, a block for the rename) and runs
+// `write`.
 ImageSaveFailure WriteWholeFile(const char *fileName, ContentsRoutine write, const void *contents,
-                                size_t bytes) {
+                                size_t bytes, GatherBlock *gather) {
     if (ReadOnlyFile(fileName)) return ImageSaveFailure::ReadOnly;
     char folder[MAX_PATH];
     char temporary[MAX_PATH];
@@ -205,9 +195,9 @@ ImageSaveFailure WriteWholeFile(const char *fileName, ContentsRoutine write, con
     FILE *stream = CreateTemporary(folder, temporary, sizeof temporary);
     if (!stream) return ImageSaveFailure::NotWritten;
     // Without memory for the block the stream keeps its own buffer.
-    size_t gather = bytes < 2 ? 2 : bytes > GatheredBytes ? GatheredBytes : bytes;
-    if (bytes > 0)
-        if (char *block = GatherBlockOf(gather)) setvbuf(stream, block, _IOFBF, gather);
+    size_t size = bytes < 2 ? 2 : bytes > GatheredBytes ? GatheredBytes : bytes;
+    if (bytes > 0 && gather)
+        if (char *block = GatherBlockOf(gather, size)) setvbuf(stream, block, _IOFBF, size);
     int32_t result = write(stream, contents);
     // Data still buffered may fail to reach the disk only now. The flush is asked for on its own:
     // the C runtime under Wine reports a full disk from fflush but not from fclose.
@@ -221,7 +211,8 @@ ImageSaveFailure WriteWholeFile(const char *fileName, ContentsRoutine write, con
     if (complete && closed && !renamed)
         renamed = MoveFileExA(temporary, fileName, MOVEFILE_REPLACE_EXISTING) != 0;
     if (!renamed) DeleteFileA(temporary);
-    GatherBlockTrim(); // the stream that used it is closed
+    // The stream that used the block is closed.
+    if (gather && gather->capacity > KeptGatherBytes) GatherBlockRelease(gather);
     if (renamed && closed) return ImageSaveFailure::None;
     // Made read-only while the picture was being written.
     return ReadOnlyFile(fileName) ? ImageSaveFailure::ReadOnly : ImageSaveFailure::NotWritten;
@@ -282,6 +273,7 @@ bool TakeSheetRows(ObjectId id, const char *fileName, int32_t formatId, int32_t 
     // Otherwise a zero-filled block, so the padding at the end of each row is written as zeros.
     sheet->block = nullptr;
     sheet->headRoom = nullptr;
+    sheet->gather = &BatchGather;
     if (!sheet->rows) {
         sheet->block = static_cast<uint8_t *>(MemoryAlloc(size_t(blockSize)));
         if (!sheet->block) return false;
@@ -315,7 +307,16 @@ ImageSaveFailure WriteSheetFile(const SheetRows &sheet) {
     size_t rows = sheet.header.biSizeImage;
     size_t bytes = rows + rows / 256 + size_t(sheet.header.biHeight) + 4096;
     bool direct = sheet.formatId == ImageFormatBmp && sheet.headRoom;
-    return WriteWholeFile(sheet.fileName, WriteSheetRows, &sheet, direct ? 0 : bytes);
+    return WriteWholeFile(sheet.fileName, WriteSheetRows, &sheet, direct ? 0 : bytes, sheet.gather);
+}
+
+void GatherBlockRelease(GatherBlock *block) {
+    MemoryFree(block->data);
+    *block = GatherBlock{};
+}
+
+void BatchGatherRelease() {
+    GatherBlockRelease(&BatchGather);
 }
 
 int32_t SaveResult(ImageSaveFailure result) {
@@ -349,7 +350,8 @@ int32_t ImageSaveBytes(const char *fileName, const void *data, size_t size) {
     if (!fileName || (!data && size)) return 0;
     WaitForQueuedSaves(fileName);
     Bytes bytes{data, size};
-    return WriteWholeFile(fileName, WriteBytes, &bytes, 0) == ImageSaveFailure::None ? 1 : 0;
+    ImageSaveFailure result = WriteWholeFile(fileName, WriteBytes, &bytes, 0, nullptr);
+    return result == ImageSaveFailure::None ? 1 : 0;
 }
 
 ImageSaveFailure ImageLastSaveFailure() {

@@ -22,8 +22,9 @@ struct SaveJob {
     // (`sheet.block`) is freed as before.
     uint8_t *copy;
     size_t copyCapacity;
-    char *fileName; // the job's own copy
-    intptr_t tag;   // the caller's
+    GatherBlock gather; // the slot's, kept as `copy` is
+    char *fileName;     // the job's own copy
+    intptr_t tag;       // the caller's
     ImageSaveFailure result;
     bool ready;   // handed to the thread, not yet taken up
     bool running; // the file is not yet written or given up
@@ -137,6 +138,7 @@ int32_t ImageSaveStart(ObjectId id, const char *fileName, int32_t formatId, int3
         sheet.headRoom = room ? job.copy : nullptr;
         copied = true;
     }
+    if (copied) sheet.gather = &job.gather; // written on the slot's thread
     job.sheet = sheet;
     job.tag = tag;
     JobCount += 1;
@@ -183,6 +185,9 @@ int32_t ImageSaveFinish(intptr_t *tag) {
 void ImageSaveFinishAll() {
     while (JobCount > 0)
         ImageSaveFinish();
-    for (SaveJob &job : Jobs)
+    for (SaveJob &job : Jobs) {
         CopyRelease(job);
+        GatherBlockRelease(&job.gather);
+    }
+    BatchGatherRelease();
 }

@@ -7,6 +7,15 @@
 #include <windows.h>
 #include <cstdint>
 
+// The block a file is gathered in before it is written, kept for the next file up to a size: each
+// saving slot has one, and the batch's thread one of its own.
+struct GatherBlock {
+    char *data;
+    size_t capacity;
+};
+
+void GatherBlockRelease(GatherBlock *block);
+
 // A sheet's rows ready to be written, and what to write them as.
 struct SheetRows {
     BITMAPINFOHEADER header; // the file's header: bottom-up, 24 bits (32 with alpha), plain fields
@@ -15,6 +24,7 @@ struct SheetRows {
     // Null, or the SheetHeadRoom bytes right before `rows`, free for a bitmap file's headers: the
     // file is then written from there with one call and no copy.
     uint8_t *headRoom;
+    GatherBlock *gather; // the block of the thread that writes the file
     const char *fileName;
     int32_t formatId;
     int32_t quality;
@@ -26,14 +36,19 @@ constexpr size_t SheetHeadRoom = 54;
 
 // Reads image `id` as 24-bit rows (32-bit for an encoder that takes alpha) for writing: the
 // section's own rows when it is a bottom-up section of that depth, else a block of its own
-// (`sheet->block`, the caller's to free). False when there is nothing to write.
+// (`sheet->block`, the caller's to free), gathered in the batch's thread's block. False when there
+// is nothing to write.
 bool TakeSheetRows(ObjectId id, const char *fileName, int32_t formatId, int32_t quality,
                    SheetRows *sheet);
 
 // Writes the rows to a temporary file beside `sheet.fileName` and renames it over that name once
 // complete. Run on the saving threads too: besides its arguments and the file system it reads
-// the encoder table, which is complete before the first save starts, and takes a MainHeap block.
+// the encoder table, which is complete before the first save starts, and takes MainHeap blocks
+// (`sheet.gather`'s and one for the rename).
 ImageSaveFailure WriteSheetFile(const SheetRows &sheet);
+
+// Frees the batch's thread's gathering block; for ImageSaveFinishAll.
+void BatchGatherRelease();
 
 // Keeps the result for ImageLastSaveFailure; 1 for None, else 0. The batch's thread only.
 int32_t SaveResult(ImageSaveFailure result);

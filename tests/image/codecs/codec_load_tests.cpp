@@ -300,9 +300,9 @@ long long MainHeapInUse() {
     return used;
 }
 
-// What a batch keeps for its next strips and sheets (each saving slot's copy of the rows, the
-// blocks the reading thread and the batch's thread read files into) goes back when the library
-// ends.
+// What a batch keeps for its next strips and sheets (each saving slot's copy of the rows and the
+// block it gathers a file in, the blocks the reading thread and the batch's thread read files
+// into, the block the batch's thread gathers its own saves in) goes back when the library ends.
 TEST_F(Library, TheBlocksKeptForTheNextStripsAndSheetsGoBackWhenTheLibraryEnds) {
     std::vector<SampleEntry> entries = SampleEntries("jpeg-decode");
     ASSERT_GE(entries.size(), 3u);
@@ -315,12 +315,16 @@ TEST_F(Library, TheBlocksKeptForTheNextStripsAndSheetsGoBackWhenTheLibraryEnds) 
     // A sheet as the conversion makes it, a bottom-up section, saved through every slot.
     constexpr int32_t Width = 300, Height = 200;
     ASSERT_NE(ImageCreate(Loaded + 1, Width, Height, 24), 0);
-    for (int32_t i = 0; i < ImageSaveSlots; i++) {
-        std::string name = WrittenFolder() + "kept" + std::to_string(i) + ".bmp";
-        ASSERT_EQ(ImageSaveStart(Loaded + 1, name.c_str(), ImageFormatBmp), 1);
+    for (const char *extension : {".bmp", ".png"}) {
+        int32_t format = extension[1] == 'b' ? ImageFormatBmp : ImageFormatPng;
+        for (int32_t i = 0; i < ImageSaveSlots; i++) {
+            std::string name = WrittenFolder() + "kept" + std::to_string(i) + extension;
+            ASSERT_EQ(ImageSaveStart(Loaded + 1, name.c_str(), format), 1);
+        }
+        for (int32_t i = 0; i < ImageSaveSlots; i++)
+            EXPECT_EQ(ImageSaveFinish(), 1);
+        EXPECT_EQ(ImageSave(Loaded + 1, (WrittenFolder() + "kept" + extension).c_str(), format), 1);
     }
-    for (int32_t i = 0; i < ImageSaveSlots; i++)
-        EXPECT_EQ(ImageSaveFinish(), 1);
     EXPECT_GE(MainHeapInUse() - before, ImageSaveSlots * Width * Height * 3);
     ImageLibraryEnd();
     EXPECT_LT(MainHeapInUse() - before, 4096);
