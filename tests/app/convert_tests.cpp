@@ -4,6 +4,7 @@
 #include "app/batch.h"
 #include "app/console.h"
 #include "app/convert.h"
+#include "app/sheet_compose.h"
 #include "app/sheet_layout.h"
 #include "app/sheet_options.h"
 #include "runtime/drawing/drawing.h"
@@ -553,6 +554,37 @@ TEST(PackedLayout, RectanglesStayApartAndWithinTheirPages) {
             }
         }
         MemoryFree(sizes);
+    }
+}
+
+// A row's pixels copied between depths and scales, the opaque widening four pixels at a time
+// included: every width up to two rounds of four and a tail, each pixel where it belongs.
+TEST(PixelRows, EveryPixelOfARowIsCopiedWhateverTheWidthAndDepth) {
+    const struct {
+        int32_t fromBytes, toBytes;
+        bool alpha;
+        int32_t scale;
+    } ways[] = {{3, 4, false, 1}, {3, 4, false, 2}, {3, 3, false, 1}, {3, 3, false, 3},
+                {4, 4, true, 1},  {4, 4, true, 2},  {4, 4, false, 1}, {4, 3, false, 1}};
+    for (const auto &w : ways) {
+        for (int32_t width = 1; width <= 11; width++) {
+            SCOPED_TRACE(std::to_string(w.fromBytes) + " to " + std::to_string(w.toBytes) +
+                         " bytes, scale " + std::to_string(w.scale) + ", width " +
+                         std::to_string(width));
+            std::vector<uint8_t> from(size_t(width * w.fromBytes));
+            for (size_t i = 0; i < from.size(); i++)
+                from[i] = uint8_t(7 + 13 * i);
+            std::vector<uint8_t> expected, to(size_t(width * w.scale * w.toBytes) + 4, 0xEE);
+            for (int32_t x = 0; x < width; x++)
+                for (int32_t k = 0; k < w.scale; k++)
+                    for (int32_t c = 0; c < w.toBytes; c++)
+                        expected.push_back(c < 3     ? from[size_t(x * w.fromBytes + c)]
+                                           : w.alpha ? from[size_t(x * w.fromBytes + 3)]
+                                                     : 255);
+            expected.insert(expected.end(), 4, 0xEE); // nothing written past the row
+            PixelRowCopy(to.data(), w.toBytes, from.data(), w.fromBytes, w.alpha, width, w.scale);
+            EXPECT_EQ(to, expected);
+        }
     }
 }
 
