@@ -324,6 +324,45 @@ TEST_F(ImageFiles, SavingReplacesAFileOnlyWhenTheNewOneIsComplete) {
     EXPECT_EQ(FilesIn(folder), (Names{"bare.bmp", "sheet.bmp"}));
 }
 
+// A sheet larger than the most the program writes or reads with one call (64 MB, 16 MB in a
+// 32-bit program) is written in pieces, on the batch's thread and from a saving slot's copy, and
+// read back through the open file.
+TEST_F(ImageFiles, ASheetLargerThanOneCallIsWrittenAndReadInPieces) {
+    std::string folder = TestFolder("save-large");
+    constexpr int32_t Width = 4096; // rows of whole words: no padding
+    const int64_t oneCall = int64_t(sizeof(void *) == 8 ? 64 : 16) << 20;
+    const int32_t height = int32_t(oneCall / (Width * 3)) + 7;
+    const size_t size = size_t(Width) * 3 * size_t(height);
+    ASSERT_NE(ImageCreate(1, Width, height, 24), 0);
+    DIBSECTION section{};
+    ASSERT_EQ(GetObjectA(ImageHandle(1), sizeof section, &section), int(sizeof section));
+    auto *bits = static_cast<uint8_t *>(section.dsBm.bmBits);
+    // The top byte of a product depends on every bit of the offset: no piece repeats another.
+    for (size_t i = 0; i < size; i++)
+        bits[i] = uint8_t((uint64_t(i) * 0x9E3779B97F4A7C15ull) >> 56);
+    const std::string rows(reinterpret_cast<const char *>(bits), size);
+    for (bool background : {false, true}) {
+        SCOPED_TRACE(background ? "from a slot's copy" : "on the batch's thread");
+        std::string name = folder + (background ? "slot.bmp" : "batch.bmp");
+        if (background) {
+            ASSERT_EQ(ImageSaveStart(1, name.c_str(), ImageFormatBmp), 1);
+            ASSERT_EQ(ImageSaveFinish(), 1);
+        } else {
+            ASSERT_EQ(ImageSave(1, name.c_str(), ImageFormatBmp), 1);
+        }
+        std::string file = ReadWholeFile(name);
+        ASSERT_EQ(file.size(), 54 + size);
+        EXPECT_EQ(Field32(file, 2), 54 + size);
+        EXPECT_TRUE(file.compare(54, size, rows) == 0) << "the rows differ";
+    }
+    ASSERT_NE(ImageLoad(2, (folder + "slot.bmp").c_str()), 0);
+    ASSERT_EQ(GetObjectA(ImageHandle(2), sizeof section, &section), int(sizeof section));
+    ASSERT_EQ(section.dsBm.bmWidth, Width);
+    ASSERT_EQ(std::abs(section.dsBm.bmHeight), height);
+    EXPECT_TRUE(rows.compare(0, size, static_cast<const char *>(section.dsBm.bmBits), size) == 0)
+        << "the rows read back differ";
+}
+
 // ---- Loading bitmap and icon files ------------------------------------------------------------
 
 // The colour a pixel of 5 bits of red and blue and `greenBits` of green shows once widened back
