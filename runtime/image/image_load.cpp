@@ -378,6 +378,13 @@ HANDLE LoadBitmapFileOf(LoadJob *job, const uint8_t *head, size_t readSize, uint
     return bitmap;
 }
 
+intptr_t LoadFailed(ObjectId id, void *record, ImageLoadFailure why) {
+    // A dynamic record whose id is never handed out must not stay in the registry.
+    if (id == AutoNumber && record) RegistryFree(ImageRegistry, reinterpret_cast<ObjectId>(record));
+    LastFailure = why;
+    return 0;
+}
+
 } // namespace
 
 void SpareSectionDrop(SpareSection *spare) {
@@ -495,17 +502,6 @@ HBITMAP ImageBitmapFromDecoder(int32_t kind, int32_t flags) {
     if (!bitmap && Chain.why != ImageLoadFailure::None) LastFailure = Chain.why;
     return bitmap;
 }
-
-namespace {
-
-intptr_t LoadFailed(ObjectId id, void *record, ImageLoadFailure why) {
-    // A dynamic record whose id is never handed out must not stay in the registry.
-    if (id == AutoNumber && record) RegistryFree(ImageRegistry, reinterpret_cast<ObjectId>(record));
-    LastFailure = why;
-    return 0;
-}
-
-} // namespace
 
 intptr_t ImageLoad(ObjectId id, const char *fileName, int32_t flags) {
     LastFailure = ImageLoadFailure::None;
