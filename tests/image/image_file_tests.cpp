@@ -537,19 +537,24 @@ TEST_F(ImageFiles, AnIconFileLoadsAsAnIcon) {
     std::string name = folder + "i.ico";
     ASSERT_TRUE(WriteText(name, IconFile(RGB(10, 200, 30))));
     ImageDecoderRegister(&DecoderA);
-    intptr_t handle = ImageLoad(0, name.c_str());
-    ASSERT_NE(handle, 0);
-    EXPECT_EQ(reinterpret_cast<HANDLE>(handle), ImageHandle(0));
-    ICONINFO info{};
-    EXPECT_TRUE(GetIconInfo(static_cast<HICON>(ImageHandle(0)), &info)) << "an icon handle";
-    DeleteObject(info.hbmColor);
-    DeleteObject(info.hbmMask);
-    EXPECT_EQ(SizeOf(0), "16x16");
-    EXPECT_EQ(ImageRecord(0)->depth, 32);
-    EXPECT_EQ(codecs[0].opens, 0) << "the icon loader comes before the decoders";
-    EXPECT_EQ(ImageSave(0, (folder + "i.bmp").c_str(), ImageFormatBmp), 0) << "not a bitmap";
-    EXPECT_EQ(FilesIn(folder), Names{"i.ico"});
-    EXPECT_TRUE(NotHeldOpen(name));
+    // Named to be read ahead, an icon is left to the batch's thread, which loads it as before.
+    for (bool ahead : {false, true}) {
+        SCOPED_TRACE(ahead ? "read ahead" : "read by the batch's thread");
+        if (ahead) ImageLoadAhead(name.c_str());
+        intptr_t handle = ImageLoad(0, name.c_str());
+        ASSERT_NE(handle, 0);
+        EXPECT_EQ(reinterpret_cast<HANDLE>(handle), ImageHandle(0));
+        ICONINFO info{};
+        EXPECT_TRUE(GetIconInfo(static_cast<HICON>(ImageHandle(0)), &info)) << "an icon handle";
+        DeleteObject(info.hbmColor);
+        DeleteObject(info.hbmMask);
+        EXPECT_EQ(SizeOf(0), "16x16");
+        EXPECT_EQ(ImageRecord(0)->depth, 32);
+        EXPECT_EQ(codecs[0].opens, 0) << "the icon loader comes before the decoders";
+        EXPECT_EQ(ImageSave(0, (folder + "i.bmp").c_str(), ImageFormatBmp), 0) << "not a bitmap";
+        EXPECT_EQ(FilesIn(folder), Names{"i.ico"});
+        EXPECT_TRUE(NotHeldOpen(name));
+    }
 }
 
 TEST_F(ImageFiles, FilesThatAreNoPictureFailAndFreeTheNumber) {
