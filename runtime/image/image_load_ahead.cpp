@@ -176,9 +176,18 @@ void ImageLoadAhead(const char *fileName) {
 
 bool TakeLoadedAhead(const char *fileName, int32_t flags, LoadJob *job, SpareSection *spare) {
     AcquireSRWLockExclusive(&QueueLock);
-    if (flags != 0 || QueueCount == 0 || strcmp(Entry(0).fileName, fileName) != 0) {
+    int32_t at = 0;
+    while (at < QueueCount && strcmp(Entry(at).fileName, fileName) != 0)
+        at++;
+    if (flags != 0 || at == QueueCount) {
         ReleaseSRWLockExclusive(&QueueLock);
         return false;
+    }
+    // Files are loaded in the order they were named: those named before this one and not loaded
+    // were passed over, and would otherwise keep every file after them from being taken.
+    for (; at > 0; at--) {
+        WaitWhileReading(false);
+        DropOldest();
     }
     // The number's section is a spare from now on: a thread that starts on the next file while this
     // one is waited for fills it.

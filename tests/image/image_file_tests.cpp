@@ -613,6 +613,29 @@ TEST_F(ImageFiles, FilesThatAreNoPictureFailAndFreeTheNumber) {
     EXPECT_TRUE(NoRecordLeft());
 }
 
+// A file named to be read ahead but never loaded (the batch went on without it) keeps none of the
+// files named after it from being taken as read: each is opened by a decoder once, the file passed
+// over once or, dropped before the reading thread came to it, not at all.
+TEST_F(ImageFiles, AFileReadAheadButNeverLoadedIsPassedOver) {
+    std::string folder = TestFolder("load-ahead-passed");
+    ImageDecoderRegister(&DecoderA);
+    std::vector<std::string> names;
+    for (const char *name : {"passed", "a", "b", "c"}) {
+        names.push_back(folder + name + ".tdec");
+        ASSERT_TRUE(WriteText(names.back(), TestFile("TDEC", 2, 1, false, {RGB(1, 2, 3), 0})));
+    }
+    codecs[0].opens = 0;
+    ImageLoadAhead(names[0].c_str());
+    for (size_t i = 1; i < names.size(); i++) {
+        ImageLoadAhead(names[i].c_str());
+        Sleep(20); // time for the reading thread to come to the files, so that one read twice shows
+        EXPECT_NE(ImageLoad(0, names[i].c_str()), 0) << names[i];
+    }
+    ImageLoadAhead(nullptr);
+    EXPECT_GE(codecs[0].opens, int(names.size()) - 1);
+    EXPECT_LE(codecs[0].opens, int(names.size()));
+}
+
 TEST_F(ImageFiles, PicturesTooLargeForTheRecordAreRefused) {
     std::string folder = TestFolder("load-large");
     for (int width : {32768, 32767}) {
