@@ -73,10 +73,11 @@ void LoadPictureFile(LoadJob *job);
 // reading ahead holds two more strips, which a 32-bit program must keep small.
 constexpr int64_t LoadAheadMaxBytes = int64_t(sizeof(void *) == 8 ? 256 : 16) << 20;
 
-// Takes the picture read ahead of `fileName`, when that file is the oldest named and `flags` is 0:
-// while it is still being read, the batch's thread reads the file named after it, if no thread
-// has started on that yet, or waits. The job then holds the bitmap and its section kind, and
-// `spare` is kept for a later reading to fill again. False, with the job and `spare` unchanged,
-// when that file was not named; false, with `spare` taken for the reading, when no picture was
-// made of it. The batch's thread then loads the file itself, with `job->block`.
+// Takes the picture read ahead of `fileName`, when that file was named and `flags` is 0, dropping
+// the files named before it (the batch passed them over): while it is still being read, the batch's
+// thread reads the file named after it, if no thread has started on that yet, or waits. The job
+// then holds the bitmap and its section kind, and `spare` is kept for a later reading to fill
+// again. False, with the job and `spare` unchanged, when that file was not named; false, with
+// `spare` taken for the reading, when no picture was made of it. The batch's thread then loads the
+// file itself, with `job->block`.
 bool TakeLoadedAhead(const char *fileName, int32_t flags, LoadJob *job, SpareSection *spare);
