@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Writes THIRD-PARTY-NOTICES.txt from the sources of the libraries linked into StripSheet.exe.
 
-    collect_notices.py OUT PNG_SOURCE PNG_H JPEG_SOURCE JCONFIG_H ZLIB_COPYRIGHT ZLIB_H
+    collect_notices.py OUT PNG_SOURCE PNG_H JPEG_SOURCE JCONFIG_H ZLIB_H
 
 The versions come from the headers the program was compiled with; a source folder of another
 version than the one built is refused, so the notices cannot drift from what is linked.
@@ -32,27 +32,12 @@ def section(text, title, next_title):
     return text[start:end].rstrip() + "\n"
 
 
-def debian_licence(copyright_text, name):
-    """The copyright of the files proper and the named licence, from a machine-readable
-    Debian copyright file (continuation lines start with a space, " ." is an empty line)."""
-    paragraphs = copyright_text.split("\n\n")
-
-    def unfold(lines):
-        return "\n".join("" if l.strip() == "." else l[1:] for l in lines) + "\n"
-
-    holders = None
-    text = None
-    for p in paragraphs:
-        lines = p.strip("\n").split("\n")
-        if lines[0] == "Files: *":
-            c = [i for i, l in enumerate(lines) if l.startswith("Copyright:")][0]
-            rest = [l for l in lines[c + 1:] if l.startswith(" ")]
-            holders = [lines[c][len("Copyright:"):].strip()] + [l.strip() for l in rest]
-        if lines[0] == "License: " + name:
-            text = unfold(lines[1:])
-    if not holders or not text:
-        sys.exit(f"collect_notices: no copyright or licence {name} in the Debian copyright file")
-    return "".join(f"Copyright (c) {h}\n" for h in holders) + "\n" + text
+def header_licence(header_text):
+    """The licence at the top of zlib.h, from its copyright line to the authors' addresses."""
+    m = re.search(r"^  (Copyright \(C\).*?madler@\S+)\n", header_text, re.M | re.S)
+    if not m:
+        sys.exit("collect_notices: no licence at the top of zlib.h")
+    return "\n".join(l[2:] if l.startswith("  ") else l for l in m.group(1).split("\n")) + "\n"
 
 
 def check_source(kind, source_version, built_version):
@@ -61,7 +46,7 @@ def check_source(kind, source_version, built_version):
 
 
 def main():
-    out, png_src, png_h, jpeg_src, jconfig_h, zlib_copyright, zlib_h = sys.argv[1:8]
+    out, png_src, png_h, jpeg_src, jconfig_h, zlib_h = sys.argv[1:7]
     png = define(png_h, "PNG_LIBPNG_VER_STRING")
     check_source("libpng", define(os.path.join(png_src, "png.h"), "PNG_LIBPNG_VER_STRING"), png)
     jpeg = define(jconfig_h, "LIBJPEG_TURBO_VERSION")
@@ -79,7 +64,7 @@ def main():
         f"libjpeg-turbo {jpeg}\n\n" + read(os.path.join(jpeg_src, "LICENSE.md"))
         + "\n\nThe IJG License, from README.ijg\n" + "=" * 32 + "\n\n"
         + section(read(os.path.join(jpeg_src, "README.ijg")), "LEGAL ISSUES", "REFERENCES"),
-        f"zlib {zlib}\n\n" + debian_licence(read(zlib_copyright), "Zlib"),
+        f"zlib {zlib}\n\n" + header_licence(read(zlib_h)),
     ]
     text = ("\n" + rule + "\n").join(p.rstrip("\n") + "\n" for p in parts)
     with open(out, "w", encoding="utf-8", newline="\n") as f:
