@@ -23,7 +23,7 @@ int32_t DecoderCount;
 // The batch's thread's own: the last load's failure, the block its files are read into, and the
 // chain ImageDecoderFind starts for ImageBitmapFromDecoder.
 ImageLoadFailure LastFailure;
-FileBlock OwnBlock;
+KeptBlock OwnBlock;
 LoadJob Chain;
 
 // Larger sections are freed as before: kept until the next picture's size is known, they would
@@ -89,18 +89,14 @@ constexpr size_t KeptBlockBytes = size_t(sizeof(void *) == 8 ? 16 : 4) << 20;
 
 // A block of at least `size` bytes, the kept one when it is large enough; null when there is no
 // memory for it.
-uint8_t *BlockOf(FileBlock *block, size_t size) {
-    if (block->capacity >= size && block->data) return block->data;
-    FileBlockRelease(block);
+uint8_t *BlockOf(KeptBlock *block, size_t size) {
     // A quarter more than this file, within the kept size: strips of one batch differ a little in
-    // their files' sizes, and a block made anew for each larger one is fresh memory each time (a
-    // page fault for every 4 KB under Wine). One byte more, so that an empty file has a block.
-    size_t capacity = size + 1;
+    // their files' sizes, and a block made anew for each larger one is fresh memory each time. One
+    // byte more, so that an empty file has a block.
+    size_t extra = 1;
     if (size <= KeptBlockBytes)
-        capacity += size / 4 < KeptBlockBytes - size ? size / 4 : KeptBlockBytes - size;
-    block->data = static_cast<uint8_t *>(MemoryAlloc(capacity));
-    block->capacity = block->data ? capacity : 0;
-    return block->data;
+        extra += size / 4 < KeptBlockBytes - size ? size / 4 : KeptBlockBytes - size;
+    return KeptBlockOf(block, size, extra);
 }
 
 void CloseStream(LoadJob *job) {
@@ -392,13 +388,8 @@ void SpareSectionDrop(SpareSection *spare) {
     *spare = SpareSection{};
 }
 
-void FileBlockRelease(FileBlock *block) {
-    MemoryFree(block->data);
-    *block = FileBlock{};
-}
-
 void BatchBlockRelease() {
-    FileBlockRelease(&OwnBlock);
+    KeptBlockTrim(&OwnBlock);
 }
 
 void LoadPictureFile(LoadJob *job) {
@@ -412,7 +403,7 @@ void LoadPictureFile(LoadJob *job) {
         LoadJob *job;
         ~Tidy() {
             SpareSectionDrop(&job->spare);
-            if (job->block->capacity > KeptBlockBytes) FileBlockRelease(job->block);
+            KeptBlockTrim(job->block, KeptBlockBytes);
         }
     } tidy{job};
 

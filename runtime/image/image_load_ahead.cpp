@@ -47,7 +47,7 @@ SpareSection Spares[SpareRoom];
 int32_t SpareCount;
 // The block the reading thread reads files into, kept from one batch to the next up to a size as
 // the batch's thread keeps its own, and freed when the library ends.
-FileBlock Block;
+KeptBlock Block;
 
 AheadEntry &Entry(int32_t i) {
     return Queue[(QueueFirst + i) % AheadSize];
@@ -63,7 +63,7 @@ AheadEntry *OldestWaiting() {
 // Reads the entry's file into its job, with the latest spare section and `block`: called and
 // returning under the lock, which is let go meanwhile. The batch's thread leaves an entry alone
 // while it is being read.
-void ReadEntry(AheadEntry *entry, FileBlock *block) {
+void ReadEntry(AheadEntry *entry, KeptBlock *block) {
     entry->state = AheadState::Reading;
     LoadJob *job = &entry->job;
     job->block = block;
@@ -226,7 +226,7 @@ bool TakeLoadedAhead(const char *fileName, int32_t flags, LoadJob *job, SpareSec
 void LoadAheadEnd() {
     ImageLoadAhead(nullptr);
     AcquireSRWLockExclusive(&QueueLock);
-    FileBlockRelease(&Block);
+    KeptBlockTrim(&Block);
     ReleaseSRWLockExclusive(&QueueLock);
     BatchBlockRelease();
 }

@@ -169,16 +169,7 @@ using ContentsRoutine = int32_t (*)(FILE *stream, const void *contents);
 // threads running.
 constexpr size_t KeptGatherBytes = size_t(sizeof(void *) == 8 ? 16 : 4) << 20;
 
-GatherBlock BatchGather;
-
-// The block, of at least `size` bytes; null when there is no memory for it.
-char *GatherBlockOf(GatherBlock *block, size_t size) {
-    if (block->capacity >= size) return block->data;
-    GatherBlockRelease(block);
-    block->data = static_cast<char *>(MemoryAlloc(size));
-    block->capacity = block->data ? size : 0;
-    return block->data;
-}
+KeptBlock BatchGather;
 
 // The file goes to a temporary file beside the final one and replaces it only when complete: a
 // failed write must neither destroy an existing file nor leave a half-written one under the
@@ -187,7 +178,7 @@ char *GatherBlockOf(GatherBlock *block, size_t size) {
 // touches its arguments, the file system, MainHeap (`gather`, a block for the rename) and runs
 // `write`.
 ImageSaveFailure WriteWholeFile(const char *fileName, ContentsRoutine write, const void *contents,
-                                size_t bytes, GatherBlock *gather) {
+                                size_t bytes, KeptBlock *gather) {
     if (ReadOnlyFile(fileName)) return ImageSaveFailure::ReadOnly;
     char folder[MAX_PATH];
     char temporary[MAX_PATH];
@@ -197,7 +188,8 @@ ImageSaveFailure WriteWholeFile(const char *fileName, ContentsRoutine write, con
     // Without memory for the block the stream keeps its own buffer.
     size_t size = bytes < 2 ? 2 : bytes > GatheredBytes ? GatheredBytes : bytes;
     if (bytes > 0 && gather)
-        if (char *block = GatherBlockOf(gather, size)) setvbuf(stream, block, _IOFBF, size);
+        if (uint8_t *block = KeptBlockOf(gather, size))
+            setvbuf(stream, reinterpret_cast<char *>(block), _IOFBF, size);
     int32_t result = write(stream, contents);
     // Data still buffered may fail to reach the disk only now. The flush is asked for on its own:
     // the C runtime under Wine reports a full disk from fflush but not from fclose.
@@ -212,7 +204,7 @@ ImageSaveFailure WriteWholeFile(const char *fileName, ContentsRoutine write, con
         renamed = MoveFileExA(temporary, fileName, MOVEFILE_REPLACE_EXISTING) != 0;
     if (!renamed) DeleteFileA(temporary);
     // The stream that used the block is closed.
-    if (gather && gather->capacity > KeptGatherBytes) GatherBlockRelease(gather);
+    if (gather) KeptBlockTrim(gather, KeptGatherBytes);
     if (renamed && closed) return ImageSaveFailure::None;
     // Made read-only while the picture was being written.
     return ReadOnlyFile(fileName) ? ImageSaveFailure::ReadOnly : ImageSaveFailure::NotWritten;
@@ -310,13 +302,8 @@ ImageSaveFailure WriteSheetFile(const SheetRows &sheet) {
     return WriteWholeFile(sheet.fileName, WriteSheetRows, &sheet, direct ? 0 : bytes, sheet.gather);
 }
 
-void GatherBlockRelease(GatherBlock *block) {
-    MemoryFree(block->data);
-    *block = GatherBlock{};
-}
-
 void BatchGatherRelease() {
-    GatherBlockRelease(&BatchGather);
+    KeptBlockTrim(&BatchGather);
 }
 
 int32_t SaveResult(ImageSaveFailure result) {

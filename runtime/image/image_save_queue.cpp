@@ -20,11 +20,10 @@ struct SaveJob {
     // memory costs a page fault for every 4 KB, and copying a 12 MB sheet into a fresh block took
     // 6 to 11 ms against 1.8 to 3.5 into a used one. The sheet's own block when it has one
     // (`sheet.block`) is freed as before.
-    uint8_t *copy;
-    size_t copyCapacity;
-    GatherBlock gather; // the slot's, kept as `copy` is
-    char *fileName;     // the job's own copy
-    intptr_t tag;       // the caller's
+    KeptBlock copy;
+    KeptBlock gather; // the slot's, kept as `copy` is
+    char *fileName;   // the job's own copy
+    intptr_t tag;     // the caller's
     ImageSaveFailure result;
     bool ready;   // handed to the thread, not yet taken up
     bool running; // the file is not yet written or given up
@@ -88,21 +87,6 @@ ImageSaveFailure WaitForJob(SaveJob &job) {
     return result;
 }
 
-// The slot's copy block, of at least `bytes`; false when there is no memory for it.
-bool CopyRoom(SaveJob &job, size_t bytes) {
-    if (job.copyCapacity >= bytes && job.copy) return true;
-    MemoryFree(job.copy);
-    job.copy = static_cast<uint8_t *>(MemoryAlloc(bytes + 1));
-    job.copyCapacity = job.copy ? bytes + 1 : 0;
-    return job.copy != nullptr;
-}
-
-void CopyRelease(SaveJob &job) {
-    MemoryFree(job.copy);
-    job.copy = nullptr;
-    job.copyCapacity = 0;
-}
-
 } // namespace
 
 void WaitForQueuedSaves(const char *fileName) {
@@ -133,9 +117,12 @@ int32_t ImageSaveStart(ObjectId id, const char *fileName, int32_t formatId, int3
     bool copied = sheet.block != nullptr;
     // A bitmap file's headers go right before its rows, so that it is written from the copy.
     size_t room = formatId == ImageFormatBmp ? SheetHeadRoom : 0;
-    if (!copied && int64_t(bytes) <= ImageSaveCopyBytes && CopyRoom(job, room + bytes)) {
-        sheet.rows = static_cast<uint8_t *>(memcpy(job.copy + room, sheet.rows, bytes));
-        sheet.headRoom = room ? job.copy : nullptr;
+    uint8_t *copy = !copied && int64_t(bytes) <= ImageSaveCopyBytes
+                        ? KeptBlockOf(&job.copy, room + bytes, 1)
+                        : nullptr;
+    if (copy) {
+        sheet.rows = static_cast<uint8_t *>(memcpy(copy + room, sheet.rows, bytes));
+        sheet.headRoom = room ? copy : nullptr;
         copied = true;
     }
     if (copied) sheet.gather = &job.gather; // written on the slot's thread
@@ -172,7 +159,7 @@ int32_t ImageSaveFinish(intptr_t *tag) {
     ImageSaveFailure result = WaitForJob(job);
     if (tag) *tag = job.tag;
     MemoryFree(job.sheet.block);
-    if (job.copyCapacity > KeptCopyBytes) CopyRelease(job);
+    KeptBlockTrim(&job.copy, KeptCopyBytes);
     MemoryFree(job.fileName);
     job.sheet = SheetRows{};
     job.fileName = nullptr;
@@ -186,8 +173,8 @@ void ImageSaveFinishAll() {
     while (JobCount > 0)
         ImageSaveFinish();
     for (SaveJob &job : Jobs) {
-        CopyRelease(job);
-        GatherBlockRelease(&job.gather);
+        KeptBlockTrim(&job.copy);
+        KeptBlockTrim(&job.gather);
     }
     BatchGatherRelease();
 }

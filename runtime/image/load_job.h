@@ -11,6 +11,7 @@
 #pragma once
 
 #include "runtime/image/image_load.h"
+#include "runtime/memory/memory.h"
 
 #include <windows.h>
 #include <cstdint>
@@ -29,13 +30,6 @@ struct SpareSection {
 };
 void SpareSectionDrop(SpareSection *spare);
 
-// The MainHeap block a file is read into, kept from one load to the next up to a size.
-struct FileBlock {
-    uint8_t *data;
-    size_t capacity;
-};
-void FileBlockRelease(FileBlock *block);
-
 // One load of a picture file: what it is asked, what it may use, and what it made.
 struct LoadJob {
     const char *fileName;
@@ -43,7 +37,7 @@ struct LoadJob {
     bool onBatchThread; // may use the display dc and the system's loaders
     // Filled when the picture fits it, deleted at the end of the load otherwise.
     SpareSection spare;
-    FileBlock *block;
+    KeptBlock *block; // the file is read into it, kept for the next load up to a size
     // The decoder that took the file, and its picture, while the load is under way.
     const ImageDecoder *decoder;
     ImagePicture picture;

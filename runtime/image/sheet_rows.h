@@ -3,18 +3,10 @@
 #pragma once
 
 #include "runtime/image/image_save.h"
+#include "runtime/memory/memory.h"
 
 #include <windows.h>
 #include <cstdint>
-
-// The block a file is gathered in before it is written, kept for the next file up to a size: each
-// saving slot has one, and the batch's thread one of its own.
-struct GatherBlock {
-    char *data;
-    size_t capacity;
-};
-
-void GatherBlockRelease(GatherBlock *block);
 
 // A sheet's rows ready to be written, and what to write them as.
 struct SheetRows {
@@ -24,7 +16,9 @@ struct SheetRows {
     // Null, or the SheetHeadRoom bytes right before `rows`, free for a bitmap file's headers: the
     // file is then written from there with one call and no copy.
     uint8_t *headRoom;
-    GatherBlock *gather; // the block of the thread that writes the file
+    // The block the file is gathered in before it is written, the writing thread's: each saving
+    // slot has one, and the batch's thread one of its own.
+    KeptBlock *gather;
     const char *fileName;
     int32_t formatId;
     int32_t quality;

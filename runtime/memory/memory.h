@@ -34,6 +34,19 @@ void MemoryFree(void *block);
 // A MainHeap copy of the text, NUL included; null when the heap cannot supply it.
 char *MemoryTextCopy(const char *text);
 
+// A MainHeap block kept from one file or sheet to the next (a file read whole, a sheet's copy, a
+// file gathered before it is written): under Wine fresh memory costs a page fault for every 4 KB.
+struct KeptBlock {
+    uint8_t *data;
+    size_t capacity;
+};
+
+// The block, when it holds at least `size` bytes; else a new one of `size` + `extra` bytes in its
+// place. Null when the heap cannot supply it.
+uint8_t *KeptBlockOf(KeptBlock *block, size_t size, size_t extra = 0);
+// Frees the block when it holds more than `kept` bytes (all of it with 0).
+void KeptBlockTrim(KeptBlock *block, size_t kept = 0);
+
 // Room for at least `least` elements in the MainHeap array `*array`, of which `used` are kept:
 // a larger block (doubling from 64) when `*room` is less. False, the array as it was, when the
 // heap cannot supply it.
