@@ -16,7 +16,7 @@ namespace {
 constexpr int32_t DecoderListSize = 100;
 constexpr UINT BitmapLoadFlags = LR_LOADFROMFILE | LR_CREATEDIBSECTION;
 
-// The decoders in registration order; the reading thread reads the list too.
+// The decoders in registration order; the workers read the list too.
 const ImageDecoder *Decoders[DecoderListSize];
 int32_t DecoderCount;
 
@@ -53,8 +53,8 @@ SpareSection TakeSpare(ObjectId id) {
 // The spare section when it fits the picture, else a new section; null when none can be made (or,
 // off the batch's thread, when the picture is left to the batch's thread). `format` gives a
 // section a colour table or bit masks of its own: such a section is made anew each time and never
-// kept as the spare. A section needs no device context for its colours given as values: the
-// reading thread passes none.
+// kept as the spare. A section needs no device context for its colours given as values: a
+// reading ahead passes none.
 HBITMAP LoadSection(LoadJob *job, int32_t width, int32_t height, int32_t bitCount, uint8_t rows,
                     void **pixels, const BITMAPINFO *format = nullptr) {
     job->madeSection = format ? 0 : rows;
@@ -386,6 +386,10 @@ intptr_t LoadFailed(ObjectId id, void *record, ImageLoadFailure why) {
 void SpareSectionDrop(SpareSection *spare) {
     if (spare->bitmap) DeleteObject(spare->bitmap);
     *spare = SpareSection{};
+}
+
+KeptBlock *BatchBlock() {
+    return &OwnBlock;
 }
 
 void BatchBlockRelease() {

@@ -38,13 +38,13 @@ ImageLoadFailure ImageLastLoadFailure();
 // Names a file a later ImageLoad will ask for, the next strip of a batch: a thread of the library's
 // own opens, reads and decodes it while the batch's thread goes on, and ImageLoad of that very name
 // (flags 0) takes its picture instead of reading the file. Files are read in the order named, each
-// as soon as the thread is free; an ImageLoad that finds its file still being read reads the next
-// file named itself meanwhile, if the thread has not started on it. Two may wait to be taken, a
-// third named drops the oldest, and loading one drops those named before it. ImageLoad reads a file
-// itself, as it always has, when the thread made no picture of it (it could not read it, it is for
-// the system's bitmap or icon loader, or its picture takes more than 256 MB, 16 MB in the 32-bit
-// program), so the failures and their reasons are those of ImageLoad. Null drops every file named
-// and every picture not taken; ImageLibraryEnd does too. The batch's thread only.
+// as soon as a thread is free; an ImageLoad that finds its file still being read does the work
+// no thread has started on meanwhile (the next file named, or a sheet to save). Two may wait to be
+// taken, a third named drops the oldest, and loading one drops those named before it. ImageLoad
+// reads a file itself, as it always has, when no picture was made of it (it could not read it, it
+// is for the system's bitmap or icon loader, or its picture takes more than 256 MB, 16 MB in the
+// 32-bit program), so the failures and their reasons are those of ImageLoad. Null drops every file
+// named and every picture not taken; ImageLibraryEnd does too. The batch's thread only.
 void ImageLoadAhead(const char *fileName);
 
 // The first decoder that accepts the data becomes the current one (the batch's thread's own);

@@ -1,12 +1,11 @@
-// Reading strips ahead: a thread of the library's own opens, reads and decodes the files a batch
-// will load next while the batch's thread cuts the last one and hands its sheet over. The queue
-// (names, order, taking and dropping) is kept by the batch's thread; the reading thread runs
+// Reading strips ahead: the library's workers (image_workers.h) open, read and decode the files a
+// batch will load next while the batch's thread cuts the last one and hands its sheet over. The
+// queue (names, order, taking and dropping) is kept by the batch's thread; a worker runs
 // LoadPictureFile only, on the entry it claimed, and changes nothing else. A batch's thread that
-// would wait for its file reads the next file named meanwhile, as the reading thread would.
+// would wait for its file does the work waiting meanwhile, as a worker would.
+#include "runtime/image/image_workers.h"
 #include "runtime/image/load_job.h"
 #include "runtime/memory/memory.h"
-
-#include <process.h>
 
 #include <cstring>
 #include <utility>
@@ -24,30 +23,22 @@ struct AheadEntry {
 };
 
 // The file the batch loads next and the one after it, oldest first, in a ring: an entry never
-// moves while it is read. The thread reads the next one as soon as it is free, without waiting
-// for the batch to take the last. One thread, and the batch's own while it would wait: decoding is
+// moves while it is read. A worker reads the next one as soon as it is free, without waiting for
+// the batch to take the last, and the batch's thread reads one while it would wait: decoding is
 // most of a JPEG strip's work, and two files read at once keep both cores busy where one thread
-// alone set the pace; a second thread of its own measured no faster, and shared the cores with
-// the sheets' saving, which held up the file the batch waited for.
+// alone set the pace.
 constexpr int32_t AheadSize = 2;
 AheadEntry Queue[AheadSize];
 int32_t QueueFirst;
 int32_t QueueCount;
 
-// The entries' `state`, the queue's first and count and the spares change only under the lock;
-// the waits stay within the process (a condition variable, no call to Wine's server).
-SRWLOCK QueueLock = SRWLOCK_INIT;
-CONDITION_VARIABLE QueueChanged = CONDITION_VARIABLE_INIT;
-HANDLE Thread;
+// The entries' `state`, the queue's first and count and the spares change only under WorkLock.
 // The sections the batch's number let go of when it took its pictures, the latest last: the next
-// readings fill them again when the sizes agree. One for each of the two that read, so that
-// neither reads into fresh memory.
+// readings fill them again when the sizes agree. One for each of the two files that may be read at
+// once, so that neither reads into fresh memory.
 constexpr int32_t SpareRoom = 2;
 SpareSection Spares[SpareRoom];
 int32_t SpareCount;
-// The block the reading thread reads files into, kept from one batch to the next up to a size as
-// the batch's thread keeps its own, and freed when the library ends.
-KeptBlock Block;
 
 AheadEntry &Entry(int32_t i) {
     return Queue[(QueueFirst + i) % AheadSize];
@@ -70,28 +61,18 @@ void ReadEntry(AheadEntry *entry, KeptBlock *block) {
     job->onBatchThread = false;
     job->spare = SpareSection{};
     if (SpareCount > 0) std::swap(job->spare, Spares[--SpareCount]);
-    ReleaseSRWLockExclusive(&QueueLock);
+    ReleaseSRWLockExclusive(&WorkLock);
     LoadPictureFile(job);
-    AcquireSRWLockExclusive(&QueueLock);
+    AcquireSRWLockExclusive(&WorkLock);
     entry->state = AheadState::Done;
-    WakeAllConditionVariable(&QueueChanged);
-}
-
-unsigned __stdcall AheadThread(void *) {
-    AcquireSRWLockExclusive(&QueueLock);
-    for (;;) {
-        AheadEntry *entry;
-        while (!(entry = OldestWaiting()))
-            SleepConditionVariableSRW(&QueueChanged, &QueueLock, INFINITE, 0);
-        ReadEntry(entry, &Block);
-    }
+    WakeAllConditionVariable(&WorkChanged);
 }
 
 // Waits, under the lock, until the oldest entry (or, with `all`, every entry) is not being read.
 void WaitWhileReading(bool all) {
     for (int32_t i = 0; i < (all ? QueueCount : 1) && i < QueueCount;) {
         if (Entry(i).state == AheadState::Reading) {
-            SleepConditionVariableSRW(&QueueChanged, &QueueLock, INFINITE, 0);
+            SleepConditionVariableSRW(&WorkChanged, &WorkLock, INFINITE, 0);
             i = 0;
         } else {
             i++;
@@ -133,23 +114,22 @@ void DropSpares() {
         SpareSectionDrop(&Spares[--SpareCount]);
 }
 
-bool ThreadReady() {
-    if (!Thread)
-        Thread =
-            reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, AheadThread, nullptr, 0, nullptr));
-    return Thread != nullptr;
-}
-
 } // namespace
 
+bool ReadWaitingFile(KeptBlock *block) {
+    AheadEntry *waiting = OldestWaiting();
+    if (waiting) ReadEntry(waiting, block);
+    return waiting != nullptr;
+}
+
 void ImageLoadAhead(const char *fileName) {
-    AcquireSRWLockExclusive(&QueueLock);
+    AcquireSRWLockExclusive(&WorkLock);
     if (!fileName) {
         WaitWhileReading(true);
         while (QueueCount > 0)
             DropOldest();
         DropSpares();
-        ReleaseSRWLockExclusive(&QueueLock);
+        ReleaseSRWLockExclusive(&WorkLock);
         return;
     }
     // A full queue holds a file that was never loaded: it makes room.
@@ -159,7 +139,7 @@ void ImageLoadAhead(const char *fileName) {
     }
     size_t size = strlen(fileName) + 1;
     auto *copy = static_cast<char *>(MemoryAlloc(size));
-    if (copy && ThreadReady()) {
+    if (copy && WorkersReady()) {
         memcpy(copy, fileName, size);
         AheadEntry &entry = Entry(QueueCount);
         entry = AheadEntry{};
@@ -167,20 +147,20 @@ void ImageLoadAhead(const char *fileName) {
         entry.state = AheadState::Waiting;
         entry.job.fileName = copy;
         QueueCount += 1;
-        WakeAllConditionVariable(&QueueChanged);
+        WakeAllConditionVariable(&WorkChanged);
     } else {
         MemoryFree(copy);
     }
-    ReleaseSRWLockExclusive(&QueueLock);
+    ReleaseSRWLockExclusive(&WorkLock);
 }
 
 bool TakeLoadedAhead(const char *fileName, int32_t flags, LoadJob *job, SpareSection *spare) {
-    AcquireSRWLockExclusive(&QueueLock);
+    AcquireSRWLockExclusive(&WorkLock);
     int32_t at = 0;
     while (at < QueueCount && strcmp(Entry(at).fileName, fileName) != 0)
         at++;
     if (flags != 0 || at == QueueCount) {
-        ReleaseSRWLockExclusive(&QueueLock);
+        ReleaseSRWLockExclusive(&WorkLock);
         return false;
     }
     // Files are loaded in the order they were named: those named before this one and not loaded
@@ -192,14 +172,12 @@ bool TakeLoadedAhead(const char *fileName, int32_t flags, LoadJob *job, SpareSec
     // The number's section is a spare from now on: a thread that starts on the next file while this
     // one is waited for fills it.
     SpareSection dropped = PushSpare(spare);
-    // Rather than wait, the batch's thread reads a file still waiting for the reading thread (the
-    // one after it, while the thread reads this one) with its own block.
-    while (Entry(0).state != AheadState::Done) {
-        if (AheadEntry *waiting = OldestWaiting())
-            ReadEntry(waiting, job->block);
-        else
-            SleepConditionVariableSRW(&QueueChanged, &QueueLock, INFINITE, 0);
-    }
+    // Rather than wait, the batch's thread does the work no worker has started: a file still
+    // waiting (the one after it, while a worker reads this one), read with its own block, or a
+    // sheet.
+    while (Entry(0).state != AheadState::Done)
+        if (!RunWaitingWork(job->block, BatchSheetBytes))
+            SleepConditionVariableSRW(&WorkChanged, &WorkLock, INFINITE, 0);
     // A file no thread could make a picture of is loaded again by the batch's thread, which gives
     // the reason as it always has.
     LoadJob &made = Entry(0).job;
@@ -216,7 +194,7 @@ bool TakeLoadedAhead(const char *fileName, int32_t flags, LoadJob *job, SpareSec
     if (QueueCount == 0)
         while (SpareCount > 0)
             left[leftCount++] = Spares[--SpareCount];
-    ReleaseSRWLockExclusive(&QueueLock);
+    ReleaseSRWLockExclusive(&WorkLock);
     SpareSectionDrop(&dropped);
     for (int32_t i = 0; i < leftCount; i++)
         SpareSectionDrop(&left[i]);
@@ -225,8 +203,8 @@ bool TakeLoadedAhead(const char *fileName, int32_t flags, LoadJob *job, SpareSec
 
 void LoadAheadEnd() {
     ImageLoadAhead(nullptr);
-    AcquireSRWLockExclusive(&QueueLock);
-    KeptBlockTrim(&Block);
-    ReleaseSRWLockExclusive(&QueueLock);
+    AcquireSRWLockExclusive(&WorkLock);
+    WorkersTrimBlocks();
+    ReleaseSRWLockExclusive(&WorkLock);
     BatchBlockRelease();
 }

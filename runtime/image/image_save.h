@@ -1,9 +1,9 @@
-// Saving images to files, at once or on threads of their own: the image's 24-bit rows (32-bit for
+// Saving images to files, at once or on the library's threads: the image's 24-bit rows (32-bit for
 // an encoder that takes alpha) are written by the built-in BMP writer (ImageFormatBmp) or by the
 // encoder registered for the format id. A bottom-up section of that depth is written from its own
 // rows; any other bitmap is read back into a block of rows first. The routines here are for the
-// batch's thread, all but ImageEncode: the saving threads encode the rows copied for them, and
-// the thread that reads strips ahead (image_load.h) calls none of them.
+// batch's thread, all but ImageEncode: the threads that save encode the rows copied for them, and
+// none of the routines is called while reading strips ahead (image_load.h).
 #pragma once
 
 #include "runtime/image/image.h"
@@ -24,7 +24,8 @@ int32_t ImageSave(ObjectId id, const char *fileName, int32_t formatId,
 // it, moved over `fileName` only once complete. 1 on success, 0 on failure.
 int32_t ImageSaveBytes(const char *fileName, const void *data, size_t size);
 
-// How many saves may be under way at once, each on a thread of its own.
+// How many saves may be queued at once; the library's threads write them, the batch's thread too
+// while it waits for one.
 constexpr int32_t ImageSaveSlots = 3;
 // Larger pictures are written by ImageSaveStart before it returns, rather than copied for a thread:
 // the copies of all slots together stay within 480 MB, and within 48 MB in a 32-bit program, which
@@ -32,8 +33,8 @@ constexpr int32_t ImageSaveSlots = 3;
 constexpr int64_t ImageSaveCopyBytes =
     (int64_t(sizeof(void *) == 8 ? 480 : 48) << 20) / ImageSaveSlots;
 
-// Starts saving image `id` as ImageSave does, on a thread of its own, and returns at once: the
-// image may be changed or freed straight away. 1 when the save is queued, 0 when it failed at
+// Starts saving image `id` as ImageSave does, on one of the library's threads, and returns at once:
+// the image may be changed or freed straight away. 1 when the save is queued, 0 when it failed at
 // once (no such image or encoder, no memory, or ImageSaveSlots saves already waiting for
 // ImageSaveFinish). A later save of the same file name waits for the earlier one, so the last
 // asked for is the one that stays. The queue keeps `tag` with the save and hands it back when

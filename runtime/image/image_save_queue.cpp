@@ -1,19 +1,19 @@
-// The background saves: each slot of the queue has a thread that writes one sheet at a time. The
-// threads run WriteSheetFile only, on rows copied for them; the queue itself (its first job and
-// count, each job's name and block) is kept by the batch's thread alone.
+// The background saves: the library's workers (image_workers.h) write the sheets handed over, the
+// oldest first, and the batch's thread writes its own while it would wait for it. They run
+// WriteSheetFile only, on rows copied for the job; the queue itself (its first job and count, each
+// job's name and block) is kept by the batch's thread alone.
 #include "runtime/image/image_save.h"
 
+#include "runtime/image/image_workers.h"
+#include "runtime/image/load_job.h"
 #include "runtime/image/sheet_rows.h"
 #include "runtime/memory/memory.h"
-
-#include <process.h>
 
 #include <cstring>
 
 namespace {
 
-// A save under way on a thread of its own. Each slot has one thread, started when the slot is
-// first used and kept: starting a thread costs as much as writing a small sheet under Wine.
+// A save handed over to the workers.
 struct SaveJob {
     SheetRows sheet;
     // The slot's copy of the rows, kept for the next sheet up to KeptCopyBytes: under Wine fresh
@@ -24,10 +24,10 @@ struct SaveJob {
     KeptBlock gather; // the slot's, kept as `copy` is
     char *fileName;   // the job's own copy
     intptr_t tag;     // the caller's
+    uint64_t order;   // when it was handed over: the oldest waiting is written first
     ImageSaveFailure result;
-    bool ready;   // handed to the thread, not yet taken up
+    bool ready;   // handed over, not yet taken up by a thread
     bool running; // the file is not yet written or given up
-    HANDLE thread;
 };
 
 // Kept copies beyond this size are freed once their sheet is written: a 32-bit program keeps its
@@ -37,57 +37,58 @@ constexpr size_t KeptCopyBytes = size_t(sizeof(void *) == 8 ? 32 : 4) << 20;
 SaveJob Jobs[ImageSaveSlots];
 int32_t JobFirst; // the oldest queued job
 int32_t JobCount;
+// The jobs' `order`, `ready`, `running` and `result` change only under WorkLock.
+uint64_t HandedOver;
 
-// The jobs' `ready`, `running` and `result` change only under the lock. A condition variable
-// waits within the process: under Wine an event costs a round trip through its server, about
-// as long as writing a small sheet.
-SRWLOCK JobLock = SRWLOCK_INIT;
-CONDITION_VARIABLE JobChanged = CONDITION_VARIABLE_INIT;
-
-unsigned __stdcall SaveThread(void *argument) {
-    auto *job = static_cast<SaveJob *>(argument);
-    AcquireSRWLockExclusive(&JobLock);
-    for (;;) {
-        while (!job->ready)
-            SleepConditionVariableSRW(&JobChanged, &JobLock, INFINITE, 0);
-        job->ready = false;
-        ReleaseSRWLockExclusive(&JobLock);
-        ImageSaveFailure result = WriteSheetFile(job->sheet);
-        AcquireSRWLockExclusive(&JobLock);
-        job->result = result;
-        job->running = false;
-        WakeAllConditionVariable(&JobChanged);
-    }
-}
-
-bool SlotReady(SaveJob &job) {
-    if (!job.thread)
-        job.thread =
-            reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, SaveThread, &job, 0, nullptr));
-    return job.thread != nullptr;
+// Writes the job's sheet on this thread: called and returning under the lock, which is let go
+// meanwhile.
+void WriteJob(SaveJob &job) {
+    job.ready = false;
+    ReleaseSRWLockExclusive(&WorkLock);
+    ImageSaveFailure result = WriteSheetFile(job.sheet);
+    AcquireSRWLockExclusive(&WorkLock);
+    job.result = result;
+    job.running = false;
+    WakeAllConditionVariable(&WorkChanged);
 }
 
 void (*WhileWaiting)();
 constexpr DWORD WaitingEveryMs = 50;
 
-// With a routine to call meanwhile, the wait wakes up every 50 ms; the wait itself stays within
-// the process (no server call under Wine), so a sheet that is ready at once costs nothing more.
-// Returns the job's result, read under the lock.
+// Rather than wait, the batch's thread writes the job itself when no worker has taken it up, or
+// does other work waiting. With a routine to call meanwhile, the wait wakes up every 50 ms; the
+// wait itself stays within the process (no server call under Wine), so a sheet that is ready at
+// once costs nothing more. Returns the job's result, read under the lock.
 ImageSaveFailure WaitForJob(SaveJob &job) {
-    AcquireSRWLockExclusive(&JobLock);
+    AcquireSRWLockExclusive(&WorkLock);
     while (job.running) {
+        if (job.ready && job.sheet.header.biSizeImage <= BatchSheetBytes) {
+            WriteJob(job);
+            continue;
+        }
+        if (RunWaitingWork(BatchBlock(), BatchSheetBytes)) continue;
         DWORD bound = WhileWaiting ? WaitingEveryMs : INFINITE;
-        if (SleepConditionVariableSRW(&JobChanged, &JobLock, bound, 0) || !WhileWaiting) continue;
-        ReleaseSRWLockExclusive(&JobLock);
+        if (SleepConditionVariableSRW(&WorkChanged, &WorkLock, bound, 0) || !WhileWaiting) continue;
+        ReleaseSRWLockExclusive(&WorkLock);
         WhileWaiting();
-        AcquireSRWLockExclusive(&JobLock);
+        AcquireSRWLockExclusive(&WorkLock);
     }
     ImageSaveFailure result = job.result;
-    ReleaseSRWLockExclusive(&JobLock);
+    ReleaseSRWLockExclusive(&WorkLock);
     return result;
 }
 
 } // namespace
+
+bool WriteWaitingSheet(size_t sheetBytes) {
+    SaveJob *oldest = nullptr;
+    for (SaveJob &job : Jobs)
+        if (job.ready && job.sheet.header.biSizeImage <= sheetBytes &&
+            (!oldest || job.order < oldest->order))
+            oldest = &job;
+    if (oldest) WriteJob(*oldest);
+    return oldest != nullptr;
+}
 
 void WaitForQueuedSaves(const char *fileName) {
     for (int32_t i = 0; i < JobCount; i++) {
@@ -125,22 +126,23 @@ int32_t ImageSaveStart(ObjectId id, const char *fileName, int32_t formatId, int3
         sheet.headRoom = room ? copy : nullptr;
         copied = true;
     }
-    if (copied) sheet.gather = &job.gather; // written on the slot's thread
+    if (copied) sheet.gather = &job.gather; // written on whichever thread takes the job
     job.sheet = sheet;
     job.tag = tag;
     JobCount += 1;
-    bool queued = copied && SlotReady(job);
+    bool queued = copied && WorkersReady();
     // Written here, the result still goes in under the lock, as every change of it does.
     ImageSaveFailure result = queued ? ImageSaveFailure::None : WriteSheetFile(sheet);
-    AcquireSRWLockExclusive(&JobLock);
+    AcquireSRWLockExclusive(&WorkLock);
     if (queued) {
         job.running = true;
         job.ready = true;
-        WakeAllConditionVariable(&JobChanged);
+        job.order = ++HandedOver;
+        WakeAllConditionVariable(&WorkChanged);
     } else {
         job.result = result;
     }
-    ReleaseSRWLockExclusive(&JobLock);
+    ReleaseSRWLockExclusive(&WorkLock);
     return SaveResult(ImageSaveFailure::None);
 }
 

@@ -1,11 +1,11 @@
 // What the two halves of loading share, inside the image library only: image_load.cpp reads a
-// picture file into a bitmap, image_load_ahead.cpp has that done on a thread of its own for the
-// strips a batch converts next.
+// picture file into a bitmap, image_load_ahead.cpp has that done by the library's workers
+// (image_workers.h) for the strips a batch converts next.
 //
 // Threads: LoadPictureFile runs on the batch's thread, and with `onBatchThread` false for a file
-// named to be read ahead, on the reading thread or on the batch's thread while it would wait for
-// the file before it. Then it uses only the file system, CreateDIBSection and DeleteObject on
-// sections of its own, the decoders (image_codec.h), the C runtime and MainHeap; the system's
+// named to be read ahead, on a worker or on the batch's thread while it would wait (for the file
+// before it, or for a sheet). Then it uses only the file system, CreateDIBSection and DeleteObject
+// on sections of its own, the decoders (image_codec.h), the C runtime and MainHeap; the system's
 // bitmap and icon loaders, the display dc, the image registry and everything kept for
 // ImageLastLoadFailure stay with the batch's own loads.
 #pragma once
@@ -54,10 +54,13 @@ struct LoadJob {
 };
 
 // Drops the files named to be read ahead (ImageLoadAhead(nullptr)) and frees the blocks the
-// reading thread and the batch's thread keep for their files: the library's end.
+// workers and the batch's thread keep for their files: the library's end.
 void LoadAheadEnd();
 // Frees the batch's thread's block; for LoadAheadEnd.
 void BatchBlockRelease();
+// The block the batch's thread reads its files into, for a file named ahead that it reads while
+// it waits for a sheet.
+KeptBlock *BatchBlock();
 
 // Reads the picture of `job->fileName` into `job->handle` as ImageLoad describes, or sets why it
 // could not; the spare section is used or deleted, the file closed, the decoder's picture released.
