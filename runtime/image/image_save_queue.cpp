@@ -9,6 +9,7 @@
 #include "runtime/image/sheet_rows.h"
 #include "runtime/memory/memory.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -62,11 +63,11 @@ constexpr DWORD WaitingEveryMs = 50;
 ImageSaveFailure WaitForJob(SaveJob &job) {
     AcquireSRWLockExclusive(&WorkLock);
     while (job.running) {
-        if (job.ready && job.sheet.header.biSizeImage <= BatchSheetBytes) {
+        if (job.ready && job.sheet.header.biSizeImage <= BatchSheetBytes()) {
             WriteJob(job);
             continue;
         }
-        if (RunWaitingWork(BatchBlock(), BatchSheetBytes)) continue;
+        if (RunWaitingWork(BatchBlock(), BatchSheetBytes())) continue;
         DWORD bound = WhileWaiting ? WaitingEveryMs : INFINITE;
         if (SleepConditionVariableSRW(&WorkChanged, &WorkLock, bound, 0) || !WhileWaiting) continue;
         ReleaseSRWLockExclusive(&WorkLock);
@@ -79,6 +80,10 @@ ImageSaveFailure WaitForJob(SaveJob &job) {
 }
 
 } // namespace
+
+size_t BatchSheetBytes() {
+    return WhileWaiting ? size_t(16) << 20 : SIZE_MAX;
+}
 
 bool WriteWaitingSheet(size_t sheetBytes) {
     SaveJob *oldest = nullptr;

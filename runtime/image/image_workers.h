@@ -24,9 +24,10 @@ extern CONDITION_VARIABLE WorkChanged;
 // Starts the workers when first asked; false when not one could be started.
 bool WorkersReady();
 
-// The batch's thread writes no sheet larger than this: for longer than that, a window it keeps
-// answering while it waits would not be. Larger ones are left to the workers.
-constexpr size_t BatchSheetBytes = size_t(16) << 20;
+// The largest sheet the batch's thread writes itself: any, unless it keeps a window answering
+// while it waits (ImageSaveWhileWaiting); then 16 MB, for longer than that the window would not
+// answer, and larger sheets are left to the workers. image_save_queue.cpp.
+size_t BatchSheetBytes();
 
 // Under the lock: does one piece of waiting work on this thread, letting go of the lock meanwhile,
 // a file named ahead first (read into `block`), else the oldest sheet handed over of at most

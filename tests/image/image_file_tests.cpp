@@ -166,6 +166,7 @@ struct EncoderCall {
     Names filesThen; // the files of savingFolder while the encoder wrote
     int32_t width, height, stride, quality;
     std::string block;
+    DWORD thread; // the thread that ran the encoder
 };
 std::vector<EncoderCall> encoderCalls;
 std::string savingFolder;
@@ -188,7 +189,8 @@ int32_t Encode(FILE *stream, const uint8_t *pixels, int32_t width, int32_t heigh
     if (laterSaveBegan) SetEvent(laterSaveBegan);
     encoderCalls.push_back(
         {savingFolder.empty() ? Names{} : FilesIn(savingFolder), width, height, stride, quality,
-         std::string(reinterpret_cast<const char *>(pixels), size_t(stride) * height)});
+         std::string(reinterpret_cast<const char *>(pixels), size_t(stride) * height),
+         GetCurrentThreadId()});
     return fputs(Succeed ? "GOOD" : "half a pict", stream) >= 0 && Succeed;
 }
 
@@ -361,6 +363,29 @@ TEST_F(ImageFiles, ASheetLargerThanOneCallIsWrittenAndReadInPieces) {
     ASSERT_EQ(std::abs(section.dsBm.bmHeight), height);
     EXPECT_TRUE(rows.compare(0, size, static_cast<const char *>(section.dsBm.bmBits), size) == 0)
         << "the rows read back differ";
+}
+
+// While it keeps a window answering, the batch's thread leaves a sheet over 16 MB to the library's
+// threads rather than write it itself as it waits, and answers the window meanwhile.
+TEST_F(ImageFiles, AWaitThatKeepsAWindowAnsweringLeavesLargeSheetsToTheLibrarysThreads) {
+    if (sizeof(void *) == 4) GTEST_SKIP() << "a 32-bit program writes such a sheet at once";
+    std::string folder = TestFolder("save-window");
+    static int32_t answered;
+    answered = 0;
+    ImageSaveWhileWaiting([] { answered += 1; });
+    ASSERT_NE(ImageCreate(1, 4096, 1400, 24), 0); // 17.2 MB of rows
+    // The slow save holds a thread for 0.5 s, unless the large one's encoder begins meanwhile.
+    laterSaveBegan = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_EQ(ImageSaveStart(1, (folder + "slow").c_str(), FormatSlow), 1);
+    ASSERT_EQ(ImageSaveStart(1, (folder + "large").c_str(), FormatGood), 1);
+    EXPECT_EQ(ImageSaveFinish(), 1);
+    EXPECT_EQ(ImageSaveFinish(), 1);
+    ImageSaveWhileWaiting(nullptr);
+    CloseHandle(laterSaveBegan);
+    laterSaveBegan = nullptr;
+    ASSERT_EQ(encoderCalls.size(), 1u);
+    EXPECT_NE(encoderCalls[0].thread, GetCurrentThreadId());
+    EXPECT_GT(answered, 0);
 }
 
 // ---- Loading bitmap and icon files ------------------------------------------------------------
