@@ -67,6 +67,9 @@ struct ImageEncoder {
     int32_t (*Encode)(FILE *stream, const uint8_t *pixels, int32_t width, int32_t height,
                       int32_t stride, int32_t quality);
     int32_t BitsPerPixel;
+    // Writing a picture takes many times as long as reading one (PNG's compression): a large sheet
+    // is then written on a thread of its own (image_save_queue.cpp).
+    bool Heavy;
 };
 
 void ImageDecoderListReset();

@@ -176,7 +176,7 @@ bool TakeLoadedAhead(const char *fileName, int32_t flags, LoadJob *job, SpareSec
     // waiting (the one after it, while a worker reads this one), read with its own block, or a
     // sheet.
     while (Entry(0).state != AheadState::Done)
-        if (!RunWaitingWork(job->block, BatchSheetBytes()))
+        if (!RunWaitingWork(job->block))
             SleepConditionVariableSRW(&WorkChanged, &WorkLock, INFINITE, 0);
     // A file no thread could make a picture of is loaded again by the batch's thread, which gives
     // the reason as it always has.

@@ -290,6 +290,7 @@ bool TakeSheetRows(ObjectId id, const char *fileName, int32_t formatId, int32_t 
     sheet->formatId = formatId;
     sheet->quality = quality;
     sheet->stride = int32_t(stride);
+    sheet->heavy = encoder && encoder->Heavy;
     return true;
 }
 

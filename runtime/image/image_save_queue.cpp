@@ -1,7 +1,8 @@
 // The background saves: the library's workers (image_workers.h) write the sheets handed over, the
-// oldest first, and the batch's thread writes its own while it would wait for it. They run
-// WriteSheetFile only, on rows copied for the job; the queue itself (its first job and count, each
-// job's name and block) is kept by the batch's thread alone.
+// oldest first, and the batch's thread writes its own while it would wait for it; a large sheet of
+// a heavy encoder is written on its slot's own thread. They run WriteSheetFile only, on rows copied
+// for the job; the queue itself (its first job and count, each job's name and block) is kept by the
+// batch's thread alone.
 #include "runtime/image/image_save.h"
 
 #include "runtime/image/image_workers.h"
@@ -9,12 +10,14 @@
 #include "runtime/image/sheet_rows.h"
 #include "runtime/memory/memory.h"
 
+#include <process.h>
+
 #include <cstdint>
 #include <cstring>
 
 namespace {
 
-// A save handed over to the workers.
+// A save handed over to the workers, or to the slot's own thread.
 struct SaveJob {
     SheetRows sheet;
     // The slot's copy of the rows, kept for the next sheet up to KeptCopyBytes: under Wine fresh
@@ -27,9 +30,19 @@ struct SaveJob {
     intptr_t tag;     // the caller's
     uint64_t order;   // when it was handed over: the oldest waiting is written first
     ImageSaveFailure result;
-    bool ready;   // handed over, not yet taken up by a thread
-    bool running; // the file is not yet written or given up
+    bool ready;    // handed over, not yet taken up by a thread
+    bool running;  // the file is not yet written or given up
+    bool large;    // written on the slot's own thread
+    HANDLE thread; // the slot's own, started when it first has a large sheet
 };
+
+// A sheet of a heavy encoder (ImageEncoder::Heavy) over 4 MB is written on its slot's own thread.
+// Compressing it takes many times as long as reading and cutting a strip. Written by the workers
+// and the batch's thread, one whole sheet each, a core stood idle while the batch's thread cut the
+// next strip and at a batch's end; on three threads of their own the sheets share the cores until
+// the last is done. A large PNG sheet is the case; a small one, or a large JPEG sheet, is quicker
+// to write than the strip is to read, and those were slower on threads of their own.
+constexpr size_t OwnThreadBytes = size_t(4) << 20;
 
 // Kept copies beyond this size are freed once their sheet is written: a 32-bit program keeps its
 // address space for the largest strips.
@@ -53,6 +66,23 @@ void WriteJob(SaveJob &job) {
     WakeAllConditionVariable(&WorkChanged);
 }
 
+unsigned __stdcall SlotThread(void *argument) {
+    auto &job = *static_cast<SaveJob *>(argument);
+    AcquireSRWLockExclusive(&WorkLock);
+    for (;;)
+        if (job.ready && job.large)
+            WriteJob(job);
+        else
+            SleepConditionVariableSRW(&WorkChanged, &WorkLock, INFINITE, 0);
+}
+
+bool SlotReady(SaveJob &job) {
+    if (!job.thread)
+        job.thread =
+            reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, SlotThread, &job, 0, nullptr));
+    return job.thread != nullptr;
+}
+
 void (*WhileWaiting)();
 constexpr DWORD WaitingEveryMs = 50;
 
@@ -63,11 +93,11 @@ constexpr DWORD WaitingEveryMs = 50;
 ImageSaveFailure WaitForJob(SaveJob &job) {
     AcquireSRWLockExclusive(&WorkLock);
     while (job.running) {
-        if (job.ready && job.sheet.header.biSizeImage <= BatchSheetBytes()) {
+        if (job.ready && !job.large) {
             WriteJob(job);
             continue;
         }
-        if (RunWaitingWork(BatchBlock(), BatchSheetBytes())) continue;
+        if (RunWaitingWork(BatchBlock())) continue;
         DWORD bound = WhileWaiting ? WaitingEveryMs : INFINITE;
         if (SleepConditionVariableSRW(&WorkChanged, &WorkLock, bound, 0) || !WhileWaiting) continue;
         ReleaseSRWLockExclusive(&WorkLock);
@@ -81,16 +111,10 @@ ImageSaveFailure WaitForJob(SaveJob &job) {
 
 } // namespace
 
-size_t BatchSheetBytes() {
-    return WhileWaiting ? size_t(16) << 20 : SIZE_MAX;
-}
-
-bool WriteWaitingSheet(size_t sheetBytes) {
+bool WriteWaitingSheet() {
     SaveJob *oldest = nullptr;
     for (SaveJob &job : Jobs)
-        if (job.ready && job.sheet.header.biSizeImage <= sheetBytes &&
-            (!oldest || job.order < oldest->order))
-            oldest = &job;
+        if (job.ready && !job.large && (!oldest || job.order < oldest->order)) oldest = &job;
     if (oldest) WriteJob(*oldest);
     return oldest != nullptr;
 }
@@ -135,7 +159,8 @@ int32_t ImageSaveStart(ObjectId id, const char *fileName, int32_t formatId, int3
     job.sheet = sheet;
     job.tag = tag;
     JobCount += 1;
-    bool queued = copied && WorkersReady();
+    job.large = sheet.heavy && bytes > OwnThreadBytes;
+    bool queued = copied && (job.large ? SlotReady(job) : WorkersReady());
     // Written here, the result still goes in under the lock, as every change of it does.
     ImageSaveFailure result = queued ? ImageSaveFailure::None : WriteSheetFile(sheet);
     AcquireSRWLockExclusive(&WorkLock);

@@ -28,7 +28,7 @@ unsigned __stdcall WorkerThread(void *argument) {
     auto *worker = static_cast<Worker *>(argument);
     AcquireSRWLockExclusive(&WorkLock);
     for (;;)
-        if (!RunWaitingWork(&worker->block, SIZE_MAX))
+        if (!RunWaitingWork(&worker->block))
             SleepConditionVariableSRW(&WorkChanged, &WorkLock, INFINITE, 0);
 }
 
@@ -53,8 +53,8 @@ bool WorkersReady() {
     return WorkerCount > 0;
 }
 
-bool RunWaitingWork(KeptBlock *block, size_t sheetBytes) {
-    return ReadWaitingFile(block) || WriteWaitingSheet(sheetBytes);
+bool RunWaitingWork(KeptBlock *block) {
+    return ReadWaitingFile(block) || WriteWaitingSheet();
 }
 
 void WorkersTrimBlocks() {

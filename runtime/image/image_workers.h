@@ -3,7 +3,8 @@
 // Both kinds of work share one lock and one set of threads, one fewer than the processors, so
 // that a thread free of one kind takes the other and the batch's thread, with the workers, keeps
 // every core busy without more threads than cores: on two cores a reading thread and three saving
-// threads of their own left the thread the batch waited for queued behind the others.
+// threads of their own left the thread the batch waited for queued behind the others. Only a large
+// sheet of a heavy encoder still has a thread of its own (image_save_queue.cpp).
 //
 // Threads: a worker, and the batch's thread while it would wait, run LoadPictureFile on an entry
 // named ahead (load_job.h says what it may use there) and WriteSheetFile on a sheet's copied rows
@@ -14,7 +15,6 @@
 #include "runtime/memory/memory.h"
 
 #include <windows.h>
-#include <cstddef>
 
 // The queues' shared state changes only under the lock; the waits stay within the process (a
 // condition variable: under Wine an event costs a round trip through its server).
@@ -24,19 +24,14 @@ extern CONDITION_VARIABLE WorkChanged;
 // Starts the workers when first asked; false when not one could be started.
 bool WorkersReady();
 
-// The largest sheet the batch's thread writes itself: any, unless it keeps a window answering
-// while it waits (ImageSaveWhileWaiting); then 16 MB, for longer than that the window would not
-// answer, and larger sheets are left to the workers. image_save_queue.cpp.
-size_t BatchSheetBytes();
-
 // Under the lock: does one piece of waiting work on this thread, letting go of the lock meanwhile,
-// a file named ahead first (read into `block`), else the oldest sheet handed over of at most
-// `sheetBytes`. False when nothing waits.
-bool RunWaitingWork(KeptBlock *block, size_t sheetBytes);
+// a file named ahead first (read into `block`), else the oldest sheet handed over to the workers.
+// False when nothing waits.
+bool RunWaitingWork(KeptBlock *block);
 
 // Frees the blocks the workers keep for the files they read; under the lock, no file being read.
 void WorkersTrimBlocks();
 
 // One half's piece of RunWaitingWork, under the lock: false when that half has nothing waiting.
-bool ReadWaitingFile(KeptBlock *block);    // image_load_ahead.cpp
-bool WriteWaitingSheet(size_t sheetBytes); // image_save_queue.cpp
+bool ReadWaitingFile(KeptBlock *block); // image_load_ahead.cpp
+bool WriteWaitingSheet();               // image_save_queue.cpp

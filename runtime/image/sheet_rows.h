@@ -23,6 +23,7 @@ struct SheetRows {
     int32_t formatId;
     int32_t quality;
     int32_t stride;
+    bool heavy; // the encoder's ImageEncoder::Heavy
 };
 
 // A bitmap file's headers: 14 bytes, then 40.

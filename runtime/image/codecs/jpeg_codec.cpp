@@ -346,7 +346,7 @@ int32_t JpegEncode(FILE *stream, const uint8_t *pixels, int32_t width, int32_t h
 } // namespace
 
 const ImageDecoder JpegDecoder = {JpegOpen, JpegDecode, JpegPictureRelease};
-const ImageEncoder JpegEncoder = {ImageFormatJpeg, JpegEncode, 24};
+const ImageEncoder JpegEncoder = {ImageFormatJpeg, JpegEncode, 24, false};
 
 void JpegDecoderRegister() {
     if (DecoderRegistered) return;

@@ -201,8 +201,8 @@ int32_t PngEncodeAlpha(FILE *stream, const uint8_t *pixels, int32_t width, int32
 } // namespace
 
 const ImageDecoder PngDecoder = {PngOpen, PngDecode, PngPictureRelease};
-const ImageEncoder PngEncoder = {ImageFormatPng, PngEncode, 24};
-const ImageEncoder PngAlphaEncoder = {ImageFormatPngAlpha, PngEncodeAlpha, 32};
+const ImageEncoder PngEncoder = {ImageFormatPng, PngEncode, 24, true};
+const ImageEncoder PngAlphaEncoder = {ImageFormatPngAlpha, PngEncodeAlpha, 32, true};
 
 void PngDecoderKeepTransparency(bool keep) {
     KeepTransparency = keep;
