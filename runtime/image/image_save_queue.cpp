@@ -34,6 +34,9 @@ struct SaveJob {
     bool running;  // the file is not yet written or given up
     bool large;    // written on the slot's own thread
     HANDLE thread; // the slot's own, started when it first has a large sheet
+    // What the slot's thread waits on, with WorkLock: woken only for its own sheet, so that idle
+    // slots' threads are not woken by every change of the workers' queues.
+    CONDITION_VARIABLE handed;
 };
 
 // A sheet of a heavy encoder (ImageEncoder::Heavy) over 4 MB is written on its slot's own thread.
@@ -73,7 +76,7 @@ unsigned __stdcall SlotThread(void *argument) {
         if (job.ready && job.large)
             WriteJob(job);
         else
-            SleepConditionVariableSRW(&WorkChanged, &WorkLock, INFINITE, 0);
+            SleepConditionVariableSRW(&job.handed, &WorkLock, INFINITE, 0);
 }
 
 bool SlotReady(SaveJob &job) {
@@ -168,7 +171,10 @@ int32_t ImageSaveStart(ObjectId id, const char *fileName, int32_t formatId, int3
         job.running = true;
         job.ready = true;
         job.order = ++HandedOver;
-        WakeAllConditionVariable(&WorkChanged);
+        if (job.large)
+            WakeConditionVariable(&job.handed);
+        else
+            WakeAllConditionVariable(&WorkChanged);
     } else {
         job.result = result;
     }
