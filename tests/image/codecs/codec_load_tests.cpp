@@ -101,8 +101,8 @@ long long MainHeapInUse() {
 }
 
 // What a batch keeps for its next strips and sheets (each saving slot's copy of the rows and the
-// block it gathers a file in, the blocks the reading thread and the batch's thread read files
-// into, the block the batch's thread gathers its own saves in) goes back when the library ends.
+// block it gathers a file in, the blocks the workers and the batch's thread read files into, the
+// block the batch's thread gathers its own saves in) goes back when the library ends.
 // First in the file: a block an earlier test left kept would already count in `before`, and one
 // the library's end forgot to free would go unseen.
 TEST_F(Library, TheBlocksKeptForTheNextStripsAndSheetsGoBackWhenTheLibraryEnds) {
@@ -110,6 +110,9 @@ TEST_F(Library, TheBlocksKeptForTheNextStripsAndSheetsGoBackWhenTheLibraryEnds) 
     ASSERT_GE(entries.size(), 3u);
     ImageLibraryEnd();
     long long before = MainHeapInUse();
+    // Time for a worker to read the first file, which the batch's thread would otherwise read.
+    ImageLoadAhead(entries[0].file.c_str());
+    Sleep(50);
     for (size_t i = 0; i < 3; i++) {
         if (i + 1 < 3) ImageLoadAhead(entries[i + 1].file.c_str());
         ASSERT_NE(ImageLoad(Loaded, entries[i].file.c_str()), 0) << entries[i].file;
