@@ -1,11 +1,12 @@
 // The runtime's private heaps and the process-wide values every library may read.
 //
 // Threads: the batch runs on one thread, the background saves (image_save.h) and the reading of the
-// next strips (ImageLoadAhead, image_load.h) on the image library's workers, and on the batch's
-// thread while it would wait for them. MainHeap and ObjectHeap are serialised: MemoryAlloc and
-// MemoryFree may be called on any thread, and the saving and reading take their blocks from
-// MainHeap (the decoders also from the C runtime's heap). StringHeap is not: string values and the
-// temporary string area belong to the batch's thread alone.
+// next strips (ImageLoadAhead, image_load.h) on the image library's workers (a large PNG sheet on a
+// thread of its own), and on the batch's thread while it would wait for them. MainHeap and
+// ObjectHeap are serialised: MemoryAlloc and MemoryFree may be called on any thread, and the saving
+// and reading take their blocks from MainHeap (the decoders also from the C runtime's heap).
+// StringHeap is not: string values and the temporary string area belong to the batch's thread
+// alone.
 #pragma once
 
 #include <windows.h>
