@@ -350,6 +350,18 @@ void RunFloorOnCores(int round, const std::string &group, const std::vector<Stri
     PrintLines();
 }
 
+// Which of `peers` ways takes place `i` of a group's turns, the group being the `row`th of the run:
+// over `peers` groups each way follows every other once (a Williams square; with an odd number of
+// ways every other square runs backwards). Turning one order round instead, ours ran right after
+// the PIL peer's turn in three groups of four, which costs the way there time: with the floor on
+// both cores in that place instead, ours / 2 cores averaged 0.89 over the medium rows against 0.97
+// (two runs of 15 rounds each).
+int WayAt(int64_t row, int i, int peers) {
+    if (peers % 2 && (row / peers) % 2) i = peers - 1 - i;
+    int64_t at = i == 0 ? 0 : i % 2 ? (i + 1) / 2 : peers - i / 2;
+    return int((at + row) % peers);
+}
+
 // The outside peer's turn: it reads the group's strips from the list itself.
 void RunOutside(int round, const std::string &group) {
     printf("turn %d %s\n", round, group.c_str());
@@ -431,17 +443,17 @@ int main(int argc, char **argv) {
         const int peers = int(order.size());
         for (int round = 0; round < rounds; round++) {
             for (size_t k = 0; k < groups.size(); k++) {
-                // Which way goes first changes from group to group and round to round; ours
-                // without the progress goes next to ours, before it one time and after it the next.
+                // The order of the ways changes from group to group and round to round (see
+                // WayAt); ours without the progress goes next to ours, before it one time and after
+                // it the next.
                 const auto &g = groups[k];
-                int first = int((round + k) % size_t(peers));
+                const int64_t row = round + int64_t(k);
                 for (int i = 0; i < peers; i++) {
-                    switch (order[size_t((first + i) % peers)]) {
+                    switch (order[size_t(WayAt(row, i, peers))]) {
                     case Ours:
-                        if (plain && first % 2)
-                            RunOurs(round, g.first, g.second, output, Way::Plain);
+                        if (plain && row % 2) RunOurs(round, g.first, g.second, output, Way::Plain);
                         RunOurs(round, g.first, g.second, output);
-                        if (plain && first % 2 == 0)
+                        if (plain && row % 2 == 0)
                             RunOurs(round, g.first, g.second, output, Way::Plain);
                         break;
                     case Serial:
