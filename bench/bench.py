@@ -213,13 +213,15 @@ def run_pil(out, round_, group, strips):
     return [(opened, cut, save, whole) for opened, cut, save in steps], cpu
 
 
-def drop_round(out, round_):
-    """Deletes every way's sheets of a round after the first, once the round is over, while the
-    bench waits for the peer's turn: only the first round's are compared. Kept, a full run left
+def drop_sheets(out, round_, group):
+    """Deletes every way's sheets of a group in a round after the first, while the bench waits for
+    the peer's turn in the next round: only the first round's are compared. Kept, a full run left
     14 GB of sheets on the disk, and the system wrote them out all through the run (about a
-    gigabyte waiting at any time) beside whichever way was being timed."""
+    gigabyte waiting at any time) beside whichever way was being timed. A group at a time, so that
+    the system's work after a deletion falls on the group whose sheets those were, not on the small
+    strips that start each round."""
     for way in os.listdir(out):
-        shutil.rmtree(os.path.join(out, way, str(round_)), ignore_errors=True)
+        shutil.rmtree(os.path.join(out, way, str(round_), group), ignore_errors=True)
 
 
 def run_peers(build, work, groups, rounds, plains=None, serial=False):
@@ -248,7 +250,6 @@ def run_peers(build, work, groups, rounds, plains=None, serial=False):
     cpus = {way: {} for way in ("ours", "floor", "cores", "pil")}
     waits, batches = {}, {}
     threads, kind = 0, None
-    dropped = set()
     wine_run = os.path.join(build, "wine-run")
     exe = os.path.join(build, "bench", "stripsheet_bench.exe")
     errors = tempfile.TemporaryFile(mode="w+")
@@ -267,9 +268,8 @@ def run_peers(build, work, groups, rounds, plains=None, serial=False):
         if kind == "end":
             break
         if kind == "turn":
-            if key[0] >= 2 and key[0] - 1 not in dropped:
-                drop_round(out, key[0] - 1)
-                dropped.add(key[0] - 1)
+            if key[0] >= 2:
+                drop_sheets(out, key[0] - 1, key[1])
             pil[key[0]][key[1]], cpus["pil"][key] = run_pil(out, key[0], key[1],
                                                             turn_strips[key[1]])
             process.stdin.write("go\n")
