@@ -214,12 +214,10 @@ def run_pil(out, round_, group, strips):
 
 
 def drop_sheets(out, round_, group):
-    """Deletes every way's sheets of a group in a round after the first, while the bench waits for
-    the peer's turn in the next round: only the first round's are compared. Kept, a full run left
-    14 GB of sheets on the disk, and the system wrote them out all through the run (about a
-    gigabyte waiting at any time) beside whichever way was being timed. A group at a time, so that
-    the system's work after a deletion falls on the group whose sheets those were, not on the small
-    strips that start each round."""
+    """Deletes every way's sheets of a group in a round after the first: only the first round's are
+    compared. Kept, a full run left 14 GB of sheets on the disk, and the system wrote them out all
+    through the run (about a gigabyte waiting at any time) beside whichever way was being timed.
+    Deleted within seconds, before the system writes them out, they never reach the disk."""
     for way in os.listdir(out):
         shutil.rmtree(os.path.join(out, way, str(round_), group), ignore_errors=True)
 
@@ -249,7 +247,7 @@ def run_peers(build, work, groups, rounds, plains=None, serial=False):
     # Processor time a strip, by way and (round, group).
     cpus = {way: {} for way in ("ours", "floor", "cores", "pil")}
     waits, batches = {}, {}
-    threads, kind = 0, None
+    threads, kind, last_turn = 0, None, None
     wine_run = os.path.join(build, "wine-run")
     exe = os.path.join(build, "bench", "stripsheet_bench.exe")
     errors = tempfile.TemporaryFile(mode="w+")
@@ -268,8 +266,11 @@ def run_peers(build, work, groups, rounds, plains=None, serial=False):
         if kind == "end":
             break
         if kind == "turn":
-            if key[0] >= 2:
-                drop_sheets(out, key[0] - 1, key[1])
+            # Every way is done with the group before this one: its sheets go, while nothing is
+            # timed.
+            if last_turn and last_turn[0] >= 1:
+                drop_sheets(out, *last_turn)
+            last_turn = key
             pil[key[0]][key[1]], cpus["pil"][key] = run_pil(out, key[0], key[1],
                                                             turn_strips[key[1]])
             process.stdin.write("go\n")
