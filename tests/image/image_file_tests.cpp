@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -168,13 +169,15 @@ struct EncoderCall {
     std::string block;
     DWORD thread; // the thread that ran the encoder
 };
-std::vector<EncoderCall> encoderCalls;
+std::vector<EncoderCall> encoderCalls; // under callsLock: saves run on several threads at once
+SRWLOCK callsLock = SRWLOCK_INIT;
 std::string savingFolder;
 
 constexpr int32_t FormatSlow = 0x574F4C53;  // writes "SLOW" once a later save began, or in 0.5 s
 constexpr int32_t FormatHeavy = 0x56414548; // as FormatGood, from an encoder marked heavy
-HANDLE laterSaveBegan;                      // set by the other encoders as they begin
-std::string slowTarget;                     // the file the slow encoder's save writes
+constexpr int32_t FormatHeavyFail = 0x4C494648; // as FormatFail, from an encoder marked heavy
+HANDLE laterSaveBegan;                          // set by the other encoders as they begin
+std::string slowTarget;                         // the file the slow encoder's save writes
 
 int32_t EncodeSlow(FILE *stream, const uint8_t *, int32_t, int32_t, int32_t, int32_t) {
     // A later save of the same file that did not wait for this one: let it reach the file first.
@@ -188,17 +191,20 @@ template <bool Succeed>
 int32_t Encode(FILE *stream, const uint8_t *pixels, int32_t width, int32_t height, int32_t stride,
                int32_t quality) {
     if (laterSaveBegan) SetEvent(laterSaveBegan);
+    AcquireSRWLockExclusive(&callsLock);
     encoderCalls.push_back(
         {savingFolder.empty() ? Names{} : FilesIn(savingFolder), width, height, stride, quality,
          std::string(reinterpret_cast<const char *>(pixels), size_t(stride) * height),
          GetCurrentThreadId()});
+    ReleaseSRWLockExclusive(&callsLock);
     return fputs(Succeed ? "GOOD" : "half a pict", stream) >= 0 && Succeed;
 }
 
 const ImageEncoder Encoders[] = {{FormatGood, Encode<true>, 24},
                                  {FormatFail, Encode<false>, 24},
                                  {FormatSlow, EncodeSlow, 24},
-                                 {FormatHeavy, Encode<true>, 24, true}};
+                                 {FormatHeavy, Encode<true>, 24, true},
+                                 {FormatHeavyFail, Encode<false>, 24, true}};
 
 class ImageFiles : public ::testing::Test {
   protected:
@@ -384,6 +390,38 @@ TEST_F(ImageFiles, ALargeSheetOfAHeavyEncoderIsWrittenOnAThreadOfItsOwn) {
     ASSERT_EQ(encoderCalls.size(), 1u);
     EXPECT_NE(encoderCalls[0].thread, GetCurrentThreadId());
     EXPECT_EQ(ReadWholeFile(slowTarget), "GOOD");
+}
+
+// Each background save's outcome comes back in the order the saves were started, wherever its
+// sheet was written (a worker, the batch's thread while it waits, a large heavy sheet's own
+// thread); a failed save leaves the earlier file as it was and no temporary file.
+TEST_F(ImageFiles, BackgroundSaveOutcomesComeBackInOrderFromEveryThread) {
+    std::string folder = TestFolder("save-outcomes");
+    ASSERT_NE(ImageCreate(1, 4096, 400, 24), 0); // 4.9 MB of rows: large
+    ASSERT_NE(ImageCreate(2, 4, 4, 24), 0);
+    struct Row {
+        int32_t format;
+        ObjectId image;
+        bool written;
+    };
+    const Row rows[] = {{FormatHeavyFail, 1, false}, {FormatGood, 2, true}, {FormatHeavy, 1, true},
+                        {FormatFail, 2, false},      {FormatGood, 1, true}, {FormatHeavy, 2, true},
+                        {FormatHeavyFail, 1, false}, {FormatFail, 1, false}};
+    const int32_t count = int32_t(std::size(rows));
+    auto name = [&](int32_t i) { return folder + "sheet" + std::to_string(i); };
+    for (int32_t i = 0; i < count; i++)
+        ASSERT_TRUE(WriteText(name(i), "earlier"));
+    for (int32_t i = 0; i < count + ImageSaveSlots; i++) {
+        // As a batch does: the oldest save is finished when every slot is taken.
+        if (i >= ImageSaveSlots)
+            EXPECT_EQ(ImageSaveFinish(), rows[i - ImageSaveSlots].written ? 1 : 0)
+                << i - ImageSaveSlots;
+        if (i < count)
+            ASSERT_EQ(ImageSaveStart(rows[i].image, name(i).c_str(), rows[i].format), 1) << i;
+    }
+    for (int32_t i = 0; i < count; i++)
+        EXPECT_EQ(ReadWholeFile(name(i)), rows[i].written ? "GOOD" : "earlier") << i;
+    EXPECT_EQ(FilesIn(folder).size(), size_t(count)) << "a temporary file was left";
 }
 
 // ---- Loading bitmap and icon files ------------------------------------------------------------
