@@ -94,12 +94,19 @@ const char *ExamineFile(const char *currentFile, const char *outputDirectory) {
     return why;
 }
 
-// Names the next file to the conversion when it is named as a strip: it is read while the current
-// one is converted.
-void ReadAhead(const char *file) {
-    const char *name = PathLastPart(file);
+// Names a later file to the conversion when it is named as a strip: it is read (and its sheet
+// made) while the current one is converted.
+void ReadAhead(const char *file, const char *outputDirectory) {
+    const char *name = file ? PathLastPart(file) : "";
     StripName strip;
-    if (*file && StripNameParse(name, StringLength(name), &strip)) ConvertStripAhead(file);
+    if (!file || !*file || !StripNameParse(name, StringLength(name), &strip)) return;
+    StringValue prefix = nullptr;
+    int32_t start = TempString.end;
+    StringLeft(name, strip.prefixLength, start);
+    StringAssignTemp(&prefix, start);
+    const char direction[] = {strip.direction, '\0'};
+    ConvertStripAhead(file, prefix, strip.extension, direction, strip.count, outputDirectory);
+    StringFree(prefix);
 }
 
 // Adds the file's line to the reasons piled up in the area, when it was not converted.
@@ -185,6 +192,7 @@ int32_t BatchConvert(const char *files, const char *outputFolder, BatchReportRou
     StringValue outputDirectory = nullptr;
     StringValue currentFile = nullptr;
     StringValue nextFile = nullptr;
+    StringValue laterFile = nullptr;
     StringValue summary = nullptr;
     StringValue reasons = nullptr;
     Report = report;
@@ -216,12 +224,19 @@ int32_t BatchConvert(const char *files, const char *outputFolder, BatchReportRou
         int32_t reasonsStart = TempString.end;
         int32_t total = files ? GivenCount(files) : DialogFileCount(), examined = 0;
         if (Progress) Progress->Begin(total);
-        // While one strip's sheet is being written, the next strip is loaded and cut, and the one
-        // after it read.
+        // Every strip is named ahead, the first too: while one is converted, the two after it are
+        // read (and their sheets made) on whichever core is free.
         ConvertBatchBegin();
         start = TempString.end;
         NextFile(start);
         StringAssignTemp(&nextFile, start);
+        if (!StringEqual(nextFile, "")) {
+            start = TempString.end;
+            NextFile(start);
+            StringAssignTemp(&laterFile, start);
+        }
+        ReadAhead(currentFile, outputDirectory);
+        ReadAhead(nextFile, outputDirectory);
         while (!StringEqual(currentFile, "")) {
             if (Progress && Progress->Step(examined + 1, currentFile)) {
                 stopped = true;
@@ -229,7 +244,7 @@ int32_t BatchConvert(const char *files, const char *outputFolder, BatchReportRou
             }
             examined += 1;
             if (ConvertStripsSaving() == ConvertSavesAtOnce) FinishOldestSave();
-            ReadAhead(nextFile);
+            ReadAhead(laterFile, outputDirectory);
             const char *why = ExamineFile(currentFile, outputDirectory);
             // A strip whose sheet is being written, or whose frames wait for the atlas, has its
             // line (if any) later.
@@ -238,10 +253,11 @@ int32_t BatchConvert(const char *files, const char *outputFolder, BatchReportRou
                 Note(currentFile, why);
             }
             StringAssign(&currentFile, nextFile);
-            if (StringEqual(nextFile, "")) continue; // the list has ended: ask no further
+            StringAssign(&nextFile, laterFile);
+            if (StringEqual(laterFile, "")) continue; // the list has ended: ask no further
             start = TempString.end;
             NextFile(start);
-            StringAssignTemp(&nextFile, start);
+            StringAssignTemp(&laterFile, start);
         }
         FinishSaves();
         ConvertStripAhead(nullptr);
@@ -284,6 +300,7 @@ int32_t BatchConvert(const char *files, const char *outputFolder, BatchReportRou
     StringFree(outputDirectory);
     StringFree(currentFile);
     StringFree(nextFile);
+    StringFree(laterFile);
     StringFree(summary);
     StringFree(reasons);
     if (report && stopped) return BatchStoppedExit;

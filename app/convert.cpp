@@ -55,10 +55,11 @@ struct ConversionStrings {
 
 // A file name beside the sheet, "<folder><prefix>_B<count>.<extension>", made at the end of the
 // temporary area; returns where it starts there.
-int32_t ConcatOutputName(const ConversionStrings &s, int32_t count, const char *extension) {
+int32_t ConcatOutputName(const char *outputDirectory, const char *prefix, int32_t count,
+                         const char *extension) {
     int32_t start = TempString.end;
-    StringConcat(s.outputDirectory);
-    StringConcat(s.prefix);
+    StringConcat(outputDirectory);
+    StringConcat(prefix);
     StringConcat("_B");
     StringFromInteger(count, TempString.end);
     StringConcat(".");
@@ -143,7 +144,7 @@ ConvertOutcome Pending(const ConversionStrings &s, int32_t count, PendingSheet *
         return ConvertOutcome::NotWritten;
     }
     if (!Options.json) return ConvertOutcome::Converted;
-    int32_t start = ConcatOutputName(s, count, "json");
+    int32_t start = ConcatOutputName(s.outputDirectory, s.prefix, count, "json");
     (*pending)->dataName = MemoryTextCopy(TempAddress(start));
     TempString.end = start;
     ConvertOutcome outcome = ConvertOutcome::Converted;
@@ -304,6 +305,50 @@ char *PageFileName(const char *folder, int32_t page, int32_t pages, const char *
     return name;
 }
 
+// A sheet without options, eight frames a row and nothing written beside it, is made on the
+// thread that reads its strip ahead (ConvertStripAhead), as DrawPlainSheet would draw it.
+bool SheetMadeAhead() {
+    const SheetOptions plain;
+    return !Options.atlas[0] && !SheetOptionsPacked(Options) && Options.columns == plain.columns &&
+           Options.spacing == 0 && Options.margin == 0 && Options.extrude == 0 &&
+           Options.scale == 1 && !Options.alpha && !Options.json && !Options.pot &&
+           Options.maxSize == 0;
+}
+
+// What the reading thread is told of a strip: its count, negative for a vertical strip (a count
+// is at least 1 and fits 31 bits, as does an intptr_t of the 32-bit program).
+intptr_t AheadHow(int32_t count, bool horizontal) {
+    return horizontal ? intptr_t(count) : -intptr_t(count);
+}
+
+int32_t AheadCount(intptr_t how) {
+    return int32_t(how < 0 ? -how : how);
+}
+
+bool AheadSheetSize(intptr_t how, int32_t stripWidth, int32_t stripHeight, int32_t *width,
+                    int32_t *height) {
+    int32_t frameWidth = 0, frameHeight = 0;
+    GridLayout g;
+    if (StripFrameSize(stripWidth, stripHeight, how > 0, AheadCount(how), &frameWidth,
+                       &frameHeight) != LayoutFit::Fits ||
+        GridLayoutMake(SheetOptions(), frameWidth, frameHeight, AheadCount(how), &g) !=
+            LayoutFit::Fits)
+        return false;
+    *width = g.page.width;
+    *height = g.page.height;
+    return true;
+}
+
+void AheadSheetDraw(intptr_t how, const uint8_t *strip, int64_t stripStride, int32_t stripWidth,
+                    int32_t stripHeight, uint8_t *sheet, int64_t sheetStride, int32_t width,
+                    int32_t height) {
+    int32_t frameWidth = 0, frameHeight = 0;
+    StripFrameSize(stripWidth, stripHeight, how > 0, AheadCount(how), &frameWidth, &frameHeight);
+    PixelRows from{const_cast<uint8_t *>(strip), stripStride, 3, false};
+    PixelRows to{sheet, sheetStride, 3, false};
+    CopyPlainSheet(to, width, height, from, how > 0, AheadCount(how), frameWidth, frameHeight);
+}
+
 } // namespace
 
 ConvertOutcome ConvertStrip(const char *stripPath, const char *prefix, const char *extension,
@@ -316,9 +361,21 @@ ConvertOutcome ConvertStrip(const char *stripPath, const char *prefix, const cha
     StringCopyNew(&s.direction, direction);
     StringCopyNew(&s.outputDirectory, outputDirectory);
 
-    StringAssignTemp(&s.outputName, ConcatOutputName(s, count, s.extension));
+    StringAssignTemp(&s.outputName,
+                     ConcatOutputName(s.outputDirectory, s.prefix, count, s.extension));
 
     int32_t format = FormatFor(s.extension);
+
+    // A sheet made as its strip was read ahead is only renamed here; a strip it was not made of
+    // (one of the failures below among them) is loaded and cut as always.
+    if (background && SheetMadeAhead()) {
+        int32_t written = ImageSheetAheadTake(StripImage, s.stripPath, s.outputName);
+        if (written == 1) {
+            FilesConverted += 1;
+            return ConvertOutcome::Converted;
+        }
+        if (written == 0) return NotSaved();
+    }
 
     if (!ImageLoad(StripImage, s.stripPath)) return LoadFailed();
 
@@ -455,8 +512,18 @@ void ConvertBatchEnd(bool stopped, const char *outputDirectory, const ConvertEnd
     AtlasEnd();
 }
 
-void ConvertStripAhead(const char *stripPath) {
-    ImageLoadAhead(stripPath);
+void ConvertStripAhead(const char *stripPath, const char *prefix, const char *extension,
+                       const char *direction, int32_t count, const char *outputDirectory) {
+    if (!stripPath || !prefix || !SheetMadeAhead()) {
+        ImageLoadAhead(stripPath);
+        return;
+    }
+    int32_t start = ConcatOutputName(outputDirectory, prefix, count, extension);
+    ImageAheadSheet sheet = {
+        AheadSheetSize,     AheadSheetDraw,       AheadHow(count, StringEqual(direction, "H")),
+        TempAddress(start), FormatFor(extension), ImageDefaultQuality};
+    ImageLoadAhead(stripPath, &sheet);
+    TempString.end = start;
 }
 
 void ConvertRuntimeInit() {

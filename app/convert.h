@@ -66,6 +66,11 @@ struct ConvertEndReport {
 // are counted, and `report` is told what became of it. Nothing happens without /atlas.
 void ConvertBatchEnd(bool stopped, const char *outputDirectory, const ConvertEndReport &report);
 
-// Names the strip the batch converts after the next one (null: none left), so that its file is
-// read and decoded on another thread while this one converts (ImageLoadAhead).
-void ConvertStripAhead(const char *stripPath);
+// Names a strip the batch converts after this one (null: none left), with what ConvertStrip will
+// be given for it, so that its file is read and decoded on another thread while this one converts
+// (ImageLoadAhead). A sheet without options is made there too, and written under a temporary name
+// that ConvertStrip (in the background) replaces the sheet's file with; a stopped batch's null
+// deletes it.
+void ConvertStripAhead(const char *stripPath, const char *prefix = nullptr,
+                       const char *extension = nullptr, const char *direction = nullptr,
+                       int32_t count = 0, const char *outputDirectory = nullptr);

@@ -197,3 +197,26 @@ bool DrawPlainSheet(ObjectId sheet, ObjectId strip, bool horizontal, int32_t cou
     DrawingEnd();
     return everyFrame;
 }
+
+void CopyPlainSheet(const PixelRows &sheet, int32_t sheetWidth, int32_t sheetHeight,
+                    const PixelRows &strip, bool horizontal, int32_t count, int32_t frameWidth,
+                    int32_t frameHeight) {
+    size_t frameBytes = size_t(frameWidth) * 3;
+    for (int32_t y = 0; y < sheetHeight; y++) {
+        uint8_t *to = sheet.bits + y * sheet.stride;
+        int32_t first = y / frameHeight * PlainColumns;
+        int32_t frameY = y % frameHeight;
+        int32_t frames = count - first < PlainColumns ? count - first : PlainColumns;
+        if (frames < 0) frames = 0;
+        // A horizontal strip's frames lie side by side as in the sheet's row: one copy for them.
+        if (horizontal && frames > 0)
+            memcpy(to, strip.bits + frameY * strip.stride + frameBytes * size_t(first),
+                   frameBytes * size_t(frames));
+        for (int32_t k = 0; !horizontal && k < frames; k++)
+            memcpy(to + frameBytes * size_t(k),
+                   strip.bits + (int64_t(first + k) * frameHeight + frameY) * strip.stride,
+                   frameBytes);
+        memset(to + frameBytes * size_t(frames), 0,
+               size_t(sheetWidth) * 3 - frameBytes * size_t(frames));
+    }
+}

@@ -4,7 +4,8 @@
 // thread per core (whole strips, one a thread at a time), all taking turns group by group so that
 // all meet the same machine. The linker redirects the conversion's calls of ConvertStrip,
 // ConvertStripFinish, ImageLoad, ImageSave and ImageSaveStart through the timers below (see
-// bench/CMakeLists.txt), so the code being timed is the shipped code, unchanged.
+// bench/CMakeLists.txt), and ConvertStripAhead for the serial way, so the code being timed is the
+// shipped code, unchanged.
 //
 //   stripsheet_bench LIST OUTPUT [--rounds N] [--memory-every N] [--plain 1] [--serial 1]
 //                    [--turns 1] [--floors 0] [--peak 1]
@@ -140,6 +141,8 @@ int32_t __real__Z9ImageSavexPKcii(ObjectId id, const char *fileName, int32_t for
 ConvertOutcome __real__Z12ConvertStripPKcS0_S0_S0_iS0_b(const char *, const char *, const char *,
                                                         const char *, int32_t, const char *, bool);
 ConvertOutcome __real__Z18ConvertStripFinishPPKc(const char **stripPath);
+void __real__Z17ConvertStripAheadPKcS0_S0_S0_iS0_(const char *, const char *, const char *,
+                                                  const char *, int32_t, const char *);
 
 intptr_t __wrap__Z9ImageLoadxPKci(ObjectId id, const char *fileName, int32_t flags) {
     return Timed(&loadTicks, [&] { return __real__Z9ImageLoadxPKci(id, fileName, flags); });
@@ -177,6 +180,15 @@ ConvertOutcome __wrap__Z12ConvertStripPKcS0_S0_S0_iS0_b(const char *path, const 
     stripsDone += 1;
     if (memoryEvery > 0 && stripsDone % memoryEvery == 0) SampleMemory();
     return outcome;
+}
+
+// With every sheet saved on the batch's thread, no sheet is made where the strip is read ahead:
+// only the strip is named.
+void __wrap__Z17ConvertStripAheadPKcS0_S0_S0_iS0_(const char *path, const char *prefix,
+                                                  const char *extension, const char *direction,
+                                                  int32_t count, const char *output) {
+    if (savesOnBatchThread) prefix = nullptr;
+    __real__Z17ConvertStripAheadPKcS0_S0_S0_iS0_(path, prefix, extension, direction, count, output);
 }
 
 // A sheet written in the background: how long the batch waited for it.

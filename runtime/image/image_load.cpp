@@ -31,6 +31,8 @@ LoadJob Chain;
 constexpr int64_t SpareMaxBytes = int64_t(sizeof(void *) == 8 ? 256 : 16) << 20;
 
 // The section the number held from its last load, taken off it when the number is loaded again.
+} // namespace
+
 SpareSection TakeSpare(ObjectId id) {
     const ImageObject *record = id == AutoNumber ? nullptr : ImageRecord(id);
     if (!record || !record->loadedSection) return SpareSection{};
@@ -49,6 +51,8 @@ SpareSection TakeSpare(ObjectId id) {
                         section.dsBm.bmBitsPixel,
                         rows};
 }
+
+namespace {
 
 // The spare section when it fits the picture, else a new section; null when none can be made (or,
 // off the batch's thread, when the picture is left to the batch's thread). `format` gives a

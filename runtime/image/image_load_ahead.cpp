@@ -1,10 +1,12 @@
 // Reading strips ahead: the library's workers (image_workers.h) open, read and decode the files a
-// batch will load next while the batch's thread cuts the last one and hands its sheet over. The
+// batch will load next while the batch's thread cuts the last one and hands its sheet over, and
+// when the batch asks, cut the strip into its sheet and write it under a temporary name too. The
 // queue (names, order, taking and dropping) is kept by the batch's thread; a worker runs
-// LoadPictureFile only, on the entry it claimed, and changes nothing else. A batch's thread that
-// would wait for its file does the work waiting meanwhile, as a worker would.
+// LoadPictureFile and MakeSheet only, on the entry it claimed, and changes nothing else. A batch's
+// thread that would wait for its file does the work waiting meanwhile, as a worker would.
 #include "runtime/image/image_workers.h"
 #include "runtime/image/load_job.h"
+#include "runtime/image/sheet_rows.h"
 #include "runtime/memory/memory.h"
 
 #include <cstring>
@@ -20,15 +22,32 @@ struct AheadEntry {
     char *fileName; // the entry's own copy
     AheadState state;
     LoadJob job;
+    // The sheet asked for (none when `sheet.Size` is null), its name the entry's own copy; once
+    // made, its file is open under a temporary name, or `sheetResult` says why not.
+    ImageAheadSheet sheet;
+    char *sheetName;
+    bool sheetMade;
+    ImageSaveFailure sheetResult;
+    TemporaryFile temporary;
 };
 
-// The file the batch loads next and the one after it, oldest first, in a ring: an entry never
-// moves while it is read. A worker reads the next one as soon as it is free, without waiting for
-// the batch to take the last, and the batch's thread reads one while it would wait: decoding is
-// most of a JPEG strip's work, and two files read at once keep both cores busy where one thread
-// alone set the pace.
-constexpr int32_t AheadSize = 2;
+// The files the batch loads next, oldest first, in a ring: an entry never moves while it is read.
+// A worker reads the next one as soon as it is free, without waiting for the batch to take the
+// last, and the batch's thread reads one while it would wait: decoding is most of a JPEG strip's
+// work, and two files read at once keep both cores busy where one thread alone set the pace. With
+// sheets made ahead the batch's thread only renames a strip's sheet: three entries leave a file
+// waiting for whichever thread is free, where with two a worker sat idle until the batch named
+// the next.
+constexpr int32_t AheadSize = 3;
 AheadEntry Queue[AheadSize];
+// Each place's blocks for a sheet made ahead, its rows (after room for a bitmap file's headers)
+// and its file gathered: kept from one sheet to the next as the saving slots keep theirs.
+KeptBlock SheetBlocks[AheadSize];
+KeptBlock GatherBlocks[AheadSize];
+
+// A sheet larger than this is left to the batch's thread, whose saves of large sheets share the
+// cores better; the three places keep at most this much each.
+constexpr size_t AheadSheetBytes = size_t(4) << 20;
 int32_t QueueFirst;
 int32_t QueueCount;
 
@@ -44,28 +63,24 @@ AheadEntry &Entry(int32_t i) {
     return Queue[(QueueFirst + i) % AheadSize];
 }
 
-// The oldest entry waiting for a thread, or null; under the lock.
-AheadEntry *OldestWaiting() {
-    for (int32_t i = 0; i < QueueCount; i++)
-        if (Entry(i).state == AheadState::Waiting) return &Entry(i);
-    return nullptr;
-}
+// At most this many pictures are held or being read at once, the one the batch took last counted
+// until it names the next file: so it was when only two entries were kept, and three large strips
+// read ahead took a third section of fresh memory beside the saving threads' work (the large noisy
+// PNG strips took 1.09 of the two-core floor against 1.04 before). A strip whose sheet was made
+// holds no picture.
+constexpr int32_t PicturesAhead = 2;
+bool BatchHoldsPicture; // the batch's thread took a picture and has not named a file since
 
-// Reads the entry's file into its job, with the latest spare section and `block`: called and
-// returning under the lock, which is let go meanwhile. The batch's thread leaves an entry alone
-// while it is being read.
-void ReadEntry(AheadEntry *entry, KeptBlock *block) {
-    entry->state = AheadState::Reading;
-    LoadJob *job = &entry->job;
-    job->block = block;
-    job->onBatchThread = false;
-    job->spare = SpareSection{};
-    if (SpareCount > 0) std::swap(job->spare, Spares[--SpareCount]);
-    ReleaseSRWLockExclusive(&WorkLock);
-    LoadPictureFile(job);
-    AcquireSRWLockExclusive(&WorkLock);
-    entry->state = AheadState::Done;
-    WakeAllConditionVariable(&WorkChanged);
+// The oldest entry waiting for a thread, or null when none is or it would be a picture too many;
+// under the lock.
+AheadEntry *OldestWaiting() {
+    int32_t pictures = BatchHoldsPicture ? 1 : 0;
+    for (int32_t i = 0; i < QueueCount; i++) {
+        AheadEntry &entry = Entry(i);
+        if (entry.state == AheadState::Waiting) return pictures < PicturesAhead ? &entry : nullptr;
+        if (entry.state == AheadState::Reading || entry.job.handle) pictures += 1;
+    }
+    return nullptr;
 }
 
 // Waits, under the lock, until the oldest entry (or, with `all`, every entry) is not being read.
@@ -86,7 +101,9 @@ void DropOldest() {
     if (oldest.state == AheadState::Done && oldest.job.handle)
         DeleteObject(oldest.job.handle); // always a section: icons are left to the batch
     SpareSectionDrop(&oldest.job.spare);
+    DropTemporary(&oldest.temporary, &GatherBlocks[&oldest - Queue]);
     MemoryFree(oldest.fileName);
+    MemoryFree(oldest.sheetName);
     oldest = AheadEntry{};
     QueueFirst = (QueueFirst + 1) % AheadSize;
     QueueCount -= 1;
@@ -114,6 +131,119 @@ void DropSpares() {
         SpareSectionDrop(&Spares[--SpareCount]);
 }
 
+// Cuts the strip the entry's job made into its sheet, as the entry's routines lay it out, and
+// writes the sheet under a temporary name; `used` then gets the strip's section, which is a spare
+// from then on. Nothing when the picture is not a 24-bit section an image can hold, or the sheet
+// is not to be made here: the batch's thread then takes the picture as before. Off the lock, on
+// the thread that read the file.
+void MakeSheet(AheadEntry *entry, SpareSection *used) {
+    const LoadJob &job = entry->job;
+    const ImageAheadSheet &plan = entry->sheet;
+    DIBSECTION section{};
+    if (!job.madeSection || GetObjectType(job.handle) != OBJ_BITMAP ||
+        GetObjectA(job.handle, sizeof section, &section) != sizeof section)
+        return;
+    const BITMAPINFOHEADER &h = section.dsBmih;
+    int32_t stripWidth = h.biWidth;
+    int32_t stripHeight = h.biHeight < 0 ? -h.biHeight : h.biHeight;
+    int32_t width = 0, height = 0;
+    SheetRows sheet{};
+    if (!section.dsBm.bmBits || h.biBitCount != 24 || h.biCompression != BI_RGB ||
+        !ImageSizeFits(stripWidth, stripHeight) ||
+        !plan.Size(plan.how, stripWidth, stripHeight, &width, &height) ||
+        !SheetRowsDescribe(width, height, plan.formatId, plan.quality, 24, &sheet) ||
+        sheet.header.biSizeImage > AheadSheetBytes)
+        return;
+    auto slot = size_t(entry - Queue);
+    uint8_t *block = KeptBlockOf(&SheetBlocks[slot], SheetHeadRoom + sheet.header.biSizeImage);
+    if (!block) return;
+
+    uint8_t *rows = block + SheetHeadRoom;
+    int64_t stride = sheet.stride;
+    int64_t stripStride = section.dsBm.bmWidthBytes;
+    auto *stripBits = static_cast<const uint8_t *>(section.dsBm.bmBits);
+    bool topDown = job.madeSection == LoadedTopDown;
+    plan.Draw(plan.how, topDown ? stripBits : stripBits + (stripHeight - 1) * stripStride,
+              topDown ? stripStride : -stripStride, stripWidth, stripHeight,
+              rows + (height - 1) * stride, -stride, width, height);
+    // The end of each row is written as zeros.
+    int64_t filled = int64_t(width) * 3;
+    if (filled != stride)
+        for (int32_t y = 0; y < height; y++)
+            memset(rows + y * stride + filled, 0, size_t(stride - filled));
+    sheet.rows = rows;
+    sheet.headRoom = plan.formatId == ImageFormatBmp ? block : nullptr;
+    sheet.gather = &GatherBlocks[slot];
+    sheet.fileName = entry->sheetName;
+    entry->sheetResult = WriteSheetTemporary(sheet, &entry->temporary);
+    entry->sheetMade = true;
+    *used = SpareSection{static_cast<HBITMAP>(job.handle),
+                         section.dsBm.bmBits,
+                         stripWidth,
+                         stripHeight,
+                         24,
+                         job.madeSection};
+    entry->job.handle = nullptr;
+}
+
+// Reads the entry's file into its job, with the latest spare section and `block`, and makes its
+// sheet when one is asked for: called and returning under the lock, which is let go meanwhile.
+// The batch's thread leaves an entry alone while it is being read.
+void ReadEntry(AheadEntry *entry, KeptBlock *block) {
+    entry->state = AheadState::Reading;
+    LoadJob *job = &entry->job;
+    job->block = block;
+    job->onBatchThread = false;
+    job->spare = SpareSection{};
+    if (SpareCount > 0) std::swap(job->spare, Spares[--SpareCount]);
+    ReleaseSRWLockExclusive(&WorkLock);
+    LoadPictureFile(job);
+    SpareSection used{};
+    if (entry->sheet.Size && job->handle) MakeSheet(entry, &used);
+    AcquireSRWLockExclusive(&WorkLock);
+    SpareSection dropped = PushSpare(&used);
+    SpareSectionDrop(&dropped);
+    entry->state = AheadState::Done;
+    WakeAllConditionVariable(&WorkChanged);
+}
+
+// Under the lock: drops the entries named before the file's, which the batch passed over (they
+// would otherwise keep every file after them from being taken); false when it was not named.
+bool ComeTo(const char *fileName) {
+    int32_t at = 0;
+    while (at < QueueCount && strcmp(Entry(at).fileName, fileName) != 0)
+        at++;
+    if (at == QueueCount) return false;
+    for (; at > 0; at--) {
+        WaitWhileReading(false);
+        DropOldest();
+    }
+    return true;
+}
+
+// Under the lock, until the oldest entry is read. Rather than wait, the batch's thread does the
+// work no worker has started: a file still waiting (one after it, while a worker reads this one),
+// read with `block`, or a sheet.
+void WaitForOldest(KeptBlock *block) {
+    while (Entry(0).state != AheadState::Done)
+        if (!RunWaitingWork(block)) SleepConditionVariableSRW(&WorkChanged, &WorkLock, INFINITE, 0);
+}
+
+// Drops the oldest entry, which the batch has taken, and lets go of the lock. The spares are kept
+// only while a reading may still come, so that nothing stays behind a batch's last strip.
+void DropOldestTaken() {
+    DropOldest();
+    WakeAllConditionVariable(&WorkChanged); // a file that waited for room may be read now
+    SpareSection left[SpareRoom] = {};
+    int32_t leftCount = 0;
+    if (QueueCount == 0)
+        while (SpareCount > 0)
+            left[leftCount++] = Spares[--SpareCount];
+    ReleaseSRWLockExclusive(&WorkLock);
+    for (int32_t i = 0; i < leftCount; i++)
+        SpareSectionDrop(&left[i]);
+}
+
 } // namespace
 
 bool ReadWaitingFile(KeptBlock *block) {
@@ -122,8 +252,9 @@ bool ReadWaitingFile(KeptBlock *block) {
     return waiting != nullptr;
 }
 
-void ImageLoadAhead(const char *fileName) {
+void ImageLoadAhead(const char *fileName, const ImageAheadSheet *sheet) {
     AcquireSRWLockExclusive(&WorkLock);
+    BatchHoldsPicture = false;
     if (!fileName) {
         WaitWhileReading(true);
         while (QueueCount > 0)
@@ -137,47 +268,39 @@ void ImageLoadAhead(const char *fileName) {
         WaitWhileReading(false);
         DropOldest();
     }
-    size_t size = strlen(fileName) + 1;
-    auto *copy = static_cast<char *>(MemoryAlloc(size));
+    char *copy = MemoryTextCopy(fileName);
+    // Without memory for the sheet's name the strip is still read ahead.
+    char *sheetName = sheet && sheet->fileName ? MemoryTextCopy(sheet->fileName) : nullptr;
     if (copy && WorkersReady()) {
-        memcpy(copy, fileName, size);
         AheadEntry &entry = Entry(QueueCount);
         entry = AheadEntry{};
         entry.fileName = copy;
         entry.state = AheadState::Waiting;
         entry.job.fileName = copy;
+        if (sheetName) {
+            entry.sheet = *sheet;
+            entry.sheetName = sheetName;
+            sheetName = nullptr;
+        }
         QueueCount += 1;
         WakeAllConditionVariable(&WorkChanged);
     } else {
         MemoryFree(copy);
     }
+    MemoryFree(sheetName);
     ReleaseSRWLockExclusive(&WorkLock);
 }
 
 bool TakeLoadedAhead(const char *fileName, int32_t flags, LoadJob *job, SpareSection *spare) {
     AcquireSRWLockExclusive(&WorkLock);
-    int32_t at = 0;
-    while (at < QueueCount && strcmp(Entry(at).fileName, fileName) != 0)
-        at++;
-    if (flags != 0 || at == QueueCount) {
+    if (flags != 0 || !ComeTo(fileName)) {
         ReleaseSRWLockExclusive(&WorkLock);
         return false;
-    }
-    // Files are loaded in the order they were named: those named before this one and not loaded
-    // were passed over, and would otherwise keep every file after them from being taken.
-    for (; at > 0; at--) {
-        WaitWhileReading(false);
-        DropOldest();
     }
     // The number's section is a spare from now on: a thread that starts on the next file while this
     // one is waited for fills it.
     SpareSection dropped = PushSpare(spare);
-    // Rather than wait, the batch's thread does the work no worker has started: a file still
-    // waiting (the one after it, while a worker reads this one), read with its own block, or a
-    // sheet.
-    while (Entry(0).state != AheadState::Done)
-        if (!RunWaitingWork(job->block))
-            SleepConditionVariableSRW(&WorkChanged, &WorkLock, INFINITE, 0);
+    WaitForOldest(job->block);
     // A file no thread could make a picture of is loaded again by the batch's thread, which gives
     // the reason as it always has.
     LoadJob &made = Entry(0).job;
@@ -186,25 +309,52 @@ bool TakeLoadedAhead(const char *fileName, int32_t flags, LoadJob *job, SpareSec
         job->handle = made.handle;
         job->madeSection = made.madeSection;
         made.handle = nullptr;
+        BatchHoldsPicture = true;
     }
-    DropOldest();
-    // Kept only while a reading may still come, so that nothing stays behind a batch's last strip.
-    SpareSection left[SpareRoom] = {};
-    int32_t leftCount = 0;
-    if (QueueCount == 0)
-        while (SpareCount > 0)
-            left[leftCount++] = Spares[--SpareCount];
+    DropOldestTaken();
+    SpareSectionDrop(&dropped);
+    return taken;
+}
+
+int32_t ImageSheetAheadTake(ObjectId strip, const char *fileName, const char *sheetName) {
+    AcquireSRWLockExclusive(&WorkLock);
+    if (!ComeTo(fileName)) {
+        ReleaseSRWLockExclusive(&WorkLock);
+        return -1;
+    }
+    // As ImageLoad does, the number's section is a spare from now on, for a file read meanwhile.
+    // Only the batch's thread drops entries: the file's stays first while the lock is let go.
+    ReleaseSRWLockExclusive(&WorkLock);
+    SpareSection spare = TakeSpare(strip);
+    AcquireSRWLockExclusive(&WorkLock);
+    SpareSection dropped = PushSpare(&spare);
+    WaitForOldest(BatchBlock());
+    AheadEntry &made = Entry(0);
     ReleaseSRWLockExclusive(&WorkLock);
     SpareSectionDrop(&dropped);
-    for (int32_t i = 0; i < leftCount; i++)
-        SpareSectionDrop(&left[i]);
-    return taken;
+    // The picture, when no sheet was made of it, stays for ImageLoad; a sheet of another name
+    // than the one now asked for is deleted with the entry.
+    if (!made.sheetMade || strcmp(made.sheetName, sheetName) != 0) return -1;
+    // A finished entry is the batch's thread's alone: its file is renamed off the lock, once the
+    // saves of that name handed over before it are done.
+    ImageSaveFailure result = made.sheetResult;
+    if (result == ImageSaveFailure::None) {
+        WaitForQueuedSaves(made.sheetName);
+        result = RenameTemporary(&made.temporary, made.sheetName, &GatherBlocks[&made - Queue]);
+    }
+    AcquireSRWLockExclusive(&WorkLock);
+    DropOldestTaken();
+    return SaveResult(result);
 }
 
 void LoadAheadEnd() {
     ImageLoadAhead(nullptr);
     AcquireSRWLockExclusive(&WorkLock);
     WorkersTrimBlocks();
+    for (int32_t slot = 0; slot < AheadSize; slot++) {
+        KeptBlockTrim(&SheetBlocks[slot]);
+        KeptBlockTrim(&GatherBlocks[slot]);
+    }
     ReleaseSRWLockExclusive(&WorkLock);
     BatchBlockRelease();
 }

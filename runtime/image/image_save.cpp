@@ -171,19 +171,20 @@ constexpr size_t KeptGatherBytes = size_t(sizeof(void *) == 8 ? 16 : 4) << 20;
 
 KeptBlock BatchGather;
 
-// The file goes to a temporary file beside the final one and replaces it only when complete: a
-// failed write must neither destroy an existing file nor leave a half-written one under the
-// final name. `bytes` is about what `write` will write through the stream, 0 when it writes
-// straight to the file (WriteDirect) and needs no gathering block. Any thread may run it: it
-// touches its arguments, the file system, MainHeap (`gather`, a block for the rename) and runs
-// `write`.
-ImageSaveFailure WriteWholeFile(const char *fileName, ContentsRoutine write, const void *contents,
-                                size_t bytes, KeptBlock *gather) {
+// The first half of writing a file whole: the contents go to a temporary file beside the final
+// one, left open for RenameTemporary, so that a failed write neither destroys an existing file nor
+// leaves a half-written one under the final name. `bytes` is about what `write` will write through
+// the stream, 0 when it writes straight to the file (WriteDirect) and needs no gathering block,
+// which stays the stream's until the file is closed. Any thread may run it: it touches its
+// arguments, the file system, MainHeap (`gather`) and runs `write`. Returns None with the file
+// open, or why not, with nothing left open.
+ImageSaveFailure WriteTemporary(const char *fileName, ContentsRoutine write, const void *contents,
+                                size_t bytes, KeptBlock *gather, TemporaryFile *made) {
+    made->stream = nullptr;
     if (ReadOnlyFile(fileName)) return ImageSaveFailure::ReadOnly;
     char folder[MAX_PATH];
-    char temporary[MAX_PATH];
     FolderOf(fileName, folder, sizeof folder);
-    FILE *stream = CreateTemporary(folder, temporary, sizeof temporary);
+    FILE *stream = CreateTemporary(folder, made->name, sizeof made->name);
     if (!stream) return ImageSaveFailure::NotWritten;
     // Without memory for the block the stream keeps its own buffer.
     size_t size = bytes < 2 ? 2 : bytes > GatheredBytes ? GatheredBytes : bytes;
@@ -194,20 +195,20 @@ ImageSaveFailure WriteWholeFile(const char *fileName, ContentsRoutine write, con
     // Data still buffered may fail to reach the disk only now. The flush is asked for on its own:
     // the C runtime under Wine reports a full disk from fflush but not from fclose.
     bool flushed = fflush(stream) == 0 && !ferror(stream);
-    auto file = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
-    bool complete = result && flushed;
-    bool renamed = complete && RenameOpenFile(file, fileName);
-    // Once renamed, the file is whole on disk: a failed close is counted but must not remove it.
-    bool closed = fclose(stream) == 0;
-    // A system that will not rename an open file by this name still may once it is closed.
-    if (complete && closed && !renamed)
-        renamed = MoveFileExA(temporary, fileName, MOVEFILE_REPLACE_EXISTING) != 0;
-    if (!renamed) DeleteFileA(temporary);
-    // The stream that used the block is closed.
-    if (gather) KeptBlockTrim(gather, KeptGatherBytes);
-    if (renamed && closed) return ImageSaveFailure::None;
+    made->stream = stream;
+    if (result && flushed) return ImageSaveFailure::None;
+    DropTemporary(made, gather);
     // Made read-only while the picture was being written.
     return ReadOnlyFile(fileName) ? ImageSaveFailure::ReadOnly : ImageSaveFailure::NotWritten;
+}
+
+// The file goes to a temporary file and replaces the final one only when complete.
+ImageSaveFailure WriteWholeFile(const char *fileName, ContentsRoutine write, const void *contents,
+                                size_t bytes, KeptBlock *gather) {
+    TemporaryFile temporary;
+    ImageSaveFailure written = WriteTemporary(fileName, write, contents, bytes, gather, &temporary);
+    return written == ImageSaveFailure::None ? RenameTemporary(&temporary, fileName, gather)
+                                             : written;
 }
 
 int32_t WriteSheetRows(FILE *stream, const void *contents) {
@@ -230,23 +231,38 @@ int32_t WriteBytes(FILE *stream, const void *contents) {
 
 } // namespace
 
-bool TakeSheetRows(ObjectId id, const char *fileName, int32_t formatId, int32_t quality,
-                   SheetRows *sheet) {
-    ImageObject *record = ImageRecord(id);
-    if (!record || !fileName) return false;
+ImageSaveFailure RenameTemporary(TemporaryFile *file, const char *fileName, KeptBlock *gather) {
+    auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file->stream)));
+    bool renamed = RenameOpenFile(handle, fileName);
+    // Once renamed, the file is whole on disk: a failed close is counted but must not remove it.
+    bool closed = fclose(file->stream) == 0;
+    file->stream = nullptr;
+    // A system that will not rename an open file by this name still may once it is closed.
+    if (closed && !renamed)
+        renamed = MoveFileExA(file->name, fileName, MOVEFILE_REPLACE_EXISTING) != 0;
+    if (!renamed) DeleteFileA(file->name);
+    // The stream that used the block is closed.
+    if (gather) KeptBlockTrim(gather, KeptGatherBytes);
+    if (renamed && closed) return ImageSaveFailure::None;
+    // Made read-only while the picture was being written.
+    return ReadOnlyFile(fileName) ? ImageSaveFailure::ReadOnly : ImageSaveFailure::NotWritten;
+}
+
+void DropTemporary(TemporaryFile *file, KeptBlock *gather) {
+    if (!file->stream) return;
+    fclose(file->stream);
+    file->stream = nullptr;
+    DeleteFileA(file->name);
+    if (gather) KeptBlockTrim(gather, KeptGatherBytes);
+}
+
+bool SheetRowsDescribe(int32_t width, int32_t height, int32_t formatId, int32_t quality,
+                       int32_t bits, SheetRows *sheet) {
     const ImageEncoder *encoder = EncoderFor(formatId);
     if (formatId != ImageFormatBmp && !encoder) return false;
-    int32_t bits = formatId != ImageFormatBmp && encoder->BitsPerPixel == 32 ? 32 : 24;
-
-    // The system's own size, not the record's 16-bit copy.
-    BITMAP bitmap{};
-    if (GetObjectType(record->handle) != OBJ_BITMAP ||
-        !GetObjectA(record->handle, sizeof bitmap, &bitmap))
-        return false;
-    int32_t width = bitmap.bmWidth;
-    int32_t height = std::abs(bitmap.bmHeight);
-    if (width < 1 || height < 1) return false;
-    int64_t stride = BitmapRowBytes(width, bits);
+    int32_t wanted = formatId != ImageFormatBmp && encoder->BitsPerPixel == 32 ? 32 : 24;
+    if (width < 1 || height < 1 || (bits && bits != wanted)) return false;
+    int64_t stride = BitmapRowBytes(width, wanted);
     uint64_t blockSize = uint64_t(height + 1) * uint64_t(stride);
     if (blockSize > UINT32_MAX || blockSize > SIZE_MAX) return false;
 
@@ -255,16 +271,43 @@ bool TakeSheetRows(ObjectId id, const char *fileName, int32_t formatId, int32_t 
     header.biSize = sizeof header;
     header.biWidth = width;
     header.biHeight = height; // bottom-up
-    header.biPlanes = bitmap.bmPlanes;
-    header.biBitCount = WORD(bits);
+    header.biPlanes = 1;
+    header.biBitCount = WORD(wanted);
     header.biCompression = BI_RGB;
     header.biSizeImage = DWORD(stride * height);
+    sheet->rows = nullptr;
+    sheet->block = nullptr;
+    sheet->headRoom = nullptr;
+    sheet->gather = nullptr;
+    sheet->formatId = formatId;
+    sheet->quality = quality;
+    sheet->stride = int32_t(stride);
+    sheet->heavy = encoder && encoder->Heavy;
+    return true;
+}
+
+bool TakeSheetRows(ObjectId id, const char *fileName, int32_t formatId, int32_t quality,
+                   SheetRows *sheet) {
+    ImageObject *record = ImageRecord(id);
+    if (!record || !fileName) return false;
+
+    // The system's own size, not the record's 16-bit copy.
+    BITMAP bitmap{};
+    if (GetObjectType(record->handle) != OBJ_BITMAP ||
+        !GetObjectA(record->handle, sizeof bitmap, &bitmap))
+        return false;
+    int32_t width = bitmap.bmWidth;
+    int32_t height = std::abs(bitmap.bmHeight);
+    if (!SheetRowsDescribe(width, height, formatId, quality, 0, sheet)) return false;
+    BITMAPINFOHEADER &header = sheet->header;
+    header.biPlanes = bitmap.bmPlanes;
+    int32_t bits = header.biBitCount;
+    int64_t stride = sheet->stride;
+    uint64_t blockSize = uint64_t(height + 1) * uint64_t(stride);
 
     // A bottom-up section of that depth already holds the rows as they are written: no copy.
     sheet->rows = SectionRows(*record, width, height, stride, bits);
     // Otherwise a zero-filled block, so the padding at the end of each row is written as zeros.
-    sheet->block = nullptr;
-    sheet->headRoom = nullptr;
     sheet->gather = &BatchGather;
     if (!sheet->rows) {
         sheet->block = static_cast<uint8_t *>(MemoryAlloc(size_t(blockSize)));
@@ -287,20 +330,25 @@ bool TakeSheetRows(ObjectId id, const char *fileName, int32_t formatId, int32_t 
     header.biXPelsPerMeter = header.biYPelsPerMeter = 0;
     header.biClrUsed = header.biClrImportant = 0;
     sheet->fileName = fileName;
-    sheet->formatId = formatId;
-    sheet->quality = quality;
-    sheet->stride = int32_t(stride);
-    sheet->heavy = encoder && encoder->Heavy;
     return true;
 }
 
 ImageSaveFailure WriteSheetFile(const SheetRows &sheet) {
+    TemporaryFile temporary;
+    ImageSaveFailure written = WriteSheetTemporary(sheet, &temporary);
+    return written == ImageSaveFailure::None
+               ? RenameTemporary(&temporary, sheet.fileName, sheet.gather)
+               : written;
+}
+
+ImageSaveFailure WriteSheetTemporary(const SheetRows &sheet, TemporaryFile *made) {
     // The rows and headers as a bitmap file; a PNG file holds a little more for rows that do not
     // compress (a filter byte a row, block and chunk headers), a JPEG file far less.
     size_t rows = sheet.header.biSizeImage;
     size_t bytes = rows + rows / 256 + size_t(sheet.header.biHeight) + 4096;
     bool direct = sheet.formatId == ImageFormatBmp && sheet.headRoom;
-    return WriteWholeFile(sheet.fileName, WriteSheetRows, &sheet, direct ? 0 : bytes, sheet.gather);
+    return WriteTemporary(sheet.fileName, WriteSheetRows, &sheet, direct ? 0 : bytes, sheet.gather,
+                          made);
 }
 
 void BatchGatherRelease() {

@@ -10,8 +10,8 @@ CONDITION_VARIABLE WorkChanged = CONDITION_VARIABLE_INIT;
 
 namespace {
 
-// Two files read ahead and three sheets saved at most, beside the batch's thread: more workers
-// than four would find nothing to do.
+// Three files read ahead and three sheets saved at most, beside the batch's thread: more workers
+// than four would seldom find anything to do.
 constexpr int32_t MostWorkers = 4;
 
 struct Worker {

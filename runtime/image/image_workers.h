@@ -7,9 +7,10 @@
 // sheet of a heavy encoder still has a thread of its own (image_save_queue.cpp).
 //
 // Threads: a worker, and the batch's thread while it would wait, run LoadPictureFile on an entry
-// named ahead (load_job.h says what it may use there) and WriteSheetFile on a sheet's copied rows
-// (the file system, the encoders, the C runtime and MainHeap), and nothing else. Everything else
-// of the queues is kept by the batch's thread, as each half says.
+// named ahead and make its sheet when one was asked for (load_job.h says what they may use there),
+// and WriteSheetFile on a sheet's copied rows (the file system, the encoders, the C runtime and
+// MainHeap), and nothing else. Everything else of the queues is kept by the batch's thread, as
+// each half says.
 #pragma once
 
 #include "runtime/memory/memory.h"

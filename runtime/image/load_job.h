@@ -7,7 +7,9 @@
 // before it, or for a sheet). Then it uses only the file system, CreateDIBSection and DeleteObject
 // on sections of its own, the decoders (image_codec.h), the C runtime and MainHeap; the system's
 // bitmap and icon loaders, the display dc, the image registry and everything kept for
-// ImageLastLoadFailure stay with the batch's own loads.
+// ImageLastLoadFailure stay with the batch's own loads. A sheet made ahead of its picture
+// (image_load_ahead.cpp) adds GetObject on that section, the caller's ImageAheadSheet routines and
+// the writing of its file as the saving threads write theirs (sheet_rows.h).
 #pragma once
 
 #include "runtime/image/image_load.h"
@@ -29,6 +31,9 @@ struct SpareSection {
     uint8_t rows; // LoadedBottomUp or LoadedTopDown
 };
 void SpareSectionDrop(SpareSection *spare);
+// The section image `id` holds, taken from it, when the library loaded it as a section and it is
+// small enough to keep; else nothing, and the image stays. The batch's thread only.
+SpareSection TakeSpare(ObjectId id);
 
 // One load of a picture file: what it is asked, what it may use, and what it made.
 struct LoadJob {
@@ -67,7 +72,7 @@ KeptBlock *BatchBlock();
 void LoadPictureFile(LoadJob *job);
 
 // Off the batch's thread, pictures of more bytes than this are left to the batch's thread: the
-// reading ahead holds two more strips, which a 32-bit program must keep small.
+// reading ahead holds three more strips, which a 32-bit program must keep small.
 constexpr int64_t LoadAheadMaxBytes = int64_t(sizeof(void *) == 8 ? 256 : 16) << 20;
 
 // Takes the picture read ahead of `fileName`, when that file was named and `flags` is 0, dropping

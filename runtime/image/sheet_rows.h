@@ -7,6 +7,7 @@
 
 #include <windows.h>
 #include <cstdint>
+#include <cstdio>
 
 // A sheet's rows ready to be written, and what to write them as.
 struct SheetRows {
@@ -29,6 +30,13 @@ struct SheetRows {
 // A bitmap file's headers: 14 bytes, then 40.
 constexpr size_t SheetHeadRoom = 54;
 
+// Fills the sheet's header, row length, format and quality for rows of that size as `formatId`'s
+// writer takes them (24 bits, 32 for an encoder that takes alpha; with `bits` not 0, only when it
+// takes that many); the rows, their block and the gathering block are left to the caller. False
+// when there is no such writer or the rows would be too large to write.
+bool SheetRowsDescribe(int32_t width, int32_t height, int32_t formatId, int32_t quality,
+                       int32_t bits, SheetRows *sheet);
+
 // Reads image `id` as 24-bit rows (32-bit for an encoder that takes alpha) for writing: the
 // section's own rows when it is a bottom-up section of that depth, else a block of its own
 // (`sheet->block`, the caller's to free), gathered in the batch's thread's block. False when there
@@ -41,6 +49,22 @@ bool TakeSheetRows(ObjectId id, const char *fileName, int32_t formatId, int32_t 
 // the encoder table, which is complete before the first save starts, and takes MainHeap blocks
 // (`sheet.gather`'s and one for the rename).
 ImageSaveFailure WriteSheetFile(const SheetRows &sheet);
+
+// A complete file written under a temporary name beside its final one, still open.
+struct TemporaryFile {
+    FILE *stream;
+    char name[MAX_PATH];
+};
+
+// WriteSheetFile's first half: the file is written under a temporary name and left open (its
+// gathering block with it), or nothing is left and the result says why. Any thread, as
+// WriteSheetFile.
+ImageSaveFailure WriteSheetTemporary(const SheetRows &sheet, TemporaryFile *made);
+// The second half: the temporary file replaces `fileName` and is closed (or is deleted when it
+// cannot); `gather` is trimmed as the stream that used it is closed.
+ImageSaveFailure RenameTemporary(TemporaryFile *file, const char *fileName, KeptBlock *gather);
+// Closes and deletes a temporary file that is not to be renamed; nothing when none is open.
+void DropTemporary(TemporaryFile *file, KeptBlock *gather);
 
 // Frees the batch's thread's gathering block; for ImageSaveFinishAll.
 void BatchGatherRelease();

@@ -16,8 +16,8 @@ namespace {
 
 using Texts = std::vector<std::string>;
 
-Texts conversions;  // "file|prefix|extension|direction|count|output folder" of each call
-Texts aheads;       // the files named to be read ahead, "" for none left
+Texts conversions; // "file|prefix|extension|direction|count|output folder" of each call
+Texts aheads; // the strips named to be read ahead, recorded as conversions are; "" for none left
 Texts failingFiles; // strips whose conversion counts as an error
 Texts savingFiles;  // strips whose sheets are left to be written in the background
 Texts stillSaving;  // those of them not finished yet, oldest first
@@ -100,9 +100,9 @@ TEST_F(Batch, NamesDecideWhatIsConverted) {
         Converted(leadingZeros, "walk", "png", "H", 5),
     };
     EXPECT_EQ(conversions, expected);
-    // Every strip but the first is named to be read ahead, in order, and nothing else.
-    Texts strips = {files[1]};
-    strips.insert(strips.end(), files.end() - 6, files.end());
+    // Every strip is named to be read ahead, in order, with what its conversion is given (its
+    // sheet is made from that), and nothing else.
+    Texts strips = expected;
     strips.push_back("");
     EXPECT_EQ(aheads, strips);
     ASSERT_EQ(Dialogs.messages.size(), 3u);
@@ -209,8 +209,11 @@ ConvertOutcome ConvertStrip(const char *stripPath, const char *prefix, const cha
     return fails ? ConvertOutcome::NotWritten : ConvertOutcome::Converted;
 }
 
-void ConvertStripAhead(const char *stripPath) {
-    aheads.push_back(stripPath ? stripPath : "");
+void ConvertStripAhead(const char *stripPath, const char *prefix, const char *extension,
+                       const char *direction, int32_t count, const char *outputDirectory) {
+    aheads.push_back(stripPath ? std::string(stripPath) + "|" + prefix + "|" + extension + "|" +
+                                     direction + "|" + std::to_string(count) + "|" + outputDirectory
+                               : "");
 }
 
 int32_t ConvertStripsSaving() {

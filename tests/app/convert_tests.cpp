@@ -148,13 +148,17 @@ TEST_F(Convert, FramesLandEightWideInReadingOrder) {
         {'H', 16, 64, 4, 32, 8, 24},    {'H', 12, 48, 4, 32, 8, 24},
     };
     int converted = 0;
+    std::string files;               // every strip, for a batch of them below
+    std::vector<std::string> sheets; // their sheets' names
     for (const Case &c : cases) {
         std::string prefix = "s" + std::to_string(converted), count = std::to_string(c.count);
         SCOPED_TRACE(prefix + " " + c.direction + count);
         Picture strip = Strip(c.stripWidth, c.stripHeight);
         const char direction[] = {c.direction, 0};
-        Run(strip, prefix + "_" + direction + count + ".bmp", prefix.c_str(), "bmp", direction,
-            c.count, c.bits);
+        std::string file = prefix + "_" + direction + count + ".bmp";
+        Run(strip, file, prefix.c_str(), "bmp", direction, c.count, c.bits);
+        files += strips + file + '\0';
+        sheets.push_back(prefix + "_B" + count + ".bmp");
         Picture expected = ExpectedSheet(strip, c.direction, c.count);
         ASSERT_EQ(expected.width, c.sheetWidth);
         ASSERT_EQ(expected.height, c.sheetHeight);
@@ -177,6 +181,22 @@ TEST_F(Convert, FramesLandEightWideInReadingOrder) {
     }
     // One sheet per strip and nothing else: no temporary file stays behind.
     EXPECT_EQ(FilesIn(out).size(), std::size(cases));
+
+    // The same strips as one batch, whose sheets of 24-bit strips are made on the thread that reads
+    // them ahead, from the strip's rows rather than by GDI: byte for byte the same sheets. A sheet
+    // made so stays as it is when the one there is marked read-only.
+    std::string again = TestFolder("frames-in-a-batch");
+    ASSERT_TRUE(WriteText(again + sheets[0], "earlier sheet"));
+    ASSERT_TRUE(SetFileAttributesA((again + sheets[0]).c_str(), FILE_ATTRIBUTE_READONLY));
+    static std::string report;
+    BatchConvert(files.c_str(), again.c_str(), [](const char *text) { report = text; });
+    SetFileAttributesA((again + sheets[0]).c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(report.substr(report.find("Files Errors")),
+              "Files Errors: 1\r\n" + strips + "s0_H4.bmp: read-only\r\n");
+    EXPECT_EQ(ReadWholeFile(again + sheets[0]), "earlier sheet");
+    for (size_t i = 1; i < sheets.size(); i++)
+        EXPECT_EQ(ReadWholeFile(again + sheets[i]), ReadWholeFile(out + sheets[i])) << sheets[i];
+    EXPECT_EQ(FilesIn(again).size(), std::size(cases));
 }
 
 TEST_F(Convert, TheSheetIsNamedFromPrefixCountAndExtension) {

@@ -697,6 +697,76 @@ TEST_F(ImageFiles, AFileReadAheadButNeverLoadedIsPassedOver) {
     EXPECT_LE(codecs[0].opens, int(names.size()));
 }
 
+// A sheet made where its strip is read ahead replaces its file only when taken, and after a save
+// of that name asked for before it. One that fails, is taken under another name or is never taken
+// leaves nothing behind; a strip whose sheet the routines refuse is loaded as before, once.
+TEST_F(ImageFiles, SheetsMadeAheadReplaceTheirFileOnlyWhenTaken) {
+    std::string folder = TestFolder("sheets-ahead");
+    ImageDecoderRegister(&DecoderA);
+    Picture picture = MakePicture(5, 3, Distinct); // rows of 15 bytes: padded in a bitmap file
+    std::string strip = folder + "strip.tdec";
+    ASSERT_TRUE(WriteText(strip, TestFile("TDEC", 5, 3, false, picture.pixels)));
+    // The sheet is the strip as it is; with `how` 1 the routines refuse it.
+    auto size = [](intptr_t how, int32_t w, int32_t h, int32_t *width, int32_t *height) {
+        *width = w;
+        *height = h;
+        return how == 0;
+    };
+    auto copy = [](intptr_t, const uint8_t *from, int64_t fromStride, int32_t, int32_t, uint8_t *to,
+                   int64_t toStride, int32_t width, int32_t height) {
+        for (int32_t y = 0; y < height; y++)
+            memcpy(to + y * toStride, from + y * fromStride, size_t(width) * 3);
+    };
+    const struct {
+        const char *what;
+        int32_t format;
+        intptr_t how;
+        const char *takenAs; // null: dropped before it is taken
+        int32_t taken;
+        std::string after; // the sheet's file afterwards
+    } rows[] = {{"made", ImageFormatBmp, 0, "sheet.bmp", 1, MakeBmp(picture, 24, false)},
+                {"after a save", FormatGood, 0, "sheet.bmp", 1, "GOOD"},
+                {"encoder fails", FormatFail, 0, "sheet.bmp", 0, "earlier"},
+                {"another name", FormatGood, 0, "other.bmp", -1, "earlier"},
+                {"refused", FormatGood, 1, "sheet.bmp", -1, "earlier"},
+                {"dropped", FormatGood, 0, nullptr, 0, "earlier"}};
+    std::string sheet = folder + "sheet.bmp";
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        ASSERT_TRUE(WriteText(sheet, "earlier"));
+        bool afterSave = row.what == std::string("after a save");
+        if (afterSave) {
+            // It lets a later save of its file finish first when that one does not wait for it.
+            laterSaveBegan = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+            slowTarget = sheet;
+            ASSERT_TRUE(ImageFrom(1, picture, 24));
+            ASSERT_EQ(ImageSaveStart(1, sheet.c_str(), FormatSlow), 1);
+        }
+        codecs[0].opens = 0;
+        const ImageAheadSheet ahead = {size, copy, row.how, sheet.c_str(), row.format, 0};
+        ImageLoadAhead(strip.c_str(), &ahead);
+        if (row.takenAs) {
+            EXPECT_EQ(ImageSheetAheadTake(0, strip.c_str(), (folder + row.takenAs).c_str()),
+                      row.taken);
+            if (row.taken == -1) EXPECT_NE(ImageLoad(0, strip.c_str()), 0);
+        }
+        ImageLoadAhead(nullptr);
+        if (afterSave) {
+            EXPECT_EQ(ImageSaveFinish(), 1);
+            CloseHandle(laterSaveBegan);
+            laterSaveBegan = nullptr;
+        }
+        EXPECT_EQ(ReadWholeFile(sheet), row.after);
+        // A refused sheet's picture is taken, not read again; a dropped file may not have been
+        // read.
+        if (row.takenAs)
+            EXPECT_EQ(codecs[0].opens, row.how == 0 && row.taken == -1 ? 2 : 1);
+        else
+            EXPECT_LE(codecs[0].opens, 1);
+        EXPECT_EQ(FilesIn(folder), (Names{"sheet.bmp", "strip.tdec"})) << "a temporary file";
+    }
+}
+
 TEST_F(ImageFiles, PicturesTooLargeForTheRecordAreRefused) {
     std::string folder = TestFolder("load-large");
     for (int width : {32768, 32767}) {

@@ -117,6 +117,24 @@ TEST_F(Library, TheBlocksKeptForTheNextStripsAndSheetsGoBackWhenTheLibraryEnds) 
         if (i + 1 < 3) ImageLoadAhead(entries[i + 1].file.c_str());
         ASSERT_NE(ImageLoad(Loaded, entries[i].file.c_str()), 0) << entries[i].file;
     }
+    // A sheet made where its strip is read ahead: its rows and gathering block are kept too.
+    static const auto size = [](intptr_t, int32_t w, int32_t h, int32_t *width, int32_t *height) {
+        *width = w;
+        *height = h;
+        return true;
+    };
+    static const auto copy = [](intptr_t, const uint8_t *strip, int64_t stripStride, int32_t,
+                                int32_t, uint8_t *sheet, int64_t sheetStride, int32_t width,
+                                int32_t height) {
+        for (int32_t y = 0; y < height; y++)
+            memcpy(sheet + y * sheetStride, strip + y * stripStride, size_t(width) * 3);
+    };
+    std::string ahead = WrittenFolder() + "ahead.bmp";
+    const ImageAheadSheet sheet = {size, copy, 0, ahead.c_str(), ImageFormatBmp, 0};
+    ImageLoadAhead(entries[0].file.c_str(), &sheet);
+    EXPECT_EQ(ImageSheetAheadTake(Loaded, entries[0].file.c_str(), ahead.c_str()), 1);
+    ASSERT_NE(ImageLoad(Loaded, ahead.c_str()), 0);
+    EXPECT_EQ(MaxDifference(LoadedPicture(Loaded), ExpectedPicture(entries[0].argument)), 0);
     // A sheet as the conversion makes it, a bottom-up section, saved through every slot.
     constexpr int32_t Width = 300, Height = 200;
     ASSERT_NE(ImageCreate(Loaded + 1, Width, Height, 24), 0);
@@ -161,10 +179,10 @@ TEST_F(Library, PngAndJpegFilesLoadAsTopDownSectionsWithTheIndependentDecodersPi
                 << entries[k].file;
         }
     }
-    // A third file named before any is loaded drops the oldest, which ImageLoad then reads itself.
-    for (size_t i = 0; i < 3; i++)
+    // A fourth file named before any is loaded drops the oldest, which ImageLoad then reads itself.
+    for (size_t i = 0; i < 4; i++)
         ImageLoadAhead(entries[i].file.c_str());
-    for (size_t i = 0; i < 3; i++) {
+    for (size_t i = 0; i < 4; i++) {
         ASSERT_NE(ImageLoad(Loaded, entries[i].file.c_str()), 0) << entries[i].file;
         EXPECT_EQ(MaxDifference(LoadedPicture(Loaded), ExpectedPicture(entries[i].argument)), 0)
             << entries[i].file;
