@@ -166,11 +166,7 @@ void MakeSheet(AheadEntry *entry, SpareSection *used) {
     plan.Draw(plan.how, topDown ? stripBits : stripBits + (stripHeight - 1) * stripStride,
               topDown ? stripStride : -stripStride, stripWidth, stripHeight,
               rows + (height - 1) * stride, -stride, width, height);
-    // The end of each row is written as zeros.
-    int64_t filled = int64_t(width) * 3;
-    if (filled != stride)
-        for (int32_t y = 0; y < height; y++)
-            memset(rows + y * stride + filled, 0, size_t(stride - filled));
+    ClearRowEnds(rows, width, height, stride, 24);
     sheet.rows = rows;
     sheet.headRoom = plan.formatId == ImageFormatBmp ? block : nullptr;
     sheet.gather = &GatherBlocks[slot];

@@ -100,10 +100,7 @@ uint8_t *SectionRows(const ImageObject &image, int32_t width, int32_t height, in
         return nullptr;
     GdiFlush(); // drawing the system still holds back must reach the pixels first
     auto *rows = static_cast<uint8_t *>(section.dsBm.bmBits);
-    int64_t used = int64_t(width) * (bits / 8);
-    if (used != stride)
-        for (int32_t y = 0; y < height; y++)
-            memset(rows + y * stride + used, 0, size_t(stride - used));
+    ClearRowEnds(rows, width, height, stride, bits);
     return rows;
 }
 
@@ -230,6 +227,13 @@ int32_t WriteBytes(FILE *stream, const void *contents) {
 }
 
 } // namespace
+
+void ClearRowEnds(uint8_t *rows, int32_t width, int32_t height, int64_t stride, int32_t bits) {
+    int64_t used = int64_t(width) * (bits / 8);
+    if (used != stride)
+        for (int32_t y = 0; y < height; y++)
+            memset(rows + y * stride + used, 0, size_t(stride - used));
+}
 
 ImageSaveFailure RenameTemporary(TemporaryFile *file, const char *fileName, KeptBlock *gather) {
     auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file->stream)));

@@ -37,6 +37,10 @@ constexpr size_t SheetHeadRoom = 54;
 bool SheetRowsDescribe(int32_t width, int32_t height, int32_t formatId, int32_t quality,
                        int32_t bits, SheetRows *sheet);
 
+// Clears the padding at the end of each of the rows, so that a file written from them holds zeros
+// there.
+void ClearRowEnds(uint8_t *rows, int32_t width, int32_t height, int64_t stride, int32_t bits);
+
 // Reads image `id` as 24-bit rows (32-bit for an encoder that takes alpha) for writing: the
 // section's own rows when it is a bottom-up section of that depth, else a block of its own
 // (`sheet->block`, the caller's to free), gathered in the batch's thread's block. False when there
