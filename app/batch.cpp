@@ -7,6 +7,7 @@
 #include "runtime/dialogs/dialogs.h"
 #include "runtime/strings/strings.h"
 
+#include <algorithm>
 #include <cstring>
 
 int32_t FilesSelected;
@@ -92,6 +93,17 @@ const char *ExamineFile(const char *currentFile, const char *outputDirectory) {
                                           strip.count, outputDirectory, true));
     StringFree(prefix);
     return why;
+}
+
+// `*name` becomes the file after `before`, or "" once the list has ended (asking no further).
+void NameAfter(const char *before, StringValue *name) {
+    if (StringEqual(before, "")) {
+        StringAssign(name, "");
+        return;
+    }
+    int32_t start = TempString.end;
+    NextFile(start);
+    StringAssignTemp(name, start);
 }
 
 // Names a later file to the conversion when it is named as a strip: it is read (and its sheet
@@ -191,8 +203,6 @@ int32_t BatchConvert(const char *files, const char *outputFolder, BatchReportRou
     StringValue initialPath = nullptr;
     StringValue outputDirectory = nullptr;
     StringValue currentFile = nullptr;
-    StringValue nextFile = nullptr;
-    StringValue laterFile = nullptr;
     StringValue summary = nullptr;
     StringValue reasons = nullptr;
     Report = report;
@@ -224,41 +234,37 @@ int32_t BatchConvert(const char *files, const char *outputFolder, BatchReportRou
         int32_t reasonsStart = TempString.end;
         int32_t total = files ? GivenCount(files) : DialogFileCount(), examined = 0;
         if (Progress) Progress->Begin(total);
-        // Every strip is named ahead, the first too: while one is converted, the two after it are
-        // read (and their sheets made) on whichever core is free.
+        // Every strip is named ahead, the first too: while one is converted, the ones after it are
+        // read (and their sheets made) on whichever core is free. `coming[0]` is the one converted
+        // now.
         ConvertBatchBegin();
-        start = TempString.end;
-        NextFile(start);
-        StringAssignTemp(&nextFile, start);
-        if (!StringEqual(nextFile, "")) {
-            start = TempString.end;
-            NextFile(start);
-            StringAssignTemp(&laterFile, start);
-        }
-        ReadAhead(currentFile, outputDirectory);
-        ReadAhead(nextFile, outputDirectory);
-        while (!StringEqual(currentFile, "")) {
-            if (Progress && Progress->Step(examined + 1, currentFile)) {
+        constexpr int32_t Last = ConvertStripsAhead - 1;
+        StringValue coming[ConvertStripsAhead] = {};
+        StringAssign(&coming[0], currentFile);
+        for (int32_t k = 1; k <= Last; k++)
+            NameAfter(coming[k - 1], &coming[k]);
+        for (int32_t k = 0; k < Last; k++)
+            ReadAhead(coming[k], outputDirectory);
+        while (!StringEqual(coming[0], "")) {
+            if (Progress && Progress->Step(examined + 1, coming[0])) {
                 stopped = true;
                 break;
             }
             examined += 1;
             if (ConvertStripsSaving() == ConvertSavesAtOnce) FinishOldestSave();
-            ReadAhead(laterFile, outputDirectory);
-            const char *why = ExamineFile(currentFile, outputDirectory);
+            ReadAhead(coming[Last], outputDirectory);
+            const char *why = ExamineFile(coming[0], outputDirectory);
             // A strip whose sheet is being written, or whose frames wait for the atlas, has its
             // line (if any) later.
             if (why != NotYet) {
                 FinishSaves();
-                Note(currentFile, why);
+                Note(coming[0], why);
             }
-            StringAssign(&currentFile, nextFile);
-            StringAssign(&nextFile, laterFile);
-            if (StringEqual(laterFile, "")) continue; // the list has ended: ask no further
-            start = TempString.end;
-            NextFile(start);
-            StringAssignTemp(&laterFile, start);
+            std::rotate(coming, coming + 1, coming + ConvertStripsAhead);
+            NameAfter(coming[Last - 1], &coming[Last]);
         }
+        for (StringValue &name : coming)
+            StringFree(name);
         FinishSaves();
         ConvertStripAhead(nullptr);
         if (stopped && report) ConcatStopped(total - examined, total, false);
@@ -299,8 +305,6 @@ int32_t BatchConvert(const char *files, const char *outputFolder, BatchReportRou
     StringFree(initialPath);
     StringFree(outputDirectory);
     StringFree(currentFile);
-    StringFree(nextFile);
-    StringFree(laterFile);
     StringFree(summary);
     StringFree(reasons);
     if (report && stopped) return BatchStoppedExit;

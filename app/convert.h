@@ -4,6 +4,7 @@
 #pragma once
 
 #include "app/sheet_options.h"
+#include "runtime/image/image_load.h"
 #include "runtime/image/image_save.h"
 
 #include <cstdint>
@@ -65,6 +66,10 @@ struct ConvertEndReport {
 // Ends a batch whose sheets are all finished: the atlas is written (not when `stopped`), its strips
 // are counted, and `report` is told what became of it. Nothing happens without /atlas.
 void ConvertBatchEnd(bool stopped, const char *outputDirectory, const ConvertEndReport &report);
+
+// How many strips may be named ahead at once, the one converted now counted: a strip named more
+// than that many before its turn is read again by ConvertStrip.
+constexpr int32_t ConvertStripsAhead = ImageFilesAhead;
 
 // Names a strip the batch converts after this one (null: none left), with what ConvertStrip will
 // be given for it, so that its file is read and decoded on another thread while this one converts

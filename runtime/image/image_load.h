@@ -54,18 +54,21 @@ struct ImageAheadSheet {
     int32_t quality;
 };
 
+// How many files named ahead are kept, the one the batch converts now counted.
+constexpr int32_t ImageFilesAhead = 6;
+
 // Names a file a later ImageLoad will ask for, the next strip of a batch: a thread of the library's
 // own opens, reads and decodes it while the batch's thread goes on, and ImageLoad of that very name
 // (flags 0) takes its picture instead of reading the file. With `sheet` that thread also makes the
 // strip's sheet, for ImageSheetAheadTake. Files are read in the order named, each as soon as a
 // thread is free; an ImageLoad that finds its file still being read does the work no thread has
-// started on meanwhile (a file named after it, or a sheet to save). Three may wait to be taken, a
-// fourth named drops the oldest, and loading one drops those named before it. ImageLoad reads a
-// file itself, as it always has, when no picture was made of it (it could not read it, it is for
-// the system's bitmap or icon loader, or its picture takes more than 256 MB, 16 MB in the 32-bit
-// program), so the failures and their reasons are those of ImageLoad. Null drops every file named,
-// every picture not taken and every sheet not renamed (its temporary file deleted);
-// ImageLibraryEnd does too. The batch's thread only.
+// started on meanwhile (a file named after it, or a sheet to save). ImageFilesAhead may wait to
+// be taken, one more named drops the oldest, and loading one drops those named before it.
+// ImageLoad reads a file itself, as it always has, when no picture was made of it (it could not
+// read it, it is for the system's bitmap or icon loader, or its picture takes more than 256 MB,
+// 16 MB in the 32-bit program), so the failures and their reasons are those of ImageLoad. Null
+// drops every file named, every picture not taken and every sheet not renamed (its temporary file
+// deleted); ImageLibraryEnd does too. The batch's thread only.
 void ImageLoadAhead(const char *fileName, const ImageAheadSheet *sheet = nullptr);
 
 // Takes the sheet `sheetName` made of the strip `fileName` named ahead, dropping the files named

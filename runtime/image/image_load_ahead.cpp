@@ -35,10 +35,12 @@ struct AheadEntry {
 // A worker reads the next one as soon as it is free, without waiting for the batch to take the
 // last, and the batch's thread reads one while it would wait: decoding is most of a JPEG strip's
 // work, and two files read at once keep both cores busy where one thread alone set the pace. With
-// sheets made ahead the batch's thread only renames a strip's sheet: three entries leave a file
-// waiting for whichever thread is free, where with two a worker sat idle until the batch named
-// the next.
-constexpr int32_t AheadSize = 3;
+// sheets made ahead the batch's thread only renames a strip's sheet, and a small strip's sheet is
+// made in less time than a worker takes to wake: with three entries a worker ran out of files and
+// slept 12 to 17 times a batch of 40 small strips, waiting for the batch to name the next; with
+// six, about 3 (at the batch's start and end). Pictures stay limited below, so the large strips
+// hold no more memory than with three.
+constexpr int32_t AheadSize = ImageFilesAhead;
 AheadEntry Queue[AheadSize];
 // Each place's blocks for a sheet made ahead, its rows (after room for a bitmap file's headers)
 // and its file gathered: kept from one sheet to the next as the saving slots keep theirs.

@@ -18,10 +18,11 @@ using Texts = std::vector<std::string>;
 
 Texts conversions; // "file|prefix|extension|direction|count|output folder" of each call
 Texts aheads; // the strips named to be read ahead, recorded as conversions are; "" for none left
-Texts failingFiles; // strips whose conversion counts as an error
-Texts savingFiles;  // strips whose sheets are left to be written in the background
-Texts stillSaving;  // those of them not finished yet, oldest first
-size_t mostSaving;  // the most sheets under way at once
+std::vector<size_t> namedBefore; // how many strips were named ahead when each conversion began
+Texts failingFiles;              // strips whose conversion counts as an error
+Texts savingFiles;               // strips whose sheets are left to be written in the background
+Texts stillSaving;               // those of them not finished yet, oldest first
+size_t mostSaving;               // the most sheets under way at once
 
 bool Listed(const Texts &list, const std::string &file) {
     return std::find(list.begin(), list.end(), file) != list.end();
@@ -40,6 +41,7 @@ class Batch : public ::testing::Test {
         Dialogs = DialogScript();
         conversions.clear();
         aheads.clear();
+        namedBefore.clear();
         failingFiles.clear();
         savingFiles.clear();
         stillSaving.clear();
@@ -109,6 +111,17 @@ TEST_F(Batch, NamesDecideWhatIsConverted) {
     EXPECT_EQ(Dialogs.messages[1], "Files Selected: 25\r\nFiles Converted: 8\r\n"
                                    "Files Skipped: 17\r\nFiles Errors: 0\r\n");
     EXPECT_EQ(Dialogs.next, files.size());
+
+    // In a long run of strips each is named before its conversion, as many ahead as the
+    // conversion keeps and no more: one named beyond that would be read twice.
+    SetUp();
+    files.clear();
+    for (int i = 0; i < 3 * ConvertStripsAhead; i++)
+        files.push_back("E:\\Art\\s" + std::to_string(i) + "_H1.png");
+    Run(files);
+    ASSERT_EQ(namedBefore.size(), files.size());
+    for (size_t k = 0; k < files.size(); k++)
+        EXPECT_EQ(namedBefore[k], std::min(k + size_t(ConvertStripsAhead), files.size())) << k;
 }
 
 TEST_F(Batch, AsksWithTheFixedTitlesAndShowsTheCountsInOrder) {
@@ -197,6 +210,8 @@ TEST(TextIsNumber, DigitsAndTheTwoFlags) {
 ConvertOutcome ConvertStrip(const char *stripPath, const char *prefix, const char *extension,
                             const char *direction, int32_t count, const char *outputDirectory,
                             bool background) {
+    namedBefore.push_back(size_t(std::count_if(aheads.begin(), aheads.end(),
+                                               [](const std::string &a) { return !a.empty(); })));
     conversions.push_back(std::string(stripPath) + "|" + prefix + "|" + extension + "|" +
                           direction + "|" + std::to_string(count) + "|" + outputDirectory);
     if (background && Listed(savingFiles, stripPath)) {

@@ -179,10 +179,12 @@ TEST_F(Library, PngAndJpegFilesLoadAsTopDownSectionsWithTheIndependentDecodersPi
                 << entries[k].file;
         }
     }
-    // A fourth file named before any is loaded drops the oldest, which ImageLoad then reads itself.
-    for (size_t i = 0; i < 4; i++)
+    // One file more than are kept, named before any is loaded, drops the oldest, which ImageLoad
+    // then reads itself.
+    constexpr size_t named = ImageFilesAhead + 1;
+    for (size_t i = 0; i < named; i++)
         ImageLoadAhead(entries[i].file.c_str());
-    for (size_t i = 0; i < 4; i++) {
+    for (size_t i = 0; i < named; i++) {
         ASSERT_NE(ImageLoad(Loaded, entries[i].file.c_str()), 0) << entries[i].file;
         EXPECT_EQ(MaxDifference(LoadedPicture(Loaded), ExpectedPicture(entries[i].argument)), 0)
             << entries[i].file;
