@@ -139,13 +139,25 @@ TEST_F(Convert, FramesLandEightWideInReadingOrder) {
     // are cut from sections with a colour table. The last strip's sheet, with empty cells, is drawn
     // over the one before it, which its frames covered.
     const Case cases[] = {
-        {'H', 4, 128, 32, 128, 32, 24}, {'H', 3, 100, 32, 99, 32, 24},
-        {'V', 3, 32, 96, 96, 32, 24},   {'H', 8, 256, 16, 256, 16, 24},
-        {'H', 9, 288, 16, 256, 32, 24}, {'V', 16, 16, 256, 128, 32, 24},
-        {'H', 17, 68, 4, 32, 12, 24},   {'H', 24, 96, 4, 32, 12, 24},
-        {'V', 25, 4, 100, 32, 16, 24},  {'H', 4, 8, 2, 8, 2, 8},
-        {'V', 2, 4, 4, 8, 2, 4},        {'H', 10, 105, 4, 80, 8, 24},
-        {'H', 16, 64, 4, 32, 8, 24},    {'H', 12, 48, 4, 32, 8, 24},
+        {'H', 4, 128, 32, 128, 32, 24},
+        {'H', 3, 100, 32, 99, 32, 24},
+        {'V', 3, 32, 96, 96, 32, 24},
+        {'H', 8, 256, 16, 256, 16, 24},
+        {'H', 9, 288, 16, 256, 32, 24},
+        {'V', 16, 16, 256, 128, 32, 24},
+        {'H', 17, 68, 4, 32, 12, 24},
+        {'H', 24, 96, 4, 32, 12, 24},
+        {'V', 25, 4, 100, 32, 16, 24},
+        {'H', 4, 8, 2, 8, 2, 8},
+        {'V', 2, 4, 4, 8, 2, 4},
+        {'H', 10, 105, 4, 80, 8, 24},
+        {'H', 16, 64, 4, 32, 8, 24},
+        {'H', 12, 48, 4, 32, 8, 24},
+        // Bitmap sheets over 4 MB, three in a row: made where they are read while a block kept
+        // for them is free, by the batch's thread otherwise.
+        {'H', 8, 2048, 720, 2048, 720, 24},
+        {'V', 2, 1024, 1440, 2048, 720, 24},
+        {'H', 16, 4096, 360, 2048, 720, 24},
     };
     int converted = 0;
     std::string files;               // every strip, for a batch of them below

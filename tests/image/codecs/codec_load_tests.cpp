@@ -135,6 +135,26 @@ TEST_F(Library, TheBlocksKeptForTheNextStripsAndSheetsGoBackWhenTheLibraryEnds) 
     EXPECT_EQ(ImageSheetAheadTake(Loaded, entries[0].file.c_str(), ahead.c_str()), 1);
     ASSERT_NE(ImageLoad(Loaded, ahead.c_str()), 0);
     EXPECT_EQ(MaxDifference(LoadedPicture(Loaded), ExpectedPicture(entries[0].argument)), 0);
+    // A bitmap sheet over 4 MB is made there too, in a block kept apart.
+    constexpr int32_t Side = 1200;
+    static const auto large = [](intptr_t, int32_t, int32_t, int32_t *width, int32_t *height) {
+        *width = *height = Side;
+        return true;
+    };
+    static const auto fill = [](intptr_t, const uint8_t *, int64_t, int32_t, int32_t,
+                                uint8_t *sheet, int64_t sheetStride, int32_t width,
+                                int32_t height) {
+        for (int32_t y = 0; y < height; y++)
+            memset(sheet + y * sheetStride, y % 251, size_t(width) * 3);
+    };
+    std::string big = WrittenFolder() + "large.bmp";
+    const ImageAheadSheet bigSheet = {large, fill, 0, big.c_str(), ImageFormatBmp, 0};
+    ImageLoadAhead(entries[1].file.c_str(), &bigSheet);
+    EXPECT_EQ(ImageSheetAheadTake(Loaded, entries[1].file.c_str(), big.c_str()), 1);
+    EXPECT_GE(MainHeapInUse() - before, Side * Side * 3);
+    ASSERT_NE(ImageLoad(Loaded, big.c_str()), 0);
+    EXPECT_EQ(ImageGetWidth(Loaded), Side);
+    EXPECT_EQ(LoadedPicture(Loaded).samples[size_t(Side) * 3 * 7], 7);
     // A sheet as the conversion makes it, a bottom-up section, saved through every slot.
     constexpr int32_t Width = 300, Height = 200;
     ASSERT_NE(ImageCreate(Loaded + 1, Width, Height, 24), 0);
