@@ -10,7 +10,7 @@ CONDITION_VARIABLE WorkChanged = CONDITION_VARIABLE_INIT;
 
 namespace {
 
-// Three files read ahead and three sheets saved at most, beside the batch's thread: more workers
+// Two pictures read ahead and three sheets saved at most, beside the batch's thread: more workers
 // than four would seldom find anything to do.
 constexpr int32_t MostWorkers = 4;
 

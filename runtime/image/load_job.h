@@ -72,7 +72,7 @@ KeptBlock *BatchBlock();
 void LoadPictureFile(LoadJob *job);
 
 // Off the batch's thread, pictures of more bytes than this are left to the batch's thread: the
-// reading ahead holds three more strips, which a 32-bit program must keep small.
+// reading ahead holds two more pictures, which a 32-bit program must keep small.
 constexpr int64_t LoadAheadMaxBytes = int64_t(sizeof(void *) == 8 ? 256 : 16) << 20;
 
 // Takes the picture read ahead of `fileName`, when that file was named and `flags` is 0, dropping

@@ -137,7 +137,9 @@ TEST_F(Convert, FramesLandEightWideInReadingOrder) {
     };
     // The 100-pixel strip cut into 3 frames leaves its last column out; the 8- and 4-bit strips
     // are cut from sections with a colour table. The last strip's sheet, with empty cells, is drawn
-    // over the one before it, which its frames covered.
+    // over the one before it, which its frames covered. The last three are bitmap sheets over 4 MB
+    // in a row: made where they are read while a block kept for them is free, by the batch's thread
+    // otherwise.
     const Case cases[] = {
         {'H', 4, 128, 32, 128, 32, 24},
         {'H', 3, 100, 32, 99, 32, 24},
@@ -153,8 +155,6 @@ TEST_F(Convert, FramesLandEightWideInReadingOrder) {
         {'H', 10, 105, 4, 80, 8, 24},
         {'H', 16, 64, 4, 32, 8, 24},
         {'H', 12, 48, 4, 32, 8, 24},
-        // Bitmap sheets over 4 MB, three in a row: made where they are read while a block kept
-        // for them is free, by the batch's thread otherwise.
         {'H', 8, 2048, 720, 2048, 720, 24},
         {'V', 2, 1024, 1440, 2048, 720, 24},
         {'H', 16, 4096, 360, 2048, 720, 24},
