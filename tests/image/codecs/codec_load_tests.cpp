@@ -135,7 +135,8 @@ TEST_F(Library, TheBlocksKeptForTheNextStripsAndSheetsGoBackWhenTheLibraryEnds) 
     EXPECT_EQ(ImageSheetAheadTake(Loaded, entries[0].file.c_str(), ahead.c_str()), 1);
     ASSERT_NE(ImageLoad(Loaded, ahead.c_str()), 0);
     EXPECT_EQ(MaxDifference(LoadedPicture(Loaded), ExpectedPicture(entries[0].argument)), 0);
-    // A bitmap sheet over 4 MB is made there too, in a block kept apart.
+    // A bitmap sheet over 4 MB is made there too, in a block kept apart (its bytes are the
+    // conversion tests').
     constexpr int32_t Side = 1200;
     static const auto large = [](intptr_t, int32_t, int32_t, int32_t *width, int32_t *height) {
         *width = *height = Side;
@@ -152,9 +153,6 @@ TEST_F(Library, TheBlocksKeptForTheNextStripsAndSheetsGoBackWhenTheLibraryEnds) 
     ImageLoadAhead(entries[1].file.c_str(), &bigSheet);
     EXPECT_EQ(ImageSheetAheadTake(Loaded, entries[1].file.c_str(), big.c_str()), 1);
     EXPECT_GE(MainHeapInUse() - before, Side * Side * 3);
-    ASSERT_NE(ImageLoad(Loaded, big.c_str()), 0);
-    EXPECT_EQ(ImageGetWidth(Loaded), Side);
-    EXPECT_EQ(LoadedPicture(Loaded).samples[size_t(Side) * 3 * 7], 7);
     // A sheet as the conversion makes it, a bottom-up section, saved through every slot.
     constexpr int32_t Width = 300, Height = 200;
     ASSERT_NE(ImageCreate(Loaded + 1, Width, Height, 24), 0);
