@@ -136,7 +136,8 @@ TEST_F(Library, TheBlocksKeptForTheNextStripsAndSheetsGoBackWhenTheLibraryEnds) 
     ASSERT_NE(ImageLoad(Loaded, ahead.c_str()), 0);
     EXPECT_EQ(MaxDifference(LoadedPicture(Loaded), ExpectedPicture(entries[0].argument)), 0);
     // A bitmap sheet over 4 MB is made there too, in a block kept apart (its bytes are the
-    // conversion tests').
+    // conversion tests'); the 32-bit program leaves it to the batch's thread.
+    constexpr bool wide = sizeof(void *) == 8;
     constexpr int32_t Side = 1200;
     static const auto large = [](intptr_t, int32_t, int32_t, int32_t *width, int32_t *height) {
         *width = *height = Side;
@@ -151,8 +152,8 @@ TEST_F(Library, TheBlocksKeptForTheNextStripsAndSheetsGoBackWhenTheLibraryEnds) 
     std::string big = WrittenFolder() + "large.bmp";
     const ImageAheadSheet bigSheet = {large, fill, 0, big.c_str(), ImageFormatBmp, 0};
     ImageLoadAhead(entries[1].file.c_str(), &bigSheet);
-    EXPECT_EQ(ImageSheetAheadTake(Loaded, entries[1].file.c_str(), big.c_str()), 1);
-    EXPECT_GE(MainHeapInUse() - before, Side * Side * 3);
+    EXPECT_EQ(ImageSheetAheadTake(Loaded, entries[1].file.c_str(), big.c_str()), wide ? 1 : -1);
+    if (wide) EXPECT_GE(MainHeapInUse() - before, Side * Side * 3);
     // A sheet as the conversion makes it, a bottom-up section, saved through every slot.
     constexpr int32_t Width = 300, Height = 200;
     ASSERT_NE(ImageCreate(Loaded + 1, Width, Height, 24), 0);
