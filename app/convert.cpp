@@ -198,6 +198,12 @@ bool DrawGridRows(const GridLayout &g, bool horizontal, int32_t count, bool alph
     return true;
 }
 
+// Eight frames a row, side by side, each its own size: the grid a sheet without options has.
+bool PlainGrid() {
+    return Options.columns == SheetColumns && Options.spacing == 0 && Options.margin == 0 &&
+           Options.extrude == 0 && Options.scale == 1;
+}
+
 ConvertOutcome GridSheet(const ConversionStrings &s, int32_t format, bool horizontal, int32_t count,
                          int32_t frameWidth, int32_t frameHeight, bool background) {
     GridLayout g;
@@ -207,9 +213,7 @@ ConvertOutcome GridSheet(const ConversionStrings &s, int32_t format, bool horizo
 
     // Without options the sheet is drawn as it always was; with them it is laid out pixel by pixel.
     bool alphaSheet = Options.alpha && format == ImageFormatPng;
-    bool plainSheet = Options.columns == SheetColumns && Options.spacing == 0 &&
-                      Options.margin == 0 && Options.extrude == 0 && Options.scale == 1 &&
-                      !alphaSheet;
+    bool plainSheet = PlainGrid() && !alphaSheet;
     bool everyFrame = plainSheet
                           ? DrawPlainSheet(SheetImage, StripImage, horizontal, count, frameWidth,
                                            frameHeight, g.page.width, g.page.height)
@@ -308,11 +312,8 @@ char *PageFileName(const char *folder, int32_t page, int32_t pages, const char *
 // A sheet without options, eight frames a row and nothing written beside it, is made on the
 // thread that reads its strip ahead (ConvertStripAhead), as DrawPlainSheet would draw it.
 bool SheetMadeAhead() {
-    const SheetOptions plain;
-    return !Options.atlas[0] && !SheetOptionsPacked(Options) && Options.columns == plain.columns &&
-           Options.spacing == 0 && Options.margin == 0 && Options.extrude == 0 &&
-           Options.scale == 1 && !Options.alpha && !Options.json && !Options.pot &&
-           Options.maxSize == 0;
+    return !Options.atlas[0] && !SheetOptionsPacked(Options) && PlainGrid() && !Options.alpha &&
+           !Options.json && !Options.pot && Options.maxSize == 0;
 }
 
 // What the reading thread is told of a strip: its count, negative for a vertical strip (a count

@@ -30,9 +30,9 @@ LoadJob Chain;
 // add to the most memory a load takes, which a 32-bit program needs for the largest pictures.
 constexpr int64_t SpareMaxBytes = int64_t(sizeof(void *) == 8 ? 256 : 16) << 20;
 
-// The section the number held from its last load, taken off it when the number is loaded again.
 } // namespace
 
+// The section the number held from its last load, taken off it when the number is loaded again.
 SpareSection TakeSpare(ObjectId id) {
     const ImageObject *record = id == AutoNumber ? nullptr : ImageRecord(id);
     if (!record || !record->loadedSection) return SpareSection{};
