@@ -223,7 +223,14 @@ bool EncodeBmp(const char *path, const Picture &p) {
                p.pixels.data() + stride * size_t(y), stride);
     FILE *f = fopen(path, "wb");
     if (!f) return false;
-    bool written = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    // In pieces of 64 KB, as ours and PIL write: one call of several megabytes can take the system
+    // many times as long.
+    bool written = true;
+    constexpr size_t Piece = size_t(64) << 10;
+    for (size_t at = 0; written && at < bytes.size(); at += Piece) {
+        size_t piece = bytes.size() - at < Piece ? bytes.size() - at : Piece;
+        written = fwrite(bytes.data() + at, 1, piece, f) == piece;
+    }
     return fclose(f) == 0 && written;
 }
 

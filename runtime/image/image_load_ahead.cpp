@@ -114,7 +114,7 @@ void DropOldest() {
     if (oldest.state == AheadState::Done && oldest.job.handle)
         DeleteObject(oldest.job.handle); // always a section: icons are left to the batch
     SpareSectionDrop(&oldest.job.spare);
-    DropTemporary(&oldest.temporary, &GatherBlocks[&oldest - Queue]);
+    DropTemporary(&oldest.temporary);
     MemoryFree(oldest.fileName);
     MemoryFree(oldest.sheetName);
     if (oldest.large >= 0) LargeTaken[oldest.large] = false;
@@ -367,7 +367,7 @@ int32_t ImageSheetAheadTake(ObjectId strip, const char *fileName, const char *sh
     ImageSaveFailure result = made.sheetResult;
     if (result == ImageSaveFailure::None) {
         WaitForQueuedSaves(made.sheetName);
-        result = RenameTemporary(&made.temporary, made.sheetName, &GatherBlocks[&made - Queue]);
+        result = RenameTemporary(&made.temporary, made.sheetName);
     }
     AcquireSRWLockExclusive(&WorkLock);
     DropOldestTaken();

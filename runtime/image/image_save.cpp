@@ -32,19 +32,21 @@ bool WriteAll(FILE *stream, const void *data, size_t size) {
     return fwrite(data, 1, size, stream) == size;
 }
 
-// The stream gathers up to this much before it writes: a file of up to that size is written with
-// one call, where the C runtime's own buffer of 4 KB makes one for every 4 KB (thousands for a
-// large sheet, each a trip into the system under Wine). Larger files go in pieces of that size.
-constexpr size_t GatheredBytes = size_t(sizeof(void *) == 8 ? 64 : 16) << 20;
+// Files go to the system in pieces of this size, gathered by the stream from the encoders' small
+// writes: one call for every 4 KB (the C runtime's own buffer) costs a trip into the system each,
+// thousands for a large sheet under Wine. Larger calls can cost more still: on the bench's machine,
+// natively and under Wine alike, there were stretches where writing 12 MB took 40 to 200 ms with
+// one call and 37 ms in pieces of 256 KB or 1 MB, but 4 to 6 ms in pieces of 64 KB.
+constexpr size_t WritePieceBytes = size_t(64) << 10;
 
-// Writes the bytes through the stream's file handle, bypassing its buffer, which holds nothing
-// yet: one call for up to GatheredBytes, where gathering them first would copy them once more.
+// Writes the bytes through the stream's file handle in pieces, bypassing its buffer, which holds
+// nothing yet: gathering them first would copy them once more.
 bool WriteDirect(FILE *stream, const void *data, size_t size) {
     if (fflush(stream) != 0) return false;
     auto file = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
     auto *at = static_cast<const char *>(data);
     while (size > 0) {
-        DWORD want = DWORD(size > GatheredBytes ? GatheredBytes : size);
+        DWORD want = DWORD(size > WritePieceBytes ? WritePieceBytes : size);
         DWORD written = 0;
         if (!WriteFile(file, at, want, &written, nullptr) || written != want) return false;
         at += want;
@@ -55,7 +57,7 @@ bool WriteDirect(FILE *stream, const void *data, size_t size) {
 
 // The built-in writer: a 14-byte file header, the 40-byte info header and the rows as they are
 // in the block (bottom row first, each padded to whole 32-bit words). With room for the headers
-// right before the rows, they are put there and the file written from it at once.
+// right before the rows, they are put there and the file written from there, nothing gathered.
 int32_t BmpWrite(FILE *stream, const BITMAPINFOHEADER &header, const uint8_t *pixels,
                  uint8_t *headRoom) {
     static_assert(sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) == SheetHeadRoom,
@@ -72,7 +74,7 @@ int32_t BmpWrite(FILE *stream, const BITMAPINFOHEADER &header, const uint8_t *pi
     }
     return WriteAll(stream, &fileHeader, sizeof fileHeader) &&
                    WriteAll(stream, &header, headerBytes) &&
-                   WriteAll(stream, pixels, header.biSizeImage)
+                   WriteDirect(stream, pixels, header.biSizeImage)
                ? 1
                : 0;
 }
@@ -161,11 +163,6 @@ bool ReadOnlyFile(const char *fileName) {
 // Writes the contents of a file to the open stream; 0 on failure.
 using ContentsRoutine = int32_t (*)(FILE *stream, const void *contents);
 
-// A gathering block is kept for the next file up to this size: fresh memory of a large sheet's
-// size costs a page fault for every 4 KB, and giving it back costs more on a process with several
-// threads running.
-constexpr size_t KeptGatherBytes = size_t(sizeof(void *) == 8 ? 16 : 4) << 20;
-
 KeptBlock BatchGather;
 
 // The first half of writing a file whole: the contents go to a temporary file beside the final
@@ -184,7 +181,7 @@ ImageSaveFailure WriteTemporary(const char *fileName, ContentsRoutine write, con
     FILE *stream = CreateTemporary(folder, made->name, sizeof made->name);
     if (!stream) return ImageSaveFailure::NotWritten;
     // Without memory for the block the stream keeps its own buffer.
-    size_t size = bytes < 2 ? 2 : bytes > GatheredBytes ? GatheredBytes : bytes;
+    size_t size = bytes < 2 ? 2 : bytes > WritePieceBytes ? WritePieceBytes : bytes;
     if (bytes > 0 && gather)
         if (uint8_t *block = KeptBlockOf(gather, size))
             setvbuf(stream, reinterpret_cast<char *>(block), _IOFBF, size);
@@ -194,7 +191,7 @@ ImageSaveFailure WriteTemporary(const char *fileName, ContentsRoutine write, con
     bool flushed = fflush(stream) == 0 && !ferror(stream);
     made->stream = stream;
     if (result && flushed) return ImageSaveFailure::None;
-    DropTemporary(made, gather);
+    DropTemporary(made);
     // Made read-only while the picture was being written.
     return ReadOnlyFile(fileName) ? ImageSaveFailure::ReadOnly : ImageSaveFailure::NotWritten;
 }
@@ -204,8 +201,7 @@ ImageSaveFailure WriteWholeFile(const char *fileName, ContentsRoutine write, con
                                 size_t bytes, KeptBlock *gather) {
     TemporaryFile temporary;
     ImageSaveFailure written = WriteTemporary(fileName, write, contents, bytes, gather, &temporary);
-    return written == ImageSaveFailure::None ? RenameTemporary(&temporary, fileName, gather)
-                                             : written;
+    return written == ImageSaveFailure::None ? RenameTemporary(&temporary, fileName) : written;
 }
 
 int32_t WriteSheetRows(FILE *stream, const void *contents) {
@@ -235,7 +231,7 @@ void ClearRowEnds(uint8_t *rows, int32_t width, int32_t height, int64_t stride, 
             memset(rows + y * stride + used, 0, size_t(stride - used));
 }
 
-ImageSaveFailure RenameTemporary(TemporaryFile *file, const char *fileName, KeptBlock *gather) {
+ImageSaveFailure RenameTemporary(TemporaryFile *file, const char *fileName) {
     auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file->stream)));
     bool renamed = RenameOpenFile(handle, fileName);
     // Once renamed, the file is whole on disk: a failed close is counted but must not remove it.
@@ -245,19 +241,16 @@ ImageSaveFailure RenameTemporary(TemporaryFile *file, const char *fileName, Kept
     if (closed && !renamed)
         renamed = MoveFileExA(file->name, fileName, MOVEFILE_REPLACE_EXISTING) != 0;
     if (!renamed) DeleteFileA(file->name);
-    // The stream that used the block is closed.
-    if (gather) KeptBlockTrim(gather, KeptGatherBytes);
     if (renamed && closed) return ImageSaveFailure::None;
     // Made read-only while the picture was being written.
     return ReadOnlyFile(fileName) ? ImageSaveFailure::ReadOnly : ImageSaveFailure::NotWritten;
 }
 
-void DropTemporary(TemporaryFile *file, KeptBlock *gather) {
+void DropTemporary(TemporaryFile *file) {
     if (!file->stream) return;
     fclose(file->stream);
     file->stream = nullptr;
     DeleteFileA(file->name);
-    if (gather) KeptBlockTrim(gather, KeptGatherBytes);
 }
 
 bool SheetRowsDescribe(int32_t width, int32_t height, int32_t formatId, int32_t quality,
@@ -340,9 +333,8 @@ bool TakeSheetRows(ObjectId id, const char *fileName, int32_t formatId, int32_t 
 ImageSaveFailure WriteSheetFile(const SheetRows &sheet) {
     TemporaryFile temporary;
     ImageSaveFailure written = WriteSheetTemporary(sheet, &temporary);
-    return written == ImageSaveFailure::None
-               ? RenameTemporary(&temporary, sheet.fileName, sheet.gather)
-               : written;
+    return written == ImageSaveFailure::None ? RenameTemporary(&temporary, sheet.fileName)
+                                             : written;
 }
 
 ImageSaveFailure WriteSheetTemporary(const SheetRows &sheet, TemporaryFile *made) {

@@ -65,10 +65,10 @@ struct TemporaryFile {
 // WriteSheetFile.
 ImageSaveFailure WriteSheetTemporary(const SheetRows &sheet, TemporaryFile *made);
 // The second half: the temporary file replaces `fileName` and is closed (or is deleted when it
-// cannot); `gather` is trimmed as the stream that used it is closed.
-ImageSaveFailure RenameTemporary(TemporaryFile *file, const char *fileName, KeptBlock *gather);
+// cannot).
+ImageSaveFailure RenameTemporary(TemporaryFile *file, const char *fileName);
 // Closes and deletes a temporary file that is not to be renamed; nothing when none is open.
-void DropTemporary(TemporaryFile *file, KeptBlock *gather);
+void DropTemporary(TemporaryFile *file);
 
 // Frees the batch's thread's gathering block; for ImageSaveFinishAll.
 void BatchGatherRelease();

@@ -335,9 +335,9 @@ TEST_F(ImageFiles, SavingReplacesAFileOnlyWhenTheNewOneIsComplete) {
     EXPECT_EQ(FilesIn(folder), (Names{"bare.bmp", "sheet.bmp"}));
 }
 
-// A sheet larger than the most the program writes or reads with one call (64 MB, 16 MB in a
-// 32-bit program) is written in pieces, on the batch's thread and from a saving slot's copy, and
-// read back through the open file.
+// A sheet larger than the most the program reads with one call (64 MB, 16 MB in a 32-bit program)
+// is written in pieces, on the batch's thread and from a saving slot's copy, and read back through
+// the open file in pieces: no piece lost, repeated or out of place.
 TEST_F(ImageFiles, ASheetLargerThanOneCallIsWrittenAndReadInPieces) {
     std::string folder = TestFolder("save-large");
     constexpr int32_t Width = 4096; // rows of whole words: no padding
