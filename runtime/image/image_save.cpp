@@ -129,26 +129,28 @@ FILE *CreateTemporary(const char *folder, char *temporary, size_t size) {
     return nullptr;
 }
 
-// Gives the open file `file` the name `target`, replacing a file of that name. Through the handle
-// rather than by name: under Wine a rename by name opens the file again and closes it, two more
-// calls to its server for every sheet.
-bool RenameOpenFile(HANDLE file, const char *target) {
+// Gives the open file `file` the name `target`, replacing a file of that name when `replace`;
+// ERROR_SUCCESS or why not. Through the handle rather than by name: under Wine a rename by name
+// opens the file again and closes it, two more calls to its server for every sheet.
+DWORD RenameOpenFile(HANDLE file, const char *target, bool replace) {
     int32_t characters = 0;
     wchar_t *wide = TextToWide(target, &characters);
     size_t size = offsetof(FILE_RENAME_INFO, FileName) + sizeof(WCHAR) * size_t(characters + 1);
     auto *info = wide && characters >= 1 && characters < 32767
                      ? static_cast<FILE_RENAME_INFO *>(MemoryAlloc(size))
                      : nullptr;
-    bool renamed = false;
+    DWORD error = ERROR_NOT_ENOUGH_MEMORY;
     if (info) {
-        info->ReplaceIfExists = TRUE;
+        info->ReplaceIfExists = replace;
         info->FileNameLength = DWORD(sizeof(WCHAR) * size_t(characters));
         memcpy(info->FileName, wide, sizeof(WCHAR) * size_t(characters + 1));
-        renamed = SetFileInformationByHandle(file, FileRenameInfo, info, DWORD(size));
+        error = SetFileInformationByHandle(file, FileRenameInfo, info, DWORD(size))
+                    ? ERROR_SUCCESS
+                    : GetLastError();
     }
     MemoryFree(info);
     MemoryFree(wide);
-    return renamed;
+    return error;
 }
 
 ImageSaveFailure LastSaveFailure;
@@ -175,7 +177,6 @@ KeptBlock BatchGather;
 ImageSaveFailure WriteTemporary(const char *fileName, ContentsRoutine write, const void *contents,
                                 size_t bytes, KeptBlock *gather, TemporaryFile *made) {
     made->stream = nullptr;
-    if (ReadOnlyFile(fileName)) return ImageSaveFailure::ReadOnly;
     char folder[MAX_PATH];
     FolderOf(fileName, folder, sizeof folder);
     FILE *stream = CreateTemporary(folder, made->name, sizeof made->name);
@@ -233,17 +234,29 @@ void ClearRowEnds(uint8_t *rows, int32_t width, int32_t height, int64_t stride, 
 
 ImageSaveFailure RenameTemporary(TemporaryFile *file, const char *fileName) {
     auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file->stream)));
-    bool renamed = RenameOpenFile(handle, fileName);
+    // A name not taken yet is taken at once; a file already there is replaced unless read-only.
+    // In that order because under Wine asking after a name that is not there costs a look
+    // through the folder, and Wine's rename replaces a read-only file where Windows' refuses.
+    DWORD error = RenameOpenFile(handle, fileName, false);
+    bool readOnly = false;
+    if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
+        readOnly = ReadOnlyFile(fileName);
+        if (!readOnly) error = RenameOpenFile(handle, fileName, true);
+    }
+    bool renamed = error == ERROR_SUCCESS;
     // Once renamed, the file is whole on disk: a failed close is counted but must not remove it.
     bool closed = fclose(file->stream) == 0;
     file->stream = nullptr;
     // A system that will not rename an open file by this name still may once it is closed.
-    if (closed && !renamed)
-        renamed = MoveFileExA(file->name, fileName, MOVEFILE_REPLACE_EXISTING) != 0;
+    if (closed && !renamed && !readOnly) {
+        readOnly = ReadOnlyFile(fileName);
+        if (!readOnly) renamed = MoveFileExA(file->name, fileName, MOVEFILE_REPLACE_EXISTING) != 0;
+    }
     if (!renamed) DeleteFileA(file->name);
     if (renamed && closed) return ImageSaveFailure::None;
-    // Made read-only while the picture was being written.
-    return ReadOnlyFile(fileName) ? ImageSaveFailure::ReadOnly : ImageSaveFailure::NotWritten;
+    // Also made read-only while the picture was being written.
+    return readOnly || ReadOnlyFile(fileName) ? ImageSaveFailure::ReadOnly
+                                              : ImageSaveFailure::NotWritten;
 }
 
 void DropTemporary(TemporaryFile *file) {
