@@ -193,7 +193,7 @@ ImageSaveFailure WriteTemporary(const char *fileName, ContentsRoutine write, con
     made->stream = stream;
     if (result && flushed) return ImageSaveFailure::None;
     DropTemporary(made);
-    // Made read-only while the picture was being written.
+    // A read-only file of that name would have refused the rename anyway: it is the reason given.
     return ReadOnlyFile(fileName) ? ImageSaveFailure::ReadOnly : ImageSaveFailure::NotWritten;
 }
 
@@ -254,9 +254,7 @@ ImageSaveFailure RenameTemporary(TemporaryFile *file, const char *fileName) {
     }
     if (!renamed) DeleteFileA(file->name);
     if (renamed && closed) return ImageSaveFailure::None;
-    // Also made read-only while the picture was being written.
-    return readOnly || ReadOnlyFile(fileName) ? ImageSaveFailure::ReadOnly
-                                              : ImageSaveFailure::NotWritten;
+    return ReadOnlyFile(fileName) ? ImageSaveFailure::ReadOnly : ImageSaveFailure::NotWritten;
 }
 
 void DropTemporary(TemporaryFile *file) {
