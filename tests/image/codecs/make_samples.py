@@ -279,6 +279,9 @@ made = {
 noise.save(jpeg_path("noise.jpg"), quality=95)
 add_jpeg("noise.jpg")
 assert os.path.getsize(jpeg_path("noise.jpg")) > 64 * 1024
+# A picture of more than 8 MB: the decoder writes its rows straight into the bitmap.
+Image.open(ppm).resize((2048, 1400)).save(jpeg_path("large.jpg"), quality=75)
+add_jpeg("large.jpg")
 for name, command in made.items():
     with open(jpeg_path(name), "wb") as f:
         f.write(run(*command))
