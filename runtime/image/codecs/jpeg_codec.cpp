@@ -41,7 +41,7 @@ using JpegRowCopy = void (*)(const JpegRowSink *sink, JDIMENSION width);
 struct JpegRowSink {
     uint8_t *row;     // the bitmap row the next scanline goes to
     JpegRowCopy copy; // null when libjpeg writes blue-green-red rows into the bitmap itself
-    JSAMPROW staged;  // where libjpeg writes each row otherwise
+    JSAMPROW staged;  // where libjpeg writes each row otherwise; null without `copy`
 };
 
 // libjpeg-turbo's colour conversion writes a row that starts on a multiple of 32 bytes with
@@ -236,10 +236,13 @@ int32_t JpegStart(ImagePicture *picture) {
     auto common = reinterpret_cast<j_common_ptr>(&decompressor);
     auto *sink = static_cast<JpegRowSink *>(
         (*decompressor.mem->alloc_small)(common, JPOOL_IMAGE, sizeof(JpegRowSink)));
-    size_t rowBytes = size_t(decompressor.output_width) * size_t(components);
-    auto *staged = static_cast<JSAMPLE *>(
-        (*decompressor.mem->alloc_large)(common, JPOOL_IMAGE, rowBytes + 32));
-    sink->staged = staged + ((16 - (reinterpret_cast<uintptr_t>(staged) & 31)) & 31);
+    sink->staged = nullptr;
+    if (copy) {
+        size_t rowBytes = size_t(decompressor.output_width) * size_t(components);
+        auto *staged = static_cast<JSAMPLE *>(
+            (*decompressor.mem->alloc_large)(common, JPOOL_IMAGE, rowBytes + 32));
+        sink->staged = staged + ((16 - (reinterpret_cast<uintptr_t>(staged) & 31)) & 31);
+    }
     sink->copy = copy;
     sink->row = nullptr;
 
