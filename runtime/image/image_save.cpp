@@ -254,7 +254,9 @@ ImageSaveFailure RenameTemporary(TemporaryFile *file, const char *fileName) {
     }
     if (!renamed) DeleteFileA(file->name);
     if (renamed && closed) return ImageSaveFailure::None;
-    return ReadOnlyFile(fileName) ? ImageSaveFailure::ReadOnly : ImageSaveFailure::NotWritten;
+    // The answer kept from the rename, when the file was found read-only there.
+    return readOnly || ReadOnlyFile(fileName) ? ImageSaveFailure::ReadOnly
+                                              : ImageSaveFailure::NotWritten;
 }
 
 void DropTemporary(TemporaryFile *file) {
