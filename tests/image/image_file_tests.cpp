@@ -377,7 +377,9 @@ TEST_F(ImageFiles, ASheetLargerThanOneCallIsWrittenAndReadInPieces) {
             std::string file = ReadWholeFile(name);
             size_t headers = bitmap ? 54 : 0;
             ASSERT_EQ(file.size(), headers + size);
-            if (bitmap) EXPECT_EQ(Field32(file, 2), 54 + size);
+            if (bitmap) {
+                EXPECT_EQ(Field32(file, 2), 54 + size);
+            }
             EXPECT_TRUE(file.compare(headers, size, rows) == 0) << "the rows differ";
         }
     ASSERT_NE(ImageLoad(2, (folder + "slot.bmp").c_str()), 0);
